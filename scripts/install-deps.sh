@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages named in $PACKAGES, idempotently and without questions.
+# Runs apt-get update only when something is missing; uses sudo when not root. The Firebird
+# server package is installed but never left running.
+set -euo pipefail
+
+missing=()
+for p in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+echo "Installing: ${missing[*]}"
+# Keep package scripts from starting services (the Firebird server) during the install.
+policy=/usr/sbin/policy-rc.d
+created_policy=0
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+  $SUDO chmod +x "$policy"
+  created_policy=1
+fi
+cleanup() { [ "$created_policy" -eq 1 ] && $SUDO rm -f "$policy"; return 0; }
+trap cleanup EXIT
+
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# Should a package script have started the server anyway, stop it.
+if pgrep -x firebird >/dev/null 2>&1 || pgrep -f /usr/sbin/firebird >/dev/null 2>&1; then
+  $SUDO service firebird3.0 stop >/dev/null 2>&1 || $SUDO pkill -f /usr/sbin/firebird || true
+fi

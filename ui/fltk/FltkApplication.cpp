@@ -1,0 +1,259 @@
+#include "ui/fltk/FltkApplication.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Progress.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/fl_draw.H>
+
+#include <algorithm>
+
+#include "runtime/Text.h"
+
+namespace ui {
+
+namespace {
+
+// The form's font: a sans-serif face, 11 pixels high (8 points at 96 dpi).
+constexpr Fl_Font kFont = FL_HELVETICA;
+constexpr int kFontSize = 11;
+// Message boxes: margins, button size, and the widest line before text wraps.
+constexpr int kBoxMargin = 12;
+constexpr int kBoxButtonWidth = 75;
+constexpr int kBoxButtonHeight = 23;
+constexpr int kBoxIconSize = 32;
+constexpr int kBoxMaxTextWidth = 480;
+
+int MeasureWidth(const std::string& utf8) {
+  fl_font(kFont, kFontSize);
+  int w = 0, h = 0;
+  fl_measure(utf8.c_str(), w, h, 0);
+  return w;
+}
+
+// A label of the form: FLTK copies nothing, so the widget keeps its UTF-8 text here.
+class FltkLabel : public Label {
+ public:
+  explicit FltkLabel(const LabelSpec& spec) : spec_(spec) {
+    box_ = new Fl_Box(spec.bounds.left, spec.bounds.top, spec.bounds.width, spec.bounds.height);
+    box_->labelfont(kFont);
+    box_->labelsize(kFontSize);
+    box_->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP |
+                (spec.alignment == Alignment::Right ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT));
+    SetCaption(spec.caption);
+  }
+  void SetCaption(const std::string& text) override {
+    caption_ = text;
+    utf8_ = rt::Win1252ToUtf8(text);
+    Bounds b = AutoSizedBounds(spec_, MeasureWidth(utf8_));
+    box_->label(utf8_.c_str());
+    if (box_->window()) box_->window()->damage(FL_DAMAGE_ALL);
+    box_->resize(b.left, b.top, b.width, b.height);
+    box_->redraw();
+  }
+  const std::string& Caption() const override { return caption_; }
+  Bounds GetBounds() const override { return {box_->x(), box_->y(), box_->w(), box_->h()}; }
+
+ private:
+  LabelSpec spec_;
+  Fl_Box* box_;
+  std::string caption_;
+  std::string utf8_;
+};
+
+class FltkButton : public Button {
+ public:
+  FltkButton(const ButtonSpec& spec, std::function<void()> onClick, Application& app)
+      : spec_(spec), utf8_(rt::Win1252ToUtf8(spec.caption)), onClick_(std::move(onClick)), app_(app) {
+    button_ = new Fl_Button(spec.bounds.left, spec.bounds.top, spec.bounds.width,
+                            spec.bounds.height, utf8_.c_str());
+    button_->labelfont(kFont);
+    button_->labelsize(kFontSize);
+    button_->callback(&FltkButton::Clicked, this);
+  }
+  void SetEnabled(bool enabled) override {
+    if (enabled)
+      button_->activate();
+    else
+      button_->deactivate();
+  }
+  bool Enabled() const override { return button_->active() != 0; }
+  const std::string& Caption() const override { return spec_.caption; }
+  Fl_Button* Widget() const { return button_; }
+
+ private:
+  static void Clicked(Fl_Widget*, void* self) {
+    auto* b = static_cast<FltkButton*>(self);
+    if (b->onClick_) b->app_.HandleEvent(b->onClick_);
+  }
+  ButtonSpec spec_;
+  std::string utf8_;
+  std::function<void()> onClick_;
+  Application& app_;
+  Fl_Button* button_;
+};
+
+// FLTK's bar divides by (maximum - minimum); an empty range is drawn as an empty bar.
+class FltkProgressBar : public ProgressBar {
+ public:
+  explicit FltkProgressBar(const ProgressBarSpec& spec) : max_(spec.max), position_(spec.position) {
+    bar_ = new Fl_Progress(spec.bounds.left, spec.bounds.top, spec.bounds.width,
+                           spec.bounds.height);
+    bar_->minimum(float(spec.min));
+    bar_->selection_color(FL_DARK_BLUE);
+    Update();
+  }
+  void SetMax(int max) override {
+    max_ = max;
+    Update();
+  }
+  void SetPosition(int position) override {
+    position_ = position;
+    Update();
+  }
+  int Max() const override { return max_; }
+  int Position() const override { return position_; }
+
+ private:
+  void Update() {
+    if (max_ <= 0) {
+      bar_->maximum(1.0f);
+      bar_->value(0.0f);
+    } else {
+      bar_->maximum(float(max_));
+      bar_->value(float(std::clamp(position_, 0, max_)));
+    }
+  }
+  int max_;
+  int position_;
+  Fl_Progress* bar_;
+};
+
+}  // namespace
+
+class FltkForm : public Form {
+ public:
+  FltkForm(const FormSpec& spec, FltkApplication& app) : app_(app) {
+    caption_ = rt::Win1252ToUtf8(spec.caption);
+    window_ = std::make_unique<Fl_Double_Window>(spec.clientWidth, spec.clientHeight, caption_.c_str());
+    // Fixed size: the window manager offers no maximise box and no resizing.
+    window_->size_range(spec.clientWidth, spec.clientHeight, spec.clientWidth, spec.clientHeight);
+    window_->callback(&FltkForm::CloseRequested, this);
+    window_->end();
+  }
+  Label* AddLabel(const LabelSpec& spec) override {
+    window_->begin();
+    labels_.push_back(std::make_unique<FltkLabel>(spec));
+    window_->end();
+    return labels_.back().get();
+  }
+  Button* AddButton(const ButtonSpec& spec, std::function<void()> onClick) override {
+    window_->begin();
+    buttons_.push_back(std::make_unique<FltkButton>(spec, std::move(onClick), app_));
+    window_->end();
+    return buttons_.back().get();
+  }
+  ProgressBar* AddProgressBar(const ProgressBarSpec& spec) override {
+    window_->begin();
+    bars_.push_back(std::make_unique<FltkProgressBar>(spec));
+    window_->end();
+    return bars_.back().get();
+  }
+  void SetOnShow(std::function<void()> onShow) override { onShow_ = std::move(onShow); }
+
+  void Show() {
+    if (onShow_) app_.HandleEvent(onShow_);
+    window_->position((Fl::w() - window_->w()) / 2, (Fl::h() - window_->h()) / 2);
+    window_->show();
+    if (!buttons_.empty()) buttons_.front()->Widget()->take_focus();
+  }
+  Fl_Double_Window* Window() const { return window_.get(); }
+
+ private:
+  // Closing is never refused; during a run the window stays until the run has finished.
+  static void CloseRequested(Fl_Widget*, void* self) {
+    static_cast<FltkForm*>(self)->app_.Terminate();
+  }
+  FltkApplication& app_;
+  std::string caption_;
+  std::unique_ptr<Fl_Double_Window> window_;
+  std::function<void()> onShow_;
+  std::vector<std::unique_ptr<FltkLabel>> labels_;
+  std::vector<std::unique_ptr<FltkButton>> buttons_;
+  std::vector<std::unique_ptr<FltkProgressBar>> bars_;
+};
+
+FltkApplication::FltkApplication() {
+  Fl::scheme("gtk+");
+  Fl::visible_focus(1);
+}
+
+FltkApplication::~FltkApplication() {
+  // Widgets belong to their windows; the control wrappers only point at them.
+  forms_.clear();
+}
+
+Form* FltkApplication::CreateForm(const FormSpec& spec) {
+  forms_.push_back(std::make_unique<FltkForm>(spec, *this));
+  return forms_.back().get();
+}
+
+void FltkApplication::Run() {
+  if (forms_.empty()) return;
+  forms_.front()->Show();
+  while (!Terminated() && Fl::first_window() != nullptr) Fl::wait();
+  forms_.front()->Window()->hide();
+  Fl::flush();
+}
+
+void FltkApplication::ProcessMessages() { Fl::check(); }
+
+void FltkApplication::ShowMessage(const std::string& text) { ShowBox(text, false); }
+
+void FltkApplication::ShowErrorBox(const std::string& text) { ShowBox(text, true); }
+
+void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
+  // A box shown after the application was told to end closes by itself at once.
+  if (Terminated()) return;
+  std::string title = rt::Win1252ToUtf8(Title());
+  std::string message = rt::Win1252ToUtf8(rt::ReplaceAll(text, "\r\n", "\n"));
+
+  fl_font(kFont, kFontSize);
+  int tw = kBoxMaxTextWidth, th = 0;
+  fl_measure(message.c_str(), tw, th, 0);
+  int iconSpace = errorIcon ? kBoxIconSize + kBoxMargin : 0;
+  int w = std::max(kBoxMargin * 2 + iconSpace + tw, kBoxButtonWidth + kBoxMargin * 2);
+  int h = kBoxMargin * 3 + std::max(th, errorIcon ? kBoxIconSize : 0) + kBoxButtonHeight;
+
+  Fl_Double_Window box(w, h, title.c_str());
+  box.set_modal();
+  if (errorIcon) {
+    auto* icon = new Fl_Box(kBoxMargin, kBoxMargin, kBoxIconSize, kBoxIconSize, "X");
+    icon->box(FL_OVAL_BOX);
+    icon->color(FL_RED);
+    icon->labelcolor(FL_WHITE);
+    icon->labelfont(FL_HELVETICA_BOLD);
+    icon->labelsize(18);
+  }
+  auto* textBox = new Fl_Box(kBoxMargin + iconSpace, kBoxMargin, tw, th, message.c_str());
+  textBox->labelfont(kFont);
+  textBox->labelsize(kFontSize);
+  textBox->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_WRAP);
+  auto* ok = new Fl_Return_Button((w - kBoxButtonWidth) / 2, h - kBoxMargin - kBoxButtonHeight,
+                                  kBoxButtonWidth, kBoxButtonHeight, "OK");
+  ok->labelfont(kFont);
+  ok->labelsize(kFontSize);
+  bool done = false;
+  ok->callback([](Fl_Widget*, void* flag) { *static_cast<bool*>(flag) = true; }, &done);
+  box.callback([](Fl_Widget*, void* flag) { *static_cast<bool*>(flag) = true; }, &done);
+  box.end();
+  box.position((Fl::w() - w) / 2, (Fl::h() - h) / 2);
+  box.show();
+  ok->take_focus();
+  while (!done && box.shown()) Fl::wait();
+  box.hide();
+}
+
+}  // namespace ui
