@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include "app/U_Principal.h"
+#include "ui/RecordingApplication.h"
+
+namespace {
+
+TEST(MainWindow, OpensWithItsStoredLayoutAndTexts) {
+  ui::RecordingApplication app;
+  app.SetTitle(app::kApplicationTitle);
+  TFrmPrincipal window(app);
+  EXPECT_EQ(FrmPrincipal, &window);
+  ui::RecordingForm* form = app.MainForm();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->Spec().caption, "Lirenta");
+  EXPECT_EQ(form->Spec().clientWidth, 418);
+  EXPECT_EQ(form->Spec().clientHeight, 89);
+  EXPECT_EQ(window.lblAtual->Caption(), "Registro atual: 0");
+  EXPECT_EQ(window.lblAtual->GetBounds().left, 8);
+  EXPECT_EQ(window.lblTotal->Caption(), "Total: 0");
+  EXPECT_EQ(window.lblTotal->GetBounds().right(), 411);
+  EXPECT_EQ(window.ProgressBar1->Max(), 100);
+  EXPECT_EQ(window.ProgressBar1->Position(), 0);
+  EXPECT_TRUE(window.btnBuscar->Enabled());
+  EXPECT_EQ(window.btnBuscar->Caption(), "Lirenta");
+}
+
+TEST(MainWindow, ClearsTheGlobalInstanceWhenDestroyed) {
+  ui::RecordingApplication app;
+  { TFrmPrincipal window(app); }
+  EXPECT_EQ(FrmPrincipal, nullptr);
+}
+
+}  // namespace
