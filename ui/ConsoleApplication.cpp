@@ -1,0 +1,229 @@
+#include "ui/ConsoleApplication.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#include "runtime/Text.h"
+
+namespace ui {
+
+namespace {
+
+// Plain (non-terminal) progress is reported in steps of this many percent.
+constexpr int kPlainStepPercent = 5;
+
+std::atomic<int> gSignals{0};
+
+void OnSignal(int signal) {
+  if (gSignals.fetch_add(1) >= 1) {
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+  }
+}
+
+std::string Clock(double seconds) {
+  long s = std::lround(std::max(0.0, seconds));
+  char buf[32];
+  if (s >= 3600)
+    std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  return buf;
+}
+
+class ConsoleLabel : public Label {
+ public:
+  ConsoleLabel(const LabelSpec& spec, ConsoleApplication& app)
+      : spec_(spec), caption_(spec.caption), app_(app) {}
+  void SetCaption(const std::string& text) override {
+    caption_ = text;
+    app_.LabelChanged(spec_.name, text);
+  }
+  const std::string& Caption() const override { return caption_; }
+  Bounds GetBounds() const override { return AutoSizedBounds(spec_, EstimatedTextWidth(caption_)); }
+
+ private:
+  LabelSpec spec_;
+  std::string caption_;
+  ConsoleApplication& app_;
+};
+
+class ConsoleButton : public Button {
+ public:
+  explicit ConsoleButton(const ButtonSpec& spec) : spec_(spec) {}
+  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  bool Enabled() const override { return enabled_; }
+  const std::string& Caption() const override { return spec_.caption; }
+
+ private:
+  ButtonSpec spec_;
+  bool enabled_ = true;
+};
+
+class ConsoleProgressBar : public ProgressBar {
+ public:
+  ConsoleProgressBar(const ProgressBarSpec& spec, ConsoleApplication& app)
+      : max_(spec.max), position_(spec.position), app_(app) {}
+  void SetMax(int max) override {
+    max_ = max;
+    app_.ProgressChanged(max_, -1);
+  }
+  void SetPosition(int position) override {
+    position_ = position;
+    app_.ProgressChanged(max_, position_);
+  }
+  int Max() const override { return max_; }
+  int Position() const override { return position_; }
+
+ private:
+  int max_;
+  int position_;
+  ConsoleApplication& app_;
+};
+
+}  // namespace
+
+class ConsoleForm : public Form {
+ public:
+  explicit ConsoleForm(ConsoleApplication& app) : app_(app) {}
+  Label* AddLabel(const LabelSpec& spec) override {
+    labels_.push_back(std::make_unique<ConsoleLabel>(spec, app_));
+    return labels_.back().get();
+  }
+  Button* AddButton(const ButtonSpec& spec, std::function<void()>) override {
+    buttons_.push_back(std::make_unique<ConsoleButton>(spec));
+    return buttons_.back().get();
+  }
+  ProgressBar* AddProgressBar(const ProgressBarSpec& spec) override {
+    bars_.push_back(std::make_unique<ConsoleProgressBar>(spec, app_));
+    return bars_.back().get();
+  }
+  void SetOnShow(std::function<void()> onShow) override { onShow_ = std::move(onShow); }
+  void Show() {
+    if (onShow_) app_.HandleEvent(onShow_);
+  }
+
+ private:
+  ConsoleApplication& app_;
+  std::function<void()> onShow_;
+  std::vector<std::unique_ptr<ConsoleLabel>> labels_;
+  std::vector<std::unique_ptr<ConsoleButton>> buttons_;
+  std::vector<std::unique_ptr<ConsoleProgressBar>> bars_;
+};
+
+ConsoleApplication::ConsoleApplication(std::FILE* out, std::FILE* err, bool errIsTerminal)
+    : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
+
+ConsoleApplication::~ConsoleApplication() { EndBarLine(); }
+
+void ConsoleApplication::InstallSignalHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+Form* ConsoleApplication::CreateForm(const FormSpec&) {
+  forms_.push_back(std::make_unique<ConsoleForm>(*this));
+  return forms_.back().get();
+}
+
+void ConsoleApplication::Run() {
+  if (!forms_.empty()) forms_.front()->Show();
+}
+
+void ConsoleApplication::ProcessMessages() {
+  if (gSignals.load() > 0 && !Terminated()) {
+    Terminate();
+    EndBarLine();
+    std::fprintf(err_, "Ending after the current run.\n");
+    std::fflush(err_);
+  }
+}
+
+void ConsoleApplication::ShowMessage(const std::string& text) {
+  messages_.push_back(text);
+  WriteBox(text);
+}
+
+void ConsoleApplication::ShowErrorBox(const std::string& text) { WriteBox(text); }
+
+void ConsoleApplication::WriteBox(const std::string& text) {
+  EndBarLine();
+  std::string shown = rt::Win1252ToUtf8(rt::ReplaceAll(text, "\r\n", "\n"));
+  std::fwrite(shown.data(), 1, shown.size(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void ConsoleApplication::LabelChanged(const std::string& name, const std::string& caption) {
+  // The row counter is drawn by the progress display; the other labels get a line each.
+  if (name == "lblAtual") {
+    currentLabel_ = caption;
+    return;
+  }
+  EndBarLine();
+  std::string shown = rt::Win1252ToUtf8(caption);
+  std::fprintf(err_, "%s\n", shown.c_str());
+  std::fflush(err_);
+}
+
+void ConsoleApplication::ProgressChanged(int max, int position) {
+  if (position < 0) {  // a new maximum starts a new run
+    runStart_ = std::chrono::steady_clock::now();
+    lastReportedStep_ = -1;
+    return;
+  }
+  if (errIsTerminal_) {
+    DrawBar(max, position);
+    return;
+  }
+  int percent = max > 0 ? int(int64_t(std::clamp(position, 0, max)) * 100 / max) : 100;
+  int step = percent / kPlainStepPercent;
+  if (step == lastReportedStep_) return;
+  lastReportedStep_ = step;
+  std::string label = rt::Win1252ToUtf8(currentLabel_);
+  std::fprintf(err_, "%s of %d (%d%%)\n", label.c_str(), max, percent);
+  std::fflush(err_);
+}
+
+std::string FormatProgressLine(int position, int max, double elapsedSeconds, int barWidth) {
+  int shownMax = std::max(max, 0);
+  int done = std::clamp(position, 0, shownMax);
+  int filled = shownMax > 0 ? int(int64_t(done) * barWidth / shownMax) : barWidth;
+  std::string line = "[" + std::string(std::size_t(filled), '#') +
+                     std::string(std::size_t(barWidth - filled), '-') + "] ";
+  line += std::to_string(position) + "/" + std::to_string(max);
+  double rate = elapsedSeconds > 0 ? position / elapsedSeconds : 0.0;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "  %.1f/s", rate);
+  line += buf;
+  if (rate > 0 && shownMax >= position)
+    line += "  left " + Clock((shownMax - position) / rate);
+  else
+    line += "  left --:--";
+  return line;
+}
+
+void ConsoleApplication::DrawBar(int max, int position) {
+  double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart_).count();
+  std::string line = FormatProgressLine(position, max, elapsed);
+  std::fprintf(err_, "\r%s\x1b[K", line.c_str());
+  std::fflush(err_);
+  barOnScreen_ = true;
+}
+
+void ConsoleApplication::EndBarLine() {
+  if (barOnScreen_) {
+    std::fputc('\n', err_);
+    std::fflush(err_);
+    barOnScreen_ = false;
+  }
+}
+
+}  // namespace ui

@@ -1,0 +1,66 @@
+// The window-system layer for machines without a display and for scripts.
+//
+// Message boxes become lines on standard output, in UTF-8 (CR LF inside a text become line
+// feeds). The labels and the progress bar are drawn on standard error: a live bar with count,
+// total, rate and time left when standard error is a terminal, otherwise a plain line every 5%.
+// There is no message loop: Run() runs the main form's show event and returns.
+// The first SIGINT or SIGTERM only tells the application to end (a running update still
+// finishes and commits, as closing the window does); a second one ends the process.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/Application.h"
+
+namespace ui {
+
+class ConsoleForm;
+
+class ConsoleApplication : public Application {
+ public:
+  // `out` receives message boxes, `err` the labels and the progress; `errIsTerminal` chooses
+  // the live bar.
+  ConsoleApplication(std::FILE* out, std::FILE* err, bool errIsTerminal);
+  ~ConsoleApplication() override;
+
+  Form* CreateForm(const FormSpec& spec) override;
+  void Run() override;
+  void ShowMessage(const std::string& text) override;
+  void ProcessMessages() override;
+
+  // Every message box text shown so far, as Windows-1252.
+  const std::vector<std::string>& Messages() const { return messages_; }
+  // Routes SIGINT and SIGTERM to Terminate (see above).
+  void InstallSignalHandlers();
+
+  // Called by the console controls.
+  void LabelChanged(const std::string& name, const std::string& caption);
+  void ProgressChanged(int max, int position);
+
+ protected:
+  void ShowErrorBox(const std::string& text) override;
+
+ private:
+  void WriteBox(const std::string& text);
+  void DrawBar(int max, int position);
+  void EndBarLine();
+
+  std::FILE* out_;
+  std::FILE* err_;
+  bool errIsTerminal_;
+  std::vector<std::unique_ptr<ConsoleForm>> forms_;
+  std::vector<std::string> messages_;
+  std::string currentLabel_;
+  bool barOnScreen_ = false;
+  int lastReportedStep_ = -1;
+  std::chrono::steady_clock::time_point runStart_;
+};
+
+// Formats the live progress line: bar, count/total, rate per second and estimated time left.
+std::string FormatProgressLine(int position, int max, double elapsedSeconds, int barWidth = 30);
+
+}  // namespace ui
