@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The demo: a fresh database of ~40 songs, their pages on the local fixture lyrics site, and one
+# update run of the console program (or of the window program with "gui"), with the songs shown
+# before and after.
+set -euo pipefail
+build=${1:-build}
+mode=${2:-console}
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$build" && pwd)
+demo="$build/demo"
+
+rm -rf "$demo"
+mkdir -p "$demo"
+cp -r "$top/demo/site" "$demo/site"
+cp "$build/bin/lirenta" "$build/bin/lirenta-console" "$demo/"
+
+db="$demo/kavro.fdb"
+{
+  echo "SET SQL DIALECT 1;"
+  echo "CREATE DATABASE '$db' USER 'SYSDBA' PASSWORD 'velkadrum' DEFAULT CHARACTER SET NONE;"
+  cat "$top/demo/songs.sql"
+} > "$demo/create.sql"
+isql-fb -q -i "$demo/create.sql" >/dev/null
+printf '[BANCO]\r\nCAMINHO=%s\r\n' "$db" > "$demo/BaseKavro.ini"
+
+show_songs() {
+  printf 'SET LIST OFF;\nSELECT Mus_Codigo AS Codigo, Mus_Interprete AS Interprete, Mus_Nome AS Nome, Mus_Compositor AS Compositor FROM Tb_Musicas ORDER BY Mus_Codigo;\n' |
+    isql-fb -q -user SYSDBA -password velkadrum "$db" | iconv -f WINDOWS-1252 -t UTF-8 | sed '/^$/d'
+}
+
+echo "== Songs before the run"
+show_songs
+
+"$build/bin/lirenta-fixture-site" --root "$demo/site" --port 0 --idle-seconds 600 > "$demo/site.log" 2>&1 &
+site=$!
+trap 'kill $site 2>/dev/null || true' EXIT
+port=""
+for _ in $(seq 1 100); do
+  port=$(head -n 1 "$demo/site.log" 2>/dev/null | tr -dc '0-9')
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || { echo "the fixture site did not start"; cat "$demo/site.log"; exit 1; }
+export LIRENTA_LYRICS_URL="http://127.0.0.1:$port/"
+echo
+echo "== Update run against $LIRENTA_LYRICS_URL"
+status=0
+if [ "$mode" = gui ]; then
+  "$demo/lirenta" || status=$?
+else
+  "$demo/lirenta-console" || status=$?
+fi
+kill $site 2>/dev/null || true
+wait $site 2>/dev/null || true
+trap - EXIT
+
+echo
+echo "== Songs after the run"
+show_songs
+exit $status
