@@ -9,7 +9,7 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
             libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server \
             clang-14 libclang-rt-14-dev libcurl4-openssl-dev
 
-.PHONY: all deps build test demo demo-gui bench fuzz clean install
+.PHONY: all deps build test sanitize-build demo demo-gui bench fuzz clean install
 
 all: build
 
@@ -22,8 +22,21 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-test: deps build
+# The second tree builds the same suites with AddressSanitizer and UndefinedBehaviorSanitizer.
+ASAN_DIR    ?= build-asan
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_odr_violation=0 \
+                 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan-firebird.supp:print_suppressions=0 \
+                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+test: deps build sanitize-build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+	cd $(ASAN_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE no-sanitizer
+
+$(ASAN_DIR)/CMakeCache.txt:
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIRENTA_SANITIZE=ON
+
+sanitize-build: $(ASAN_DIR)/CMakeCache.txt
+	cmake --build $(ASAN_DIR) -j$(JOBS)
 
 demo: deps build
 	@if [ -x scripts/demo.sh ]; then bash scripts/demo.sh $(BUILD_DIR) console; else $(BUILD_DIR)/bin/lirenta; fi
@@ -41,4 +54,4 @@ install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

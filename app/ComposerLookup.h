@@ -1,0 +1,45 @@
+// The composer lookup's pure parts: page names and addresses built from a performer and a
+// title, and the composer cut out of a page. The fetching itself belongs to the main window,
+// whose HTTP client it uses.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// The lyrics site's base address; LIRENTA_LYRICS_URL, when set and not empty, replaces it so
+// that tests, the demo and users whose site moved can point the program elsewhere.
+inline constexpr std::string_view kLyricsBaseAddress = "http://www.letras-de-musicas.com.br/";
+inline constexpr const char* kLyricsAddressVariable = "LIRENTA_LYRICS_URL";
+
+// Page suffixes in the order tried: the plain page, the chords page, the translation page.
+inline constexpr std::array<std::string_view, 3> kPageSuffixes = {"", "-cifrada", "-traducao"};
+inline constexpr std::string_view kPageExtension = ".html";
+inline constexpr std::string_view kPathSeparator = "/";
+
+inline constexpr std::string_view kComposerStartMarker = "Compositor";
+// The marker's ten letters and the character after them (usually a colon) are skipped.
+inline constexpr std::size_t kComposerSkip = 11;
+inline constexpr std::string_view kComposerEndMarker = "</p>";
+// The size of the MUS_COMPOSITOR column.
+inline constexpr std::size_t kComposerMaxLength = 45;
+
+// The base address in force: the environment's replacement or the built-in one.
+std::string LyricsBaseAddress();
+
+// A performer's or title's page name: unsafe characters to blanks, accents folded, trimmed,
+// A-Z lower-cased, blanks to "-", "&" to "e".
+std::string PageName(const std::string& text);
+
+// Address of attempt `attempt` (0, 1, 2) for a performer and a title.
+std::string PageAddress(const std::string& base, const std::string& performer,
+                        const std::string& title, std::size_t attempt);
+
+// The composer on a page: the text after the start marker (plus one character) up to the end
+// marker, cut to 45 characters, then trimmed; empty when a marker is missing.
+std::string ExtractComposer(std::string_view page);
+
+}  // namespace app
