@@ -1,0 +1,353 @@
+#include "tests/support/FirebirdFixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace test {
+namespace {
+
+constexpr const char* kIsql = "isql-fb";
+constexpr const char* kServerProgram = "/usr/sbin/firebird";
+constexpr const char* kSecurityDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
+// Serialises the loopback servers of test programs that ctest runs side by side: each server
+// holds the security database open, which the embedded engine allows to one process only.
+constexpr const char* kServerLockFile = "/tmp/lirenta-firebird-server.lock";
+// isql-fb creates a database in well under a second; a minute means it hangs.
+constexpr auto kIsqlDeadline = std::chrono::seconds(60);
+// The server answers on its port within a second or two of starting.
+constexpr auto kServerStartDeadline = std::chrono::seconds(20);
+constexpr auto kServerStopDeadline = std::chrono::seconds(10);
+// Another test program's server may hold the lock for the length of its suite.
+constexpr auto kServerLockDeadline = std::chrono::seconds(240);
+
+using Clock = std::chrono::steady_clock;
+
+std::string SqlLiteral(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+bool WaitForExit(pid_t pid, Clock::duration deadline, int* status = nullptr) {
+  const auto until = Clock::now() + deadline;
+  for (;;) {
+    int st = 0;
+    const pid_t r = waitpid(pid, &st, WNOHANG);
+    if (r == pid || (r < 0 && errno == ECHILD)) {
+      if (status) *status = st;
+      return true;
+    }
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  close(fd);
+  return port;
+}
+
+bool PortAnswers(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultDatabaseParams() {
+  return {std::string("user_name=") + kSysdbaUser, std::string("password=") + kSysdbaPassword};
+}
+
+const std::vector<Song>& DefaultSongs() {
+  static const std::vector<Song> songs{
+      {1, "Can\xE7\xE3o do Mar", "Trio Flor & Caf\xE9", std::nullopt},
+      {2, "Quem?", "AC/DC do Sert\xE3o", std::nullopt},
+      {3, "\xC9" "bano", "Banda \xC9" "bano", std::string("Desconhecido")},
+  };
+  return songs;
+}
+
+int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
+            std::string& output) {
+  output.clear();
+  char scriptPath[] = "/tmp/lirenta-isql-XXXXXX";
+  const int scriptFd = mkstemp(scriptPath);
+  if (scriptFd < 0) throw std::runtime_error("cannot create an isql script file");
+  if (write(scriptFd, script.data(), script.size()) != static_cast<ssize_t>(script.size())) {
+    close(scriptFd);
+    unlink(scriptPath);
+    throw std::runtime_error("cannot write the isql script file");
+  }
+  lseek(scriptFd, 0, SEEK_SET);
+
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) {
+    close(scriptFd);
+    unlink(scriptPath);
+    throw std::runtime_error("cannot create a pipe");
+  }
+  std::vector<std::string> args{kIsql, "-q"};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(scriptFd, 0);
+    dup2(pipeFds[1], 1);
+    dup2(pipeFds[1], 2);
+    close(pipeFds[0]);
+    execvp(kIsql, argv.data());
+    _exit(127);
+  }
+  close(scriptFd);
+  close(pipeFds[1]);
+  if (pid < 0) {
+    close(pipeFds[0]);
+    unlink(scriptPath);
+    throw std::runtime_error("cannot start isql-fb");
+  }
+  const auto until = Clock::now() + kIsqlDeadline;
+  char buffer[4096];
+  for (;;) {
+    pollfd p{pipeFds[0], POLLIN, 0};
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) {
+      kill(pid, SIGKILL);
+      output += "\n(isql-fb killed after its deadline)";
+      break;
+    }
+    const int r = poll(&p, 1, static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) continue;
+    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    output.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  unlink(scriptPath);
+  int status = 0;
+  if (!WaitForExit(pid, kIsqlDeadline, &status)) {
+    kill(pid, SIGKILL);
+    WaitForExit(pid, kServerStopDeadline, &status);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::string& extraSql) {
+  char folder[] = "/tmp/lirenta-fbtest-XXXXXX";
+  if (!mkdtemp(folder)) throw std::runtime_error("cannot create a temporary folder");
+  folder_ = folder;
+  // The server (running as another user on some machines) must reach the file too.
+  chmod(folder, 0777);
+  path_ = folder_ + "/lirenta.fdb";
+
+  std::string script = "SET SQL DIALECT 1;\n";
+  script += "CREATE DATABASE " + SqlLiteral(path_) + " USER " + SqlLiteral(kSysdbaUser) +
+            " PASSWORD " + SqlLiteral(kSysdbaPassword) + " DEFAULT CHARACTER SET NONE;\n";
+  script += "SET AUTODDL ON;\n";
+  script +=
+      "CREATE TABLE Tb_Musicas (MUS_CODIGO INTEGER NOT NULL PRIMARY KEY, MUS_NOME VARCHAR(45), "
+      "MUS_INTERPRETE VARCHAR(45), MUS_COMPOSITOR VARCHAR(45));\n";
+  for (const Song& s : songs) {
+    script += "INSERT INTO Tb_Musicas VALUES (" + std::to_string(s.Codigo) + ", " +
+              SqlLiteral(s.Nome) + ", " + SqlLiteral(s.Interprete) + ", " +
+              (s.Compositor ? SqlLiteral(*s.Compositor) : std::string("NULL")) + ");\n";
+  }
+  script += extraSql;
+  script += "\nCOMMIT;\n";
+  std::string output;
+  const int rc = RunIsql(script, {}, output);
+  if (rc != 0 || !std::filesystem::exists(path_)) {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+    throw std::runtime_error("isql-fb could not create the test database: " + output);
+  }
+  chmod(path_.c_str(), 0666);
+}
+
+FirebirdDatabase::~FirebirdDatabase() {
+  std::error_code ec;
+  std::filesystem::remove_all(folder_, ec);
+}
+
+std::string FirebirdDatabase::Isql(const std::string& sql, const std::string& connectString) const {
+  std::string output;
+  RunIsql(sql, {"-user", kSysdbaUser, "-password", kSysdbaPassword,
+                connectString.empty() ? path_ : connectString},
+          output);
+  return output;
+}
+
+namespace {
+std::unique_ptr<FirebirdServer>& ServerSlot() {
+  static std::unique_ptr<FirebirdServer> server;
+  return server;
+}
+std::string& ServerReason() {
+  static std::string reason;
+  return reason;
+}
+bool& ServerTried() {
+  static bool tried = false;
+  return tried;
+}
+}  // namespace
+
+const std::string& FirebirdServer::Reason() { return ServerReason(); }
+
+FirebirdServer* FirebirdServer::Instance() {
+  if (ServerTried()) return ServerSlot().get();
+  ServerTried() = true;
+  std::string& reason = ServerReason();
+  if (access(kServerProgram, X_OK) != 0) {
+    reason = std::string(kServerProgram) + " is not installed";
+    return nullptr;
+  }
+  std::unique_ptr<FirebirdServer> server(new FirebirdServer());
+  server->lockFd_ = open(kServerLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (server->lockFd_ < 0) {
+    reason = std::string("cannot open ") + kServerLockFile + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  const auto until = Clock::now() + kServerLockDeadline;
+  while (flock(server->lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    if (Clock::now() >= until) {
+      reason = "another test program kept the Firebird server lock too long";
+      return nullptr;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // The password is set through the embedded engine while no server holds the security
+  // database.
+  std::string output;
+  const int rc = RunIsql(std::string("CREATE OR ALTER USER SYSDBA PASSWORD ") +
+                             SqlLiteral(kSysdbaPassword) + ";\nCOMMIT;\n",
+                         {"-user", kSysdbaUser, kSecurityDatabase}, output);
+  if (rc != 0) {
+    reason = "cannot set the SYSDBA password (is a Firebird server already running?): " + output;
+    return nullptr;
+  }
+  if (!server->Start(reason)) return nullptr;
+  ServerSlot() = std::move(server);
+  return ServerSlot().get();
+}
+
+bool FirebirdServer::Start(std::string& reason) {
+  if (pid_ > 0) return true;
+  if (port_ == 0) port_ = FreeLoopbackPort();
+  if (port_ == 0) {
+    reason = "no free loopback port";
+    return false;
+  }
+  const std::string port = std::to_string(port_);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int devNull = open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+      dup2(devNull, 0);
+      dup2(devNull, 1);
+      dup2(devNull, 2);
+    }
+    execl(kServerProgram, kServerProgram, "-p", port.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid < 0) {
+    reason = std::string("cannot fork: ") + std::strerror(errno);
+    return false;
+  }
+  pid_ = pid;
+  const auto until = Clock::now() + kServerStartDeadline;
+  while (!PortAnswers(port_)) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      reason = "the Firebird server ended at start (status " + std::to_string(status) + ")";
+      return false;
+    }
+    if (Clock::now() >= until) {
+      Kill();
+      reason = "the Firebird server did not answer on port " + port;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+void FirebirdServer::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  WaitForExit(pid_, kServerStopDeadline);
+  pid_ = -1;
+}
+
+void FirebirdServer::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  if (!WaitForExit(pid_, kServerStopDeadline)) {
+    kill(pid_, SIGKILL);
+    WaitForExit(pid_, kServerStopDeadline);
+  }
+  pid_ = -1;
+}
+
+FirebirdServer::~FirebirdServer() {
+  Stop();
+  if (lockFd_ >= 0) close(lockFd_);
+}
+
+std::string FirebirdServer::ConnectString(const std::string& path) const {
+  return "127.0.0.1/" + std::to_string(port_) + ":" + path;
+}
+
+std::unique_ptr<FirebirdDatabase> FirebirdTest::database_;
+
+void FirebirdTest::SetUpTestSuite() { database_ = std::make_unique<FirebirdDatabase>(); }
+
+void FirebirdTest::TearDownTestSuite() { database_.reset(); }
+
+}  // namespace test

@@ -1,0 +1,106 @@
+// Test databases and the loopback Firebird server.
+//
+// FirebirdDatabase makes a fresh dialect-1 database holding Tb_Musicas in its own temporary
+// folder (through isql-fb, so the test process has not opened it) and removes the folder when
+// destroyed. The embedded engine opens a database file for one process at a time: a test that
+// runs isql-fb or a server on a database must not hold it open itself.
+//
+// FirebirdServer runs /usr/sbin/firebird on a free port of 127.0.0.1 for the test program that
+// asks for it, with the SYSDBA password set beforehand, and stops it when the program ends.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// The account of the test databases and of the loopback server.
+inline constexpr const char* kSysdbaUser = "SYSDBA";
+inline constexpr const char* kSysdbaPassword = "velkadrum";
+
+// The main window's connection parameters.
+std::vector<std::string> DefaultDatabaseParams();
+
+struct Song {
+  int Codigo = 0;
+  std::string Nome;        // Windows-1252 bytes
+  std::string Interprete;  // Windows-1252 bytes
+  std::optional<std::string> Compositor;
+};
+
+// Three songs: "Canção do Mar" by "Trio Flor & Café" (1), "Quem?" by "AC/DC do Sertão" (2),
+// both without composer, and "Ébano" by "Banda Ébano" (3) with the composer "Desconhecido".
+const std::vector<Song>& DefaultSongs();
+
+class FirebirdDatabase {
+ public:
+  // Creates the folder and the database with Tb_Musicas (MUS_CODIGO integer key; MUS_NOME,
+  // MUS_INTERPRETE, MUS_COMPOSITOR VARCHAR(45)) holding `songs`, then runs `extraSql` (each
+  // statement ended by ";"). Throws std::runtime_error with isql-fb's output on failure.
+  explicit FirebirdDatabase(const std::vector<Song>& songs = DefaultSongs(),
+                            const std::string& extraSql = {});
+  ~FirebirdDatabase();
+  FirebirdDatabase(const FirebirdDatabase&) = delete;
+  FirebirdDatabase& operator=(const FirebirdDatabase&) = delete;
+
+  const std::string& Path() const { return path_; }
+  const std::string& Folder() const { return folder_; }
+
+  // Runs `sql` through isql-fb on `connectString` (default: the file itself, embedded) and
+  // returns its output (stdout and stderr). The test process must not hold the file open.
+  std::string Isql(const std::string& sql, const std::string& connectString = {}) const;
+
+ private:
+  std::string folder_;
+  std::string path_;
+};
+
+// Runs isql-fb with `script` as input; returns the exit status and the combined output.
+int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
+            std::string& output);
+
+class FirebirdServer {
+ public:
+  // The server of this test program, started on the first call. Null when it cannot be
+  // started; Reason() then says why.
+  static FirebirdServer* Instance();
+  static const std::string& Reason();
+
+  int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
+  // "127.0.0.1/PORT:path"
+  std::string ConnectString(const std::string& path) const;
+
+  // Kills the server at once (SIGKILL) and waits for it; Start brings it back on the same port.
+  void Kill();
+  bool Start(std::string& reason);
+  void Stop();
+  bool Running() const { return pid_ > 0; }
+
+  ~FirebirdServer();
+
+ private:
+  FirebirdServer() = default;
+
+  int port_ = 0;
+  pid_t pid_ = -1;
+  int lockFd_ = -1;
+};
+
+// A test suite with one fresh database (DefaultSongs) for all its tests.
+class FirebirdTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  static FirebirdDatabase& Database() { return *database_; }
+
+ private:
+  static std::unique_ptr<FirebirdDatabase> database_;
+};
+
+}  // namespace test
