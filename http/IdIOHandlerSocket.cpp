@@ -1,0 +1,146 @@
+#include "http/IdIOHandlerSocket.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include "http/IdException.h"
+#include "runtime/Text.h"
+
+// --- TIdSocketHandle -----------------------------------------------------------------------
+
+TIdSocketHandle::~TIdSocketHandle() { CloseSocket(); }
+
+void TIdSocketHandle::AllocateSocket() {
+  if (Allocated) CloseSocket();
+  Handle = SharedStack()->NewSocketHandle();
+  Allocated = true;
+}
+
+bool TIdSocketHandle::TryBind(int32_t port) {
+  TIdStack& stack = *SharedStack();
+  int r = stack.Bind(Handle, IP, port);
+  if (r == -1) {
+    if (stack.LastError == Id_WSAEADDRINUSE) return false;
+    idstack::RaiseSocketError(stack.LastError);
+  }
+  UpdateBindingLocal();
+  return true;
+}
+
+void TIdSocketHandle::Bind() {
+  if (Port != 0 || ClientPortMin == 0 || ClientPortMax == 0) {
+    if (!TryBind(Port)) throw EIdCouldNotBindSocket();
+    return;
+  }
+  if (ClientPortMax < ClientPortMin)
+    throw EIdInvalidPortRange("Invalid Port Range (" + rt::IntToStr(ClientPortMin) + " - " +
+                              rt::IntToStr(ClientPortMax) + ")");
+  for (int32_t port = ClientPortMax; port >= ClientPortMin; --port)
+    if (TryBind(port)) return;
+  throw EIdCanNotBindPortInRange("Can not bind in port range (" + rt::IntToStr(ClientPortMin) +
+                                 " - " + rt::IntToStr(ClientPortMax) + ")");
+}
+
+void TIdSocketHandle::Connect(int32_t timeout) {
+  TIdStack& stack = *SharedStack();
+  if (timeout > 0) {
+    stack.ConnectWithin(Handle, PeerIP, PeerPort, timeout);
+  } else if (stack.Connect(Handle, PeerIP, PeerPort) == -1) {
+    idstack::RaiseSocketError(stack.LastError);
+  }
+  UpdateBindingLocal();
+  UpdateBindingPeer();
+}
+
+void TIdSocketHandle::CloseSocket() {
+  if (!Allocated) return;
+  Allocated = false;
+  TIdStack* stack = SharedStack();
+  if (stack) {
+    stack->Shutdown(Handle, SHUT_WR);
+    stack->Close(Handle);
+  }
+  Handle = Id_INVALID_SOCKET;
+}
+
+bool TIdSocketHandle::WaitReadable(int32_t timeout) {
+  if (!Allocated) throw EIdConnClosedGracefully();
+  return SharedStack()->WaitReadable(Handle, timeout);
+}
+
+int TIdSocketHandle::Recv(char* buffer, int length) {
+  return SharedStack()->Receive(Handle, buffer, length);
+}
+
+int TIdSocketHandle::Send(const char* buffer, int length) {
+  return SharedStack()->Send(Handle, buffer, length);
+}
+
+void TIdSocketHandle::SetSockOpt(int level, int option, int32_t value) {
+  SharedStack()->SetSocketOption(Handle, level, option, value);
+}
+
+void TIdSocketHandle::UpdateBindingLocal() { SharedStack()->GetSocketName(Handle, IP, Port); }
+
+void TIdSocketHandle::UpdateBindingPeer() { SharedStack()->GetPeerName(Handle, PeerIP, PeerPort); }
+
+// --- TIdIOHandlerSocket --------------------------------------------------------------------
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() { Close(); }
+
+void TIdIOHandlerSocket::Open() {
+  if (FBinding)
+    FBinding->CloseSocket();
+  else
+    FBinding = std::make_unique<TIdSocketHandle>();
+  FBinding->IP.clear();
+  FBinding->Port = 0;
+  FBinding->PeerIP.clear();
+  FBinding->PeerPort = 0;
+}
+
+void TIdIOHandlerSocket::Close() {
+  if (FBinding) FBinding->CloseSocket();
+}
+
+bool TIdIOHandlerSocket::Connected() const { return FBinding && FBinding->HandleAllocated(); }
+
+void TIdIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
+                                       const std::string& boundIP, int32_t boundPort,
+                                       int32_t lowestPort, int32_t highestPort, int32_t timeout) {
+  if (!FBinding) Open();
+  TIdSocketHandle& binding = *FBinding;
+  binding.AllocateSocket();
+  binding.IP = boundIP;
+  binding.Port = boundPort;
+  binding.ClientPortMin = lowestPort;
+  binding.ClientPortMax = highestPort;
+  binding.Bind();
+
+  if (!idstack::IsDottedAddress(host)) DoStatus(TIdStatus::hsResolving, host);
+  binding.PeerIP = SharedStack()->ResolveToAddress(host);
+  binding.PeerPort = port;
+  binding.SetSockOpt(IPPROTO_TCP, TCP_NODELAY, UseNagle ? 0 : 1);
+  DoStatus(TIdStatus::hsConnecting, binding.PeerIP);
+  binding.Connect(timeout);
+}
+
+bool TIdIOHandlerSocket::Readable(int32_t timeout) {
+  if (!FBinding) throw EIdConnClosedGracefully();
+  return FBinding->WaitReadable(timeout);
+}
+
+int TIdIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
+  if (!Connected()) throw EIdClosedSocket();
+  int r = FBinding->Recv(buffer, length);
+  if (r < 0) error = SharedStack()->LastError;
+  return r;
+}
+
+int TIdIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) {
+  if (!Connected()) throw EIdClosedSocket();
+  int r = FBinding->Send(buffer, length);
+  if (r < 0) error = SharedStack()->LastError;
+  return r;
+}
