@@ -29,7 +29,7 @@ void LetTimePass() {
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-// --- the Part's examples, host pages.s.t, directory /artist/ --------------------------------
+// --- a lyrics host, pages.s.t, asked for the directory /artist/ ---------------------------
 
 TEST(CookieStoreTest, HostCookieWithRootPathIsSentToItsHost) {
   TIdCookieManager manager;
