@@ -9,7 +9,9 @@
 
 // --- TIdSocketHandle -----------------------------------------------------------------------
 
-TIdSocketHandle::~TIdSocketHandle() { CloseSocket(); }
+TIdSocketHandle::~TIdSocketHandle() {
+  CloseSocket();
+}
 
 void TIdSocketHandle::AllocateSocket() {
   if (Allocated) CloseSocket();
@@ -81,13 +83,19 @@ void TIdSocketHandle::SetSockOpt(int level, int option, int32_t value) {
   SharedStack()->SetSocketOption(Handle, level, option, value);
 }
 
-void TIdSocketHandle::UpdateBindingLocal() { SharedStack()->GetSocketName(Handle, IP, Port); }
+void TIdSocketHandle::UpdateBindingLocal() {
+  SharedStack()->GetSocketName(Handle, IP, Port);
+}
 
-void TIdSocketHandle::UpdateBindingPeer() { SharedStack()->GetPeerName(Handle, PeerIP, PeerPort); }
+void TIdSocketHandle::UpdateBindingPeer() {
+  SharedStack()->GetPeerName(Handle, PeerIP, PeerPort);
+}
 
 // --- TIdIOHandlerSocket --------------------------------------------------------------------
 
-TIdIOHandlerSocket::~TIdIOHandlerSocket() { Close(); }
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  Close();
+}
 
 void TIdIOHandlerSocket::Open() {
   if (FBinding)
@@ -104,7 +112,9 @@ void TIdIOHandlerSocket::Close() {
   if (FBinding) FBinding->CloseSocket();
 }
 
-bool TIdIOHandlerSocket::Connected() const { return FBinding && FBinding->HandleAllocated(); }
+bool TIdIOHandlerSocket::Connected() const {
+  return FBinding && FBinding->HandleAllocated();
+}
 
 void TIdIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
                                        const std::string& boundIP, int32_t boundPort,

@@ -19,25 +19,25 @@
 namespace {
 
 struct ErrorMapping {
-  int platform;     // errno
-  int32_t number;   // Windows Sockets number
+  int platform;    // errno
+  int32_t number;  // Windows Sockets number
 };
 
 // Platform error codes and the Windows Sockets numbers whose texts the user sees.
 constexpr ErrorMapping kErrnoToWSA[] = {
-    {EINTR, 10004},          {EBADF, 10009},           {EACCES, 10013},
-    {EFAULT, 10014},         {EINVAL, 10022},          {EMFILE, 10024},
-    {EWOULDBLOCK, 10035},    {EAGAIN, 10035},          {EINPROGRESS, 10036},
-    {EALREADY, 10037},       {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},
+    {EINTR, 10004},           {EBADF, 10009},           {EACCES, 10013},
+    {EFAULT, 10014},          {EINVAL, 10022},          {EMFILE, 10024},
+    {EWOULDBLOCK, 10035},     {EAGAIN, 10035},          {EINPROGRESS, 10036},
+    {EALREADY, 10037},        {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039},
+    {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},
     {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},   {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},        {ENETUNREACH, 10051},
-    {ENETRESET, 10052},      {ECONNABORTED, 10053},    {ECONNRESET, 10054},
-    {ENOBUFS, 10055},        {EISCONN, 10056},         {ENOTCONN, 10057},
-    {EPIPE, 10058},          {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},      {ECONNREFUSED, 10061},    {ELOOP, 10062},
-    {ENAMETOOLONG, 10063},   {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
+    {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},        {ENETUNREACH, 10051},
+    {ENETRESET, 10052},       {ECONNABORTED, 10053},    {ECONNRESET, 10054},
+    {ENOBUFS, 10055},         {EISCONN, 10056},         {ENOTCONN, 10057},
+    {EPIPE, 10058},           {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059},
+    {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},    {ELOOP, 10062},
+    {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065},
     {ENOTEMPTY, 10066},
 };
 
@@ -145,7 +145,9 @@ std::string SocketErrorMessage(int32_t code) {
   return "Socket Error # " + rt::IntToStr(code) + "\r\n" + std::string(WSAErrorText(code));
 }
 
-void RaiseSocketError(int32_t code) { throw EIdSocketError(code, SocketErrorMessage(code)); }
+void RaiseSocketError(int32_t code) {
+  throw EIdSocketError(code, SocketErrorMessage(code));
+}
 
 namespace {
 
@@ -279,9 +281,13 @@ int TIdStack::Send(TIdStackSocketHandle socket, const char* buffer, int length) 
   return static_cast<int>(r);
 }
 
-void TIdStack::Shutdown(TIdStackSocketHandle socket, int how) { ::shutdown(socket, how); }
+void TIdStack::Shutdown(TIdStackSocketHandle socket, int how) {
+  ::shutdown(socket, how);
+}
 
-void TIdStack::Close(TIdStackSocketHandle socket) { ::close(socket); }
+void TIdStack::Close(TIdStackSocketHandle socket) {
+  ::close(socket);
+}
 
 bool TIdStack::WaitReadable(TIdStackSocketHandle socket, int32_t timeout) {
   int r = PollOne(socket, POLLIN, timeout == TimeoutInfinite ? -1 : std::max(timeout, 0));

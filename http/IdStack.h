@@ -80,8 +80,14 @@ class TIdStack {
 TIdStack* SharedStack();
 
 // The base of every client component: keeps the shared stack alive and reports status texts.
-enum class TIdStatus { hsResolving, hsConnecting, hsConnected, hsDisconnecting, hsDisconnected,
-                       hsStatusText };
+enum class TIdStatus {
+  hsResolving,
+  hsConnecting,
+  hsConnected,
+  hsDisconnecting,
+  hsDisconnected,
+  hsStatusText
+};
 
 class TIdComponent {
  public:

@@ -1,7 +1,6 @@
-#include "http/IdStack.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -12,10 +11,9 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "http/IdException.h"
 #include "http/IdIOHandlerSocket.h"
+#include "http/IdStack.h"
 
 namespace {
 

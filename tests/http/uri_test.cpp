@@ -1,8 +1,7 @@
-#include "http/IdURI.h"
-
 #include <gtest/gtest.h>
 
 #include "http/IdException.h"
+#include "http/IdURI.h"
 
 namespace {
 
@@ -114,7 +113,8 @@ TEST(TIdURI, RelativeTextKeepsTheHashInTheDocument) {
 
 TEST(TIdURI, LookupBytesPassThroughUnchanged) {
   // Accented Windows-1252 letters, "%" and blanks are the caller's business: no encoding.
-  const std::string address = "http://letras.example/trio-flor-e-caf\xE9/can\xE7\xE3o do mar%20x.html";
+  const std::string address =
+      "http://letras.example/trio-flor-e-caf\xE9/can\xE7\xE3o do mar%20x.html";
   TIdURI uri(address);
   EXPECT_EQ(uri.DirPath, "/trio-flor-e-caf\xE9/");
   EXPECT_EQ(uri.DocName, "can\xE7\xE3o do mar%20x.html");

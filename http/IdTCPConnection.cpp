@@ -1,0 +1,319 @@
+#include "http/IdTCPConnection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "http/IdException.h"
+#include "http/IdIOHandlerSocket.h"
+
+namespace {
+
+// A count-limited read sizes its target once, but never by more than this: a length the peer
+// announced is not trusted with an allocation of its size.
+constexpr std::size_t kMaxPresize = 1 << 20;
+
+// Reading until the peer closes stops after this many bytes.
+constexpr int64_t kUntilCloseLimit = std::numeric_limits<int32_t>::max();
+
+}  // namespace
+
+// --- TIdManagedBuffer ----------------------------------------------------------------------
+
+char* TIdManagedBuffer::Reserve(std::size_t count) {
+  if (FCapacity - FEnd >= count) return FData.get() + FEnd;
+  const std::size_t unread = Size();
+  if (FBegin > 0 && FCapacity - unread >= count && FBegin >= kCompactAfter) {
+    std::memmove(FData.get(), FData.get() + FBegin, unread);
+  } else {
+    std::size_t capacity = std::max<std::size_t>(FCapacity * 2, 4096);
+    while (capacity - unread < count) capacity *= 2;
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (unread > 0) std::memcpy(data.get(), FData.get() + FBegin, unread);
+    FData = std::move(data);
+    FCapacity = capacity;
+  }
+  FBegin = 0;
+  FEnd = unread;
+  return FData.get() + FEnd;
+}
+
+void TIdManagedBuffer::Append(const char* bytes, std::size_t count) {
+  if (count == 0) return;
+  std::memcpy(Reserve(count), bytes, count);
+  FEnd += count;
+}
+
+void TIdManagedBuffer::Remove(std::size_t count) {
+  if (count > Size()) throw EIdNotEnoughDataInBuffer();
+  FBegin += count;
+  if (FBegin == FEnd) {
+    FBegin = FEnd = 0;
+  } else if (FBegin >= kCompactAfter) {
+    std::memmove(FData.get(), FData.get() + FBegin, FEnd - FBegin);
+    FEnd -= FBegin;
+    FBegin = 0;
+  }
+}
+
+void TIdManagedBuffer::ExtractTo(std::string& dest, std::size_t count) {
+  if (count > Size()) throw EIdNotEnoughDataInBuffer();
+  dest.append(Data(), count);
+  Remove(count);
+}
+
+std::size_t TIdManagedBuffer::Find(std::string_view needle, std::size_t from) const {
+  std::string_view queued(Data(), Size());
+  return queued.find(needle, from);
+}
+
+// --- TIdTCPConnection ----------------------------------------------------------------------
+
+TIdTCPConnection::~TIdTCPConnection() {
+  try {
+    CloseSocketOnly();
+  } catch (...) {
+  }
+}
+
+void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
+  if (FOwnedIOHandler && FOwnedIOHandler.get() != handler) FOwnedIOHandler.reset();
+  FIOHandler = handler;
+}
+
+bool TIdTCPConnection::IsConnected() {
+  CheckPeerClosed(false, false);
+  return FIOHandler != nullptr && FIOHandler->Connected();
+}
+
+void TIdTCPConnection::DisconnectFromPeer() {
+  const bool wasConnected = IsConnected();
+  if (wasConnected) {
+    DoStatus(TIdStatus::hsDisconnecting);
+    CloseSocketOnly();
+  }
+  if (FOwnedIOHandler) {
+    FOwnedIOHandler.reset();
+    FIOHandler = nullptr;
+  }
+  if (wasConnected) {
+    if (OnDisconnected) OnDisconnected();
+    DoStatus(TIdStatus::hsDisconnected);
+  }
+}
+
+void TIdTCPConnection::CloseSocketOnly() {
+  if (FIOHandler) FIOHandler->Close();
+}
+
+void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed, bool ignoreQueue) {
+  if (!FIOHandler) return;
+  bool closed;
+  if (PeerClosed) {
+    if (FIOHandler->Connected()) {
+      CloseSocketOnly();
+      DoStatus(TIdStatus::hsDisconnected);
+      if (OnDisconnected) OnDisconnected();
+    }
+    closed = true;
+  } else {
+    closed = !FIOHandler->Connected();
+  }
+  if (closed && (InputQueue.Size() == 0 || ignoreQueue) && raiseIfClosed)
+    throw EIdConnClosedGracefully();
+}
+
+void TIdTCPConnection::PollPeerClosed(bool raiseIfClosed) {
+  FillInput(raiseIfClosed, 1, false);
+}
+
+int TIdTCPConnection::FillInput(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout) {
+  if (timeout == TimeoutDefault) timeout = ReadTimeout != 0 ? ReadTimeout : TimeoutInfinite;
+  CheckPeerClosed(raiseIfClosed, false);
+  if (!IsConnected()) {
+    if (raiseIfClosed) throw EIdNotConnected();
+    return 0;
+  }
+  const std::size_t blockSize = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
+  for (;;) {
+    if (!FIOHandler->Readable(timeout)) {
+      if (raiseOnTimeout) throw EIdReadTimeout();
+      return -1;
+    }
+    // Receive straight into the free end of the queue.
+    char* block = InputQueue.Reserve(blockSize);
+    int32_t error = 0;
+    int count = FIOHandler->Recv(block, static_cast<int>(blockSize), error);
+    if (count < 0) {
+      if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED) {
+        CloseSocketOnly();
+        if (InputQueue.Size() == 0) idstack::RaiseSocketError(error);
+        count = 0;
+      } else {
+        idstack::RaiseSocketError(error);
+      }
+    }
+    PeerClosed = count == 0;
+    InputQueue.Commit(static_cast<std::size_t>(count));
+    CheckPeerClosed(raiseIfClosed, false);
+    if (count != 0 || !IsConnected()) return count;
+  }
+}
+
+std::string TIdTCPConnection::ReadLine(std::string_view terminator, int32_t timeout,
+                                       int32_t maxLength) {
+  if (maxLength == -1) maxLength = MaxLineLength;
+  if (terminator.empty()) terminator = "\n";
+  LineWasSplit = false;
+  LineTimedOut = false;
+  const std::size_t limit = maxLength > 0 ? static_cast<std::size_t>(maxLength) : 0;
+
+  std::size_t scanned = 0;
+  for (;;) {
+    // Bytes already searched are not searched again; a terminator may straddle the seam.
+    const std::size_t from = scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0;
+    const std::size_t hit = InputQueue.Find(terminator, from);
+    scanned = InputQueue.Size();
+    const bool found = hit != std::string_view::npos;
+    if (limit != 0 && ((found && hit > limit) || (!found && scanned > limit))) {
+      if (MaxLineAction == TIdMaxLineAction::maException) throw EIdReadLnMaxLineLengthExceeded();
+      LineWasSplit = true;
+      std::string line;
+      InputQueue.ExtractTo(line, limit);
+      return line;
+    }
+    if (found) {
+      std::size_t length = hit;
+      if (terminator == "\n" && hit > 0 && InputQueue.Data()[hit - 1] == '\r') --length;
+      std::string line(InputQueue.Data(), length);
+      InputQueue.Remove(hit + terminator.size());
+      return line;
+    }
+    CheckPeerClosed(true, true);
+    if (FillInput(true, timeout, timeout == TimeoutDefault) == -1) {
+      LineTimedOut = true;
+      return {};
+    }
+  }
+}
+
+void TIdTCPConnection::ReadExact(std::string& buffer, std::size_t count) {
+  if (count == 0) return;
+  while (InputQueue.Size() < count) {
+    FillInput(true, TimeoutDefault, true);
+    CheckPeerClosed(true, true);
+  }
+  InputQueue.ExtractTo(buffer, count);
+}
+
+void TIdTCPConnection::ReadToStream(std::string& stream, int64_t count, bool untilClose) {
+  if (count == -1 && !untilClose) {
+    std::string size;
+    ReadExact(size, 4);
+    count = int64_t(uint8_t(size[0])) << 24 | int64_t(uint8_t(size[1])) << 16 |
+            int64_t(uint8_t(size[2])) << 8 | int64_t(uint8_t(size[3]));
+  }
+  if (count >= 0 && !untilClose)
+    stream.reserve(stream.size() + std::min<std::size_t>(std::size_t(count), kMaxPresize));
+
+  int64_t remaining = count >= 0 ? count : kUntilCloseLimit;
+  if (untilClose && count < 0) remaining = kUntilCloseLimit;
+
+  const std::size_t queued = std::min<std::size_t>(InputQueue.Size(), std::size_t(remaining));
+  InputQueue.ExtractTo(stream, queued);
+  remaining -= int64_t(queued);
+
+  try {
+    while (remaining > 0 && IsConnected()) {
+      const std::size_t block = std::min<std::size_t>(
+          std::size_t(remaining), static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
+      ReadExact(stream, block);
+      remaining -= int64_t(block);
+    }
+  } catch (const EIdConnClosedGracefully&) {
+    InputQueue.ExtractTo(stream, InputQueue.Size());
+    if (!untilClose) throw;
+  } catch (...) {
+    InputQueue.ExtractTo(stream, InputQueue.Size());
+    throw;
+  }
+}
+
+void TIdTCPConnection::WriteText(std::string_view text) {
+  SendBytes(text.data(), text.size());
+}
+
+void TIdTCPConnection::WriteLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text);
+  line.append("\r\n");
+  SendBytes(line.data(), line.size());
+}
+
+void TIdTCPConnection::SendBytes(const char* bytes, std::size_t count, bool now) {
+  if (count == 0) return;
+  CheckPeerClosed(true, true);
+  if (!IsConnected()) throw EIdNotConnected();
+  if (FWriteBatch && !now) {
+    FWriteBatch->append(bytes, count);
+    if (FBatchThreshold > 0 && FWriteBatch->size() >= std::size_t(FBatchThreshold)) {
+      SendNow(FWriteBatch->data(), std::size_t(FBatchThreshold));
+      FWriteBatch->erase(0, std::size_t(FBatchThreshold));
+    }
+    return;
+  }
+  SendNow(bytes, count);
+}
+
+void TIdTCPConnection::SendNow(const char* bytes, std::size_t count) {
+  std::size_t sent = 0;
+  while (sent < count) {
+    int32_t error = 0;
+    const std::size_t rest = std::min<std::size_t>(count - sent, std::numeric_limits<int>::max());
+    int n = FIOHandler->Send(bytes + sent, static_cast<int>(rest), error);
+    if (n < 0) {
+      if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET)
+        CloseSocketOnly();
+      idstack::RaiseSocketError(error);
+    }
+    PeerClosed = n == 0;
+    CheckPeerClosed(true, false);
+    sent += std::size_t(n);
+  }
+}
+
+void TIdTCPConnection::StartWriteBatch(int32_t threshold) {
+  FWriteBatch.emplace();
+  FBatchThreshold = threshold;
+}
+
+void TIdTCPConnection::FlushWriteBatch() {
+  if (!FWriteBatch) return;
+  std::string batch = std::move(*FWriteBatch);
+  FWriteBatch.reset();
+  if (!batch.empty()) SendBytes(batch.data(), batch.size(), true);
+}
+
+// --- TIdTCPClient --------------------------------------------------------------------------
+
+void TIdTCPClient::ConnectToPeer(int32_t timeout) {
+  if (!FIOHandler) {
+    FOwnedIOHandler = std::make_unique<TIdIOHandlerSocket>();
+    FOwnedIOHandler->OnStatus = OnStatus;
+    FIOHandler = FOwnedIOHandler.get();
+  } else if (FIOHandler->Connected()) {
+    throw EIdAlreadyConnected();
+  }
+  try {
+    FIOHandler->Open();
+    InputQueue.Clear();
+    PeerClosed = false;
+    FIOHandler->ConnectClient(Host, Port, BoundIP, BoundPort, BoundPortMin, BoundPortMax, timeout);
+    DoStatus(TIdStatus::hsConnected);
+    if (OnConnected) OnConnected();
+  } catch (...) {
+    CloseSocketOnly();
+    throw;
+  }
+}

@@ -1,0 +1,261 @@
+#include "tests/support/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits are sliced so that a stop request is seen quickly.
+constexpr int kSliceMs = 20;
+
+int SliceUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() < kSliceMs ? static_cast<int>(left.count()) : kSliceMs;
+}
+
+}  // namespace
+
+ScriptedServer::Step ScriptedServer::Expect(std::size_t count) {
+  return Step{Action::Expect, {}, count, Ms(0)};
+}
+ScriptedServer::Step ScriptedServer::ExpectLine() {
+  return ExpectUntil("\n");
+}
+ScriptedServer::Step ScriptedServer::ExpectUntil(std::string marker) {
+  return Step{Action::ExpectUntil, std::move(marker), 0, Ms(0)};
+}
+ScriptedServer::Step ScriptedServer::ExpectHead() {
+  return ExpectUntil("\r\n\r\n");
+}
+ScriptedServer::Step ScriptedServer::Send(std::string bytes) {
+  return Step{Action::Send, std::move(bytes), 0, Ms(0)};
+}
+ScriptedServer::Step ScriptedServer::SendPieces(std::string bytes, std::size_t pieceSize,
+                                                Ms pause) {
+  return Step{Action::SendPieces, std::move(bytes), pieceSize == 0 ? 1 : pieceSize, pause};
+}
+ScriptedServer::Step ScriptedServer::HalfClose() {
+  return Step{Action::HalfClose, {}, 0, Ms(0)};
+}
+ScriptedServer::Step ScriptedServer::Reset() {
+  return Step{Action::Reset, {}, 0, Ms(0)};
+}
+ScriptedServer::Step ScriptedServer::Close() {
+  return Step{Action::Close, {}, 0, Ms(0)};
+}
+ScriptedServer::Step ScriptedServer::Stall(Ms duration) {
+  return Step{Action::Stall, {}, 0, duration};
+}
+ScriptedServer::Step ScriptedServer::AwaitClose() {
+  return Step{Action::AwaitClose, {}, 0, Ms(0)};
+}
+
+ScriptedServer::ScriptedServer(std::vector<Script> scripts, Ms stepDeadline, Ms lifetime)
+    : FScripts(std::move(scripts)), FStepDeadline(stepDeadline), FEnd(Clock::now() + lifetime) {
+  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FListen < 0) throw std::runtime_error("scripted server: no socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t size = sizeof address;
+  if (::bind(FListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(FListen, 16) != 0 ||
+      ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ::close(FListen);
+    throw std::runtime_error("scripted server: cannot listen on 127.0.0.1");
+  }
+  FPort = ntohs(address.sin_port);
+  FAcceptThread = std::thread([this] { AcceptLoop(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  Stop();
+}
+
+void ScriptedServer::Stop() {
+  FStop = true;
+  if (FAcceptThread.joinable()) FAcceptThread.join();
+  for (std::thread& t : FConnectionThreads)
+    if (t.joinable()) t.join();
+  FConnectionThreads.clear();
+  if (FListen >= 0) {
+    ::close(FListen);
+    FListen = -1;
+  }
+}
+
+int ScriptedServer::Accepted() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FAccepted;
+}
+
+std::string ScriptedServer::Received(std::size_t connection) const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return connection < FReceived.size() ? FReceived[connection] : std::string();
+}
+
+bool ScriptedServer::WaitDone(Ms deadline) {
+  std::unique_lock<std::mutex> lock(FLock);
+  return FChanged.wait_for(lock, deadline, [this] { return FFinished >= FScripts.size(); });
+}
+
+std::vector<std::string> ScriptedServer::Failures() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FFailures;
+}
+
+void ScriptedServer::Record(std::size_t index, const char* bytes, std::size_t count) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FReceived[index].append(bytes, count);
+}
+
+void ScriptedServer::Fail(std::size_t index, const std::string& text) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FFailures.push_back("connection " + std::to_string(index) + ": " + text);
+}
+
+void ScriptedServer::AcceptLoop() {
+  while (!FStop && Clock::now() < FEnd) {
+    pollfd entry{FListen, POLLIN, 0};
+    if (::poll(&entry, 1, SliceUntil(FEnd)) <= 0) continue;
+    int socket = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (socket < 0) continue;
+    std::size_t index;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      index = static_cast<std::size_t>(FAccepted++);
+      FReceived.emplace_back();
+    }
+    FChanged.notify_all();
+    if (index < FScripts.size())
+      FConnectionThreads.emplace_back([this, index, socket] { RunConnection(index, socket); });
+    else
+      ::close(socket);
+  }
+}
+
+void ScriptedServer::RunConnection(std::size_t index, int socket) {
+  std::string pending;  // received and not yet matched by an expect step
+  char block[65536];
+
+  // 1: bytes came; 0: the client closed (or reset); -1: the deadline passed or the server stops.
+  auto readSome = [&](Clock::time_point deadline) -> int {
+    for (;;) {
+      if (FStop || Clock::now() >= deadline || Clock::now() >= FEnd) return -1;
+      pollfd entry{socket, POLLIN, 0};
+      int r = ::poll(&entry, 1, SliceUntil(std::min(deadline, FEnd)));
+      if (r <= 0) continue;
+      ssize_t n = ::recv(socket, block, sizeof block, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return 0;
+      Record(index, block, static_cast<std::size_t>(n));
+      pending.append(block, static_cast<std::size_t>(n));
+      return 1;
+    }
+  };
+  auto sendAll = [&](const char* bytes, std::size_t count) -> bool {
+    while (count > 0) {
+      ssize_t n = ::send(socket, bytes, count, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      bytes += n;
+      count -= static_cast<std::size_t>(n);
+    }
+    return true;
+  };
+  auto sleepFor = [&](Ms pause) {
+    auto until = Clock::now() + pause;
+    while (!FStop && Clock::now() < until)
+      std::this_thread::sleep_for(Ms(SliceUntil(until) > 0 ? SliceUntil(until) : 1));
+  };
+
+  bool open = true;
+  for (const Step& step : FScripts[index]) {
+    if (!open || FStop) break;
+    const auto deadline = Clock::now() + FStepDeadline;
+    bool ok = true;
+    switch (step.action) {
+      case Action::Expect:
+        while (ok && pending.size() < step.count) ok = readSome(deadline) > 0;
+        if (ok)
+          pending.erase(0, step.count);
+        else
+          Fail(index, "expected " + std::to_string(step.count) + " bytes, got " +
+                          std::to_string(pending.size()));
+        break;
+      case Action::ExpectUntil: {
+        std::size_t at;
+        while (ok && (at = pending.find(step.bytes)) == std::string::npos)
+          ok = readSome(deadline) > 0;
+        if (ok)
+          pending.erase(0, at + step.bytes.size());
+        else
+          Fail(index, "expected a marker of " + std::to_string(step.bytes.size()) + " bytes, got " +
+                          std::to_string(pending.size()) + " bytes");
+        break;
+      }
+      case Action::Send:
+        ok = sendAll(step.bytes.data(), step.bytes.size());
+        if (!ok) Fail(index, "send failed");
+        break;
+      case Action::SendPieces:
+        for (std::size_t at = 0; ok && at < step.bytes.size(); at += step.count) {
+          if (at > 0) sleepFor(step.pause);
+          ok = sendAll(step.bytes.data() + at, std::min(step.count, step.bytes.size() - at));
+        }
+        if (!ok) Fail(index, "send failed");
+        break;
+      case Action::HalfClose:
+        ::shutdown(socket, SHUT_WR);
+        break;
+      case Action::Reset: {
+        linger option{1, 0};
+        ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+        ::close(socket);
+        open = false;
+        break;
+      }
+      case Action::Close:
+        ::close(socket);
+        open = false;
+        break;
+      case Action::Stall: {
+        const auto until = Clock::now() + step.pause;
+        while (readSome(until) > 0) {
+        }
+        break;
+      }
+      case Action::AwaitClose: {
+        int r;
+        while ((r = readSome(deadline)) > 0) {
+        }
+        if (r < 0) {
+          ok = false;
+          Fail(index, "the client did not close");
+        }
+        break;
+      }
+    }
+    if (!ok) break;
+  }
+  if (open) ::close(socket);
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    ++FFinished;
+  }
+  FChanged.notify_all();
+}
+
+}  // namespace test

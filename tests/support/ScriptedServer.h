@@ -1,0 +1,106 @@
+// A scripted peer on 127.0.0.1 for tests of network clients.
+//
+// The server listens on an ephemeral port. The n-th accepted connection (counting from 0) runs
+// the n-th script, a list of steps: expect bytes, send bytes (whole or in paced pieces),
+// half-close, reset, close, stall, or wait for the client to close. Connections beyond the
+// scripts are closed at once. Every byte received is recorded per connection.
+//
+// Everything is bounded: each step has a deadline, the server stops by itself after its
+// lifetime, and the destructor stops it at once. A step that misses its deadline is recorded
+// as a failure and ends its connection.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test {
+
+class ScriptedServer {
+ public:
+  using Ms = std::chrono::milliseconds;
+
+  enum class Action {
+    Expect,
+    ExpectUntil,
+    Send,
+    SendPieces,
+    HalfClose,
+    Reset,
+    Close,
+    Stall,
+    AwaitClose
+  };
+  struct Step {
+    Action action;
+    std::string bytes;      // to send, or the marker to expect
+    std::size_t count = 0;  // bytes to expect, or the size of one piece
+    Ms pause{0};            // between pieces, or how long to stall
+  };
+  using Script = std::vector<Step>;
+
+  static Step Expect(std::size_t count);
+  // Through the next LF.
+  static Step ExpectLine();
+  // Through the next occurrence of `marker`.
+  static Step ExpectUntil(std::string marker);
+  // Through the empty line that ends a request head.
+  static Step ExpectHead();
+  static Step Send(std::string bytes);
+  static Step SendPieces(std::string bytes, std::size_t pieceSize, Ms pause);
+  // Shuts down sending; the connection stays open for reading.
+  static Step HalfClose();
+  // Closes with SO_LINGER 0, so the client sees a reset.
+  static Step Reset();
+  static Step Close();
+  // Keeps the connection open, sending nothing, for `duration` (ends early when the client
+  // closes).
+  static Step Stall(Ms duration);
+  // Waits until the client closes (bounded by the step deadline).
+  static Step AwaitClose();
+
+  explicit ScriptedServer(std::vector<Script> scripts, Ms stepDeadline = Ms(5000),
+                          Ms lifetime = Ms(30000));
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  int32_t Port() const { return FPort; }
+  int Accepted() const;
+  std::string Received(std::size_t connection) const;
+  // Waits until every scripted connection ran to its end; false when `deadline` passed first.
+  bool WaitDone(Ms deadline = Ms(5000));
+  // Steps that missed their deadline or failed, as "connection n: text".
+  std::vector<std::string> Failures() const;
+  // Stops accepting and ends every connection; waits for the threads.
+  void Stop();
+
+ private:
+  void AcceptLoop();
+  void RunConnection(std::size_t index, int socket);
+  void Record(std::size_t index, const char* bytes, std::size_t count);
+  void Fail(std::size_t index, const std::string& text);
+
+  std::vector<Script> FScripts;
+  Ms FStepDeadline;
+  std::chrono::steady_clock::time_point FEnd;
+  int FListen = -1;
+  int32_t FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::thread FAcceptThread;
+  std::vector<std::thread> FConnectionThreads;  // touched only by the accept thread and Stop
+
+  mutable std::mutex FLock;
+  std::condition_variable FChanged;
+  int FAccepted = 0;
+  std::size_t FFinished = 0;
+  std::vector<std::string> FReceived;
+  std::vector<std::string> FFailures;
+};
+
+}  // namespace test
