@@ -88,7 +88,11 @@ constexpr ErrorText kWSATexts[] = {
     {11001, "Host not found."},
 };
 
+// Highest TCP port number; a larger one must not wrap around to another port.
+constexpr int32_t kMaxPort = 65535;
+
 sockaddr_in MakeAddress(const std::string& ip, int32_t port) {
+  if (port < 0 || port > kMaxPort) idstack::RaiseSocketError(Id_WSAEINVAL);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));

@@ -21,6 +21,7 @@ constexpr int32_t TimeoutInfinite = -2;  // wait without limit
 // Windows Sockets error numbers the client itself tests for.
 constexpr int32_t Id_WSAEINTR = 10004;
 constexpr int32_t Id_WSAEBADF = 10009;
+constexpr int32_t Id_WSAEINVAL = 10022;
 constexpr int32_t Id_WSAEWOULDBLOCK = 10035;
 constexpr int32_t Id_WSAENOTSOCK = 10038;
 constexpr int32_t Id_WSAEADDRINUSE = 10048;

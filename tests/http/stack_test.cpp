@@ -204,6 +204,18 @@ TEST(TIdIOHandlerSocket, ConnectToAClosedPortIsRefused) {
   }
 }
 
+TEST(TIdIOHandlerSocket, PortOutsideTheTCPRangeIsRejectedNotWrapped) {
+  // 65536 + 80 would otherwise reach port 80.
+  TIdIOHandlerSocket handler;
+  handler.Open();
+  try {
+    handler.ConnectClient("127.0.0.1", 65536 + 80, "", 0, 0, 0, 0);
+    FAIL() << "no exception";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.Message, "Socket Error # 10022\r\nInvalid argument.");
+  }
+}
+
 TEST(TIdIOHandlerSocket, RefusedAlsoWithAConnectTimeout) {
   LocalPort silent(false);
   TIdIOHandlerSocket handler;
