@@ -6,7 +6,9 @@
 //  - the library counts as loaded only after every mandatory entry point has resolved, so no
 //    unresolved pointer is ever called;
 //  - an optional entry point that the library lacks is bound to a stand-by function that raises
-//    the client error naming the entry point, so every slot of a loaded table is callable;
+//    the client error naming the entry point, so every slot of a loaded table is callable (the
+//    one exception is fb_interpret, the sized message reader, which stays null when absent and
+//    is only used after a check);
 //  - nothing unloads the shared library while the process runs.
 //
 // Types and constants come from the client's published C header (ibase.h).

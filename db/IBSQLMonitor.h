@@ -133,5 +133,6 @@ class TIBSQLMonitorHook : public IIBSQLMonitorHook {
   bool titleSet_ = false;
 };
 
-// The process's hook, created on first use; null once the process has begun to shut down.
+// The process's hook, created on first use (under the runtime's static-initialisation lock) and
+// kept until the process ends; never null.
 TIBSQLMonitorHook* MonitorHook();
