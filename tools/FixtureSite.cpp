@@ -1,0 +1,385 @@
+#include "tools/FixtureSite.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace fixture {
+
+namespace {
+
+// A request head longer than this is refused (431) and the connection closed.
+constexpr std::size_t kMaxHeadBytes = 64 * 1024;
+// A request body longer than this is refused (413); the site only serves GET and HEAD.
+constexpr long long kMaxBodyBytes = 1024 * 1024;
+// Bytes read from a socket in one call.
+constexpr std::size_t kReadChunk = 64 * 1024;
+// Pending connections the kernel may hold before they are accepted.
+constexpr int kListenBacklog = 128;
+
+volatile sig_atomic_t gStop = 0;
+
+void OnStopSignal(int) {
+  gStop = 1;
+}
+
+using Clock = std::chrono::steady_clock;
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x + 32);
+    if (y >= 'A' && y <= 'Z') y = char(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool ContainsToken(std::string_view value, std::string_view token) {
+  // Comma-separated, case-insensitive ("keep-alive, Upgrade").
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t end = value.find(',', start);
+    if (end == std::string_view::npos) end = value.size();
+    std::string_view part = value.substr(start, end - start);
+    while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
+    while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
+    if (SameName(part, token)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+void SetNonBlocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+std::string Hex(std::size_t n) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%zx", n);
+  return buf;
+}
+
+// One parsed request head.
+struct RequestHead {
+  std::string method, target, version;
+  bool wantsClose = false;
+  long long contentLength = 0;
+  bool chunkedBody = false;
+  bool valid = false;
+};
+
+RequestHead ParseHead(std::string_view head) {
+  RequestHead r;
+  std::size_t lineEnd = head.find('\n');
+  std::string_view line = head.substr(0, lineEnd);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // The target may hold blanks: the method ends at the first, the version starts after the last.
+  std::size_t first = line.find(' '), last = line.rfind(' ');
+  if (first == std::string_view::npos || first == last) return r;
+  r.method = std::string(line.substr(0, first));
+  r.target = std::string(line.substr(first + 1, last - first - 1));
+  r.version = std::string(line.substr(last + 1));
+  if (r.method.empty() || r.target.empty() || r.version.rfind("HTTP/", 0) != 0) return r;
+  r.valid = true;
+  bool keepAlive = false, close = false;
+  std::size_t start = lineEnd == std::string_view::npos ? head.size() : lineEnd + 1;
+  while (start < head.size()) {
+    std::size_t end = head.find('\n', start);
+    if (end == std::string_view::npos) end = head.size();
+    std::string_view h = head.substr(start, end - start);
+    start = end + 1;
+    if (!h.empty() && h.back() == '\r') h.remove_suffix(1);
+    std::size_t colon = h.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view name = h.substr(0, colon), value = h.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    if (SameName(name, "Connection")) {
+      close = close || ContainsToken(value, "close");
+      keepAlive = keepAlive || ContainsToken(value, "keep-alive");
+    } else if (SameName(name, "Content-Length")) {
+      long long n = 0;
+      bool digits = !value.empty();
+      for (char c : value) {
+        if (c == ' ' || c == '\t' || c == '\r') break;
+        if (c < '0' || c > '9' || n > kMaxBodyBytes) {
+          digits = false;
+          break;
+        }
+        n = n * 10 + (c - '0');
+      }
+      r.contentLength = digits ? n : kMaxBodyBytes + 1;
+    } else if (SameName(name, "Transfer-Encoding")) {
+      r.chunkedBody = true;
+    }
+  }
+  r.wantsClose = close || (r.version == "HTTP/1.0" && !keepAlive);
+  return r;
+}
+
+}  // namespace
+
+struct FixtureSite::Connection {
+  int fd = -1;
+  std::string in;
+  std::string out;
+  std::size_t outPos = 0;
+  bool closing = false;     // no more requests: close once `out` is written
+  bool peerClosed = false;  // the peer sent its last byte; it may still read
+};
+
+FixtureSite::FixtureSite(SiteOptions options)
+    : options_(std::move(options)), pages_(options_.root) {
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  int one = 1;
+  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(options_.port);
+  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listenFd_, kListenBacklog) != 0) {
+    std::string why = std::strerror(errno);
+    close(listenFd_);
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " +
+                             why);
+  }
+  socklen_t len = sizeof addr;
+  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  SetNonBlocking(listenFd_);
+  if (!options_.logPath.empty()) {
+    log_ = std::fopen(options_.logPath.c_str(), "ab");
+    if (log_ == nullptr) {
+      close(listenFd_);
+      throw std::runtime_error("cannot open log " + options_.logPath);
+    }
+  }
+}
+
+FixtureSite::~FixtureSite() {
+  for (auto& c : connections_) close(c->fd);
+  if (listenFd_ >= 0) close(listenFd_);
+  if (log_ != nullptr) std::fclose(log_);
+}
+
+void FixtureSite::Log(std::string_view head) {
+  if (log_ == nullptr) return;
+  std::fwrite(head.data(), 1, head.size(), log_);
+  std::fflush(log_);
+}
+
+void FixtureSite::Accept() {
+  for (;;) {
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;  // EAGAIN, or a connection that went away before it was taken
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    connections_.push_back(std::move(c));
+  }
+}
+
+bool FixtureSite::ReadFrom(Connection& c) {
+  char buf[kReadChunk];
+  for (;;) {
+    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+    if (n > 0) {
+      if (!c.closing) c.in.append(buf, std::size_t(n));
+      continue;
+    }
+    if (n == 0) {
+      c.peerClosed = true;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+  }
+}
+
+bool FixtureSite::WriteTo(Connection& c) {
+  while (c.outPos < c.out.size()) {
+    ssize_t n = send(c.fd, c.out.data() + c.outPos, c.out.size() - c.outPos, MSG_NOSIGNAL);
+    if (n > 0) {
+      c.outPos += std::size_t(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    return false;
+  }
+  c.out.clear();
+  c.outPos = 0;
+  return !c.closing;
+}
+
+void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, bool close) {
+  ++answers_;
+  Framing framing = Framing::Length;
+  if (options_.chunked ||
+      (options_.chunkedEvery > 0 && answers_ % uint64_t(options_.chunkedEvery) == 0))
+    framing = Framing::Chunked;
+  if (answer.framing) framing = *answer.framing;
+  if (framing == Framing::Close) close = true;
+
+  std::string& out = c.out;
+  out += "HTTP/1.1 ";
+  out += answer.status;
+  out += "\r\n";
+  bool hasType = false;
+  for (const auto& h : answer.headers)
+    hasType = hasType || SameName(h.substr(0, h.find(':')), "Content-Type");
+  if (!hasType) out += "Content-Type: text/html\r\n";
+  for (const auto& h : options_.extraHeaders) out += h + "\r\n";
+  for (const auto& h : answer.headers) out += h + "\r\n";
+  if (framing == Framing::Length)
+    out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+  else if (framing == Framing::Chunked)
+    out += "Transfer-Encoding: chunked\r\n";
+  if (close) out += "Connection: close\r\n";
+  out += "\r\n";
+  if (!head) {
+    if (framing == Framing::Chunked) {
+      const std::size_t size = options_.chunkSize == 0 ? 1 : options_.chunkSize;
+      for (std::size_t at = 0; at < answer.body.size(); at += size) {
+        std::size_t n = std::min(size, answer.body.size() - at);
+        out += Hex(n) + "\r\n";
+        out.append(answer.body, at, n);
+        out += "\r\n";
+      }
+      out += "0\r\n\r\n";
+    } else {
+      out += answer.body;
+    }
+  }
+  if (close) c.closing = true;
+}
+
+void FixtureSite::Serve(Connection& c) {
+  std::size_t used = 0;
+  while (!c.closing) {
+    std::string_view rest = std::string_view(c.in).substr(used);
+    std::size_t crlf = rest.find("\r\n\r\n"), lf = rest.find("\n\n");
+    std::size_t headEnd = std::string_view::npos;
+    if (crlf != std::string_view::npos) headEnd = crlf + 4;
+    if (lf != std::string_view::npos && (headEnd == std::string_view::npos || lf + 2 < headEnd))
+      headEnd = lf + 2;
+    if (headEnd == std::string_view::npos) {
+      if (rest.size() > kMaxHeadBytes)
+        AppendAnswer(c, SitePages::StatusPage("431 Request Header Fields Too Large"), false, true);
+      break;
+    }
+    if (headEnd > kMaxHeadBytes) {
+      AppendAnswer(c, SitePages::StatusPage("431 Request Header Fields Too Large"), false, true);
+      break;
+    }
+    std::string_view head = rest.substr(0, headEnd);
+    RequestHead request = ParseHead(head);
+    if (!request.valid) {
+      Log(head);
+      AppendAnswer(c, SitePages::StatusPage("400 Bad Request"), false, true);
+      break;
+    }
+    if (request.chunkedBody || request.contentLength > kMaxBodyBytes) {
+      Log(head);
+      AppendAnswer(c, SitePages::StatusPage("413 Content Too Large"), false, true);
+      break;
+    }
+    if (rest.size() < headEnd + std::size_t(request.contentLength)) break;  // body still coming
+    Log(head);
+    used += headEnd + std::size_t(request.contentLength);
+    const bool close = request.wantsClose || options_.closeEach;
+    if (request.method == "GET" || request.method == "HEAD") {
+      AppendAnswer(c, pages_.AnswerFor(request.target), request.method == "HEAD", close);
+    } else {
+      Answer refused = SitePages::StatusPage("405 Method Not Allowed");
+      refused.headers.push_back("Allow: GET, HEAD");
+      AppendAnswer(c, refused, false, close);
+    }
+  }
+  c.in.erase(0, used);
+  if (c.closing) c.in.clear();
+}
+
+int FixtureSite::Run() {
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  // The stop signals are only let through while waiting in ppoll, so none is missed between
+  // checking the flag and starting to wait.
+  sigset_t block, waitMask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGINT);
+  sigprocmask(SIG_BLOCK, &block, &waitMask);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGINT);
+
+  const auto idle = std::chrono::seconds(options_.idleSeconds);
+  auto lastActivity = Clock::now();
+  std::vector<pollfd> fds;
+  while (!gStop) {
+    const auto left = lastActivity + idle - Clock::now();
+    if (left <= Clock::duration::zero()) break;
+    const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+    timespec timeout{time_t(leftMs / 1000), long(leftMs % 1000) * 1000000L};
+
+    fds.clear();
+    fds.push_back({listenFd_, POLLIN, 0});
+    for (auto& c : connections_) {
+      short events = c->peerClosed ? 0 : POLLIN;
+      if (c->outPos < c->out.size()) events |= POLLOUT;
+      fds.push_back({c->fd, events, 0});
+    }
+    int ready = ppoll(fds.data(), fds.size(), &timeout, &waitMask);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+    }
+    if (ready == 0) continue;
+    lastActivity = Clock::now();
+
+    // Connections accepted now are polled from the next round on.
+    const std::size_t polled = connections_.size();
+    if (fds[0].revents & POLLIN) Accept();
+    for (std::size_t i = 0; i < polled; ++i) {
+      Connection& c = *connections_[i];
+      const short revents = fds[i + 1].revents;
+      bool alive = true;
+      if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        alive = ReadFrom(c);
+        if (alive) Serve(c);
+        // Requests that are complete are still answered after the peer stopped sending.
+        if (c.peerClosed) c.closing = true;
+      }
+      // Write at once what was answered; a full socket waits for POLLOUT.
+      if (alive && c.outPos < c.out.size()) alive = WriteTo(c);
+      if (alive && c.closing && c.out.empty()) alive = false;
+      if (!alive) {
+        close(c.fd);
+        c.fd = -1;
+      }
+    }
+    std::erase_if(connections_, [](const auto& c) { return c->fd < 0; });
+  }
+  return 0;
+}
+
+}  // namespace fixture

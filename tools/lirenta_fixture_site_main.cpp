@@ -1,0 +1,105 @@
+// lirenta-fixture-site: serves the pages of a folder over HTTP/1.1 on 127.0.0.1 for the demo,
+// the end-to-end tests and the benchmarks. The first line it prints is the port it listens on.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "tools/FixtureSite.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: lirenta-fixture-site --root DIR [--port N] [--idle-seconds S] [--chunked]\n"
+    "           [--chunked-every N] [--chunk-size N] [--close] [--header 'Name: value']...\n"
+    "           [--log FILE]\n"
+    "Serves the files below DIR on 127.0.0.1 and prints the port on its first line.\n"
+    "  --port N           port to listen on; 0 (the default) takes any free port\n"
+    "  --idle-seconds S   end after S seconds without a connection or a byte (default 300)\n"
+    "  --chunked          send every answer chunked\n"
+    "  --chunked-every N  send every N-th answer chunked\n"
+    "  --chunk-size N     body bytes per chunk (default 1024)\n"
+    "  --close            close the connection after every answer\n"
+    "  --header LINE      add LINE to every answer\n"
+    "  --log FILE         append every request head to FILE\n"
+    "A file NAME.headers next to a page NAME shapes its answer: 'Status: CODE REASON',\n"
+    "'Framing: length|chunked|close', and other header lines sent as they are.\n"
+    "Ends on SIGTERM or SIGINT.\n";
+
+// Exit status for a command line that cannot be used.
+constexpr int kUsageStatus = 2;
+
+bool ReadCount(const char* text, long long low, long long high, long long& value) {
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fixture::SiteOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto next = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "lirenta-fixture-site: %s needs a value\n%s", argv[i], kUsage);
+        std::exit(kUsageStatus);
+      }
+      return argv[++i];
+    };
+    auto count = [&](long long low, long long high) {
+      const char* name = argv[i];
+      const char* text = next();
+      long long v;
+      if (!ReadCount(text, low, high, v)) {
+        std::fprintf(stderr, "lirenta-fixture-site: bad value for %s: %s\n", name, text);
+        std::exit(kUsageStatus);
+      }
+      return v;
+    };
+    if (arg == "--root")
+      options.root = next();
+    else if (arg == "--port")
+      options.port = uint16_t(count(0, 65535));
+    else if (arg == "--idle-seconds")
+      options.idleSeconds = int(count(1, 86400));
+    else if (arg == "--chunked")
+      options.chunked = true;
+    else if (arg == "--chunked-every")
+      options.chunkedEvery = int(count(1, 1000000));
+    else if (arg == "--chunk-size")
+      options.chunkSize = std::size_t(count(1, 1 << 24));
+    else if (arg == "--close")
+      options.closeEach = true;
+    else if (arg == "--header")
+      options.extraHeaders.emplace_back(next());
+    else if (arg == "--log")
+      options.logPath = next();
+    else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "lirenta-fixture-site: unknown option %s\n%s", argv[i], kUsage);
+      return kUsageStatus;
+    }
+  }
+  if (options.root.empty()) {
+    std::fprintf(stderr, "lirenta-fixture-site: --root is required\n%s", kUsage);
+    return kUsageStatus;
+  }
+  try {
+    fixture::FixtureSite site(options);
+    std::printf("%u\n", unsigned(site.Port()));
+    std::fflush(stdout);
+    return site.Run();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "lirenta-fixture-site: %s\n", e.what());
+    return 1;
+  }
+}
