@@ -314,9 +314,12 @@ bool TIBXSQLVAR::IsNull() const {
 
 void TIBXSQLVAR::SetIsNull(bool value) {
   if (value) {
-    if (!IsNullable()) SetIsNullable(true);
-    for (TIBXSQLVAR* v : SameNamed()) {
-      if (!v->sqlvar_->SqlInd()) v->sqlvar_->SetIndSize(kIndicatorSize);
+    // Every entry of the name must be nullable, not only this one: an entry without the nullable
+    // bit would send its old value where the others send null.
+    std::vector<TIBXSQLVAR*> targets = SameNamed();
+    if (std::any_of(targets.begin(), targets.end(), [](TIBXSQLVAR* v) { return !v->IsNullable(); }))
+      SetIsNullable(true);
+    for (TIBXSQLVAR* v : targets) {
       *v->sqlvar_->SqlInd() = -1;
       v->modified_ = true;
     }
@@ -420,15 +423,25 @@ void TIBXSQLVAR::SetBooleanValue(bool value) {
   modified_ = true;
 }
 
+namespace {
+bool IsKeyEntry(const TSQLVAR& d) {
+  std::string sqlName = d.SqlName();
+  return sqlName == "DB_KEY" || sqlName == "RDB$DB_KEY";
+}
+}  // namespace
+
 void TIBXSQLVAR::WriteText(std::string_view value) {
-  if (maxLen_ > 0 && std::size_t(maxLen_) < value.size())
+  std::vector<TIBXSQLVAR*> targets = SameNamed();
+  // The length check guards the entries that take the text as it is (not the key entries).
+  bool plain = std::any_of(targets.begin(), targets.end(),
+                           [](TIBXSQLVAR* v) { return !IsKeyEntry(*v->sqlvar_); });
+  if (plain && maxLen_ > 0 && std::size_t(maxLen_) < value.size())
     db::RaiseClientError(db::ClientError::StringTooLarge, {int(value.size()), maxLen_});
   if (IsNullable()) SetIsNull(false);
   int nullableBit = sqlvar_->SqlType() & 1;
-  for (TIBXSQLVAR* v : SameNamed()) {
+  for (TIBXSQLVAR* v : targets) {
     TSQLVAR& d = *v->sqlvar_;
-    std::string sqlName = d.SqlName();
-    if (sqlName == "DB_KEY" || sqlName == "RDB$DB_KEY") {
+    if (IsKeyEntry(d)) {
       // A key entry keeps its type and length; a shorter text is padded with zero bytes.
       std::size_t n = std::min(value.size(), std::size_t(std::max(d.SqlLen(), 0)));
       n = std::min(n, d.DataCapacity());

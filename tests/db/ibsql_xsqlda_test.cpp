@@ -1,0 +1,338 @@
+// Descriptor areas and typed entry values, on areas described by hand (no server): growth,
+// naming, buffers, null handling, conversions and the errors of the value paths.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "db/IBErrors.h"
+#include "db/IBSQL.h"
+#include "db/IBXSQLDA.h"
+#include "runtime/DateTime.h"
+
+namespace {
+
+// Runs `action` and returns the client error it raises.
+template <class F>
+EIBClientError ClientErrorOf(F action) {
+  try {
+    action();
+  } catch (const EIBClientError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no client error";
+  return EIBClientError(-1, "");
+}
+
+// Describes entry `i` of `area` as the server would: type (with nullable bit), length, scale.
+void Describe(TIBXSQLDA& area, int i, int type, int len, int scale = 0,
+              const std::string& alias = {}, const std::string& relation = {}) {
+  TSQLVAR& d = area[i].Data();
+  d.SetSqlType(type);
+  d.SetSqlLen(len);
+  d.SetSqlScale(scale);
+  d.SetAliasName(alias);
+  d.SetRelName(relation);
+}
+
+class XSQLDATest : public ::testing::Test {
+ protected:
+  TIBSQL statement;  // no database: dialect 3
+  TIBXSQLDA& area = statement.SQLParams();
+};
+
+TEST_F(XSQLDATest, AreaGrowsButNeverShrinksAndEntriesFollowTheBuffer) {
+  EXPECT_EQ(area.AsXSQLDA(), nullptr);
+  area.SetCount(1);
+  Describe(area, 0, SQL_LONG + 1, 4);
+  area.ApplyDescription();
+  area[0].SetLongValue(4711);
+  char* data = area[0].Data().SqlData();
+
+  area.SetCount(5);
+  EXPECT_EQ(area.Size(), 5);
+  XSQLDA* da = area.AsXSQLDA();
+  ASSERT_NE(da, nullptr);
+  EXPECT_EQ(da->version, SQLDA_VERSION1);
+  EXPECT_EQ(da->sqln, 5);
+  EXPECT_EQ(da->sqld, 5);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(area[i].Data().XSqlVar(), &da->sqlvar[i]) << i;
+  // The value written before the growth is still there, in the same buffer.
+  EXPECT_EQ(area[0].Data().SqlData(), data);
+  EXPECT_EQ(area[0].LongValue(), 4711);
+
+  area.SetCount(2);
+  EXPECT_EQ(area.Size(), 5);
+  EXPECT_EQ(area.AsXSQLDA(), da);
+  EXPECT_EQ(da->sqln, 2);
+  EXPECT_EQ(da->sqld, 2);
+  area.SetCount(0);
+  EXPECT_EQ(area.Count(), 0);
+  EXPECT_EQ(da->sqld, 2);  // the header stays as it was
+}
+
+TEST_F(XSQLDATest, IndexOutOfRangeAndUnknownNameRaise) {
+  area.SetCount(2);
+  area.SetParamName("Codigo", 0);
+  area.SetParamName("Compositor", 1);
+  EIBClientError range = ClientErrorOf([&] { area[2]; });
+  EXPECT_EQ(range.SqlCode, 26);
+  EXPECT_EQ(range.Message, "XSQLDA index out of range");
+  EXPECT_EQ(ClientErrorOf([&] { area[-1]; }).SqlCode, 26);
+  EIBClientError name = ClientErrorOf([&] { area.ByName("Nome"); });
+  EXPECT_EQ(name.SqlCode, 46);
+  EXPECT_EQ(name.Message, "Field \"Nome\" not found");
+  EXPECT_EQ(area.LookupByName("nome"), nullptr);
+  // Unquoted names are looked up without regard to case.
+  EXPECT_EQ(area.LookupByName("codigo"), &area[0]);
+  EXPECT_EQ(&area.ByName("COMPOSITOR"), &area[1]);
+  EXPECT_EQ(area[1].Name(), "Compositor");
+}
+
+TEST_F(XSQLDATest, ResultColumnNamesAreMadeUnique) {
+  TIBXSQLDA& result = statement.Current();
+  result.SetCount(6);
+  const std::string long31(31, 'L');
+  Describe(result, 0, SQL_LONG, 4, 0, "", "TB_MUSICAS");
+  Describe(result, 1, SQL_LONG, 4, 0, "");
+  Describe(result, 2, SQL_LONG, 4, 0, "A", "TB_MUSICAS");
+  Describe(result, 3, SQL_LONG, 4, 0, "A");
+  Describe(result, 4, SQL_LONG, 4, 0, long31);
+  Describe(result, 5, SQL_LONG, 4, 0, long31);
+  result.ApplyDescription();
+  EXPECT_EQ(result[0].Name(), "F_1");
+  EXPECT_EQ(result[1].Name(), "F_2");
+  EXPECT_EQ(result[2].Name(), "A");
+  EXPECT_EQ(result[3].Name(), "A1");
+  EXPECT_EQ(result[4].Name(), long31);
+  EXPECT_EQ(result[5].Name(), std::string(30, 'L') + "1");
+  EXPECT_EQ(result[5].Data().AliasName(), std::string(30, 'L') + "1");
+  EXPECT_EQ(result.UniqueRelationName(), "TB_MUSICAS");
+
+  Describe(result, 1, SQL_LONG, 4, 0, "", "RDB$DATABASE");
+  result.SetCount(6);
+  result.ApplyDescription();
+  EXPECT_EQ(result.UniqueRelationName(), "");
+}
+
+TEST_F(XSQLDATest, DescriptionSizesBuffersAndIndicators) {
+  area.SetCount(4);
+  Describe(area, 0, SQL_VARYING + 1, 45);
+  Describe(area, 1, SQL_TEXT, 10);
+  Describe(area, 2, SQL_LONG + 1, 4);
+  Describe(area, 3, SQL_BLOB + 1, 8);
+  area.ApplyDescription();
+  EXPECT_EQ(area[0].MaxLen(), 45);
+  EXPECT_GE(area[0].Data().DataCapacity(), 47u);
+  EXPECT_NE(area[0].Data().SqlInd(), nullptr);
+  EXPECT_EQ(area[1].MaxLen(), 10);
+  EXPECT_EQ(area[1].Data().SqlInd(), nullptr);
+  EXPECT_FALSE(area[1].IsNullable());
+  EXPECT_EQ(area[2].MaxLen(), 0);
+  EXPECT_TRUE(area[2].IsNullable());
+
+  Describe(area, 2, 32766, 0);  // a type this client does not handle
+  EIBClientError e = ClientErrorOf([&] { area.ApplyDescription(); });
+  EXPECT_EQ(e.SqlCode, 35);
+  EXPECT_EQ(e.Message, "Unknown SQL Data type (32766)");
+}
+
+TEST_F(XSQLDATest, TextLongerThanTheDescribedMaximumRaises119) {
+  area.SetCount(1);
+  area.SetParamName("Compositor", 0);
+  Describe(area, 0, SQL_VARYING + 1, 45);
+  area.ApplyDescription();
+  EIBClientError e = ClientErrorOf([&] { area[0].SetTextValue(std::string(46, 'x')); });
+  EXPECT_EQ(e.SqlCode, 119);
+  EXPECT_EQ(e.Message,
+            "Trying to store a string of length 46 into a field that can only contain 45");
+  // Nothing changed: still the described varying entry.
+  EXPECT_EQ(area[0].SqlType(), SQL_VARYING);
+
+  area[0].SetTextValue(std::string(45, 'y'));
+  EXPECT_EQ(area[0].SqlType(), SQL_TEXT);
+  EXPECT_TRUE(area[0].IsNullable());
+  EXPECT_EQ(area[0].Data().SqlLen(), 45);
+  EXPECT_EQ(area[0].TextValue(), std::string(45, 'y'));
+  EXPECT_TRUE(area[0].Modified());
+}
+
+TEST_F(XSQLDATest, SameNamedEntriesReceiveEveryValueAndNull) {
+  area.SetCount(3);
+  area.SetParamName("a1", 0);
+  area.SetParamName("b", 1);
+  area.SetParamName("A1", 2);
+  Describe(area, 0, SQL_LONG + 1, 4);
+  Describe(area, 1, SQL_LONG + 1, 4);
+  Describe(area, 2, SQL_LONG, 4);
+  area.ApplyDescription();
+  area[1].SetLongValue(7);
+  area[0].SetLongValue(42);
+  EXPECT_EQ(area[2].LongValue(), 42);
+  EXPECT_EQ(area[1].LongValue(), 7);
+  EXPECT_TRUE(area[2].Modified());
+
+  // Null on a name whose second entry is not nullable makes that entry nullable first.
+  area[0].SetIsNull(true);
+  EXPECT_TRUE(area[0].IsNull());
+  EXPECT_TRUE(area[2].IsNullable());
+  EXPECT_TRUE(area[2].IsNull());
+  EXPECT_EQ(*area[2].Data().SqlInd(), -1);
+  EXPECT_FALSE(area[1].IsNull());
+  EXPECT_EQ(area[0].TextValue(), "");
+  EXPECT_EQ(area[0].LongValue(), 0);
+
+  area[2].SetTextValue("abc");
+  EXPECT_FALSE(area[0].IsNull());
+  EXPECT_EQ(area[0].TextValue(), "abc");
+  EXPECT_EQ(area[0].SqlType(), SQL_TEXT);
+}
+
+TEST_F(XSQLDATest, WritingNewValuesReusesTheValueBuffer) {
+  area.SetCount(2);
+  area.SetParamName("Compositor", 0);
+  area.SetParamName("Codigo", 1);
+  Describe(area, 0, SQL_VARYING + 1, 45);
+  Describe(area, 1, SQL_LONG, 4);
+  area.ApplyDescription();
+  area[0].SetTextValue(std::string(45, 'z'));
+  area[1].SetLongValue(1);
+  char* text = area[0].Data().SqlData();
+  char* code = area[1].Data().SqlData();
+  for (int i = 0; i < 200; ++i) {
+    area[0].SetTextValue(std::string(std::size_t(i % 45), 'a'));
+    area[1].SetLongValue(i);
+  }
+  EXPECT_EQ(area[0].Data().SqlData(), text);
+  EXPECT_EQ(area[1].Data().SqlData(), code);
+  EXPECT_EQ(area[0].TextValue(), std::string(199 % 45, 'a'));
+  EXPECT_EQ(area[1].LongValue(), 199);
+}
+
+TEST_F(XSQLDATest, NumericSettersWriteTypeLengthAndScale) {
+  area.SetCount(1);
+  area.SetParamName("v", 0);
+  Describe(area, 0, SQL_VARYING + 1, 20);
+  area.ApplyDescription();
+  TIBXSQLVAR& v = area[0];
+
+  v.SetShortValue(-12);
+  EXPECT_EQ(v.Data().SqlType(), SQL_SHORT + 1);
+  EXPECT_EQ(v.Data().SqlLen(), 2);
+  EXPECT_EQ(v.TextValue(), "-12");
+  v.SetInt64Value(int64_t(1) << 40);
+  EXPECT_EQ(v.SqlType(), SQL_INT64);
+  EXPECT_EQ(v.TextValue(), "1099511627776");
+  v.SetCurrencyValue(-15000);  // -1.5
+  EXPECT_EQ(v.SqlType(), SQL_INT64);
+  EXPECT_EQ(v.Data().SqlScale(), -4);
+  EXPECT_EQ(v.TextValue(), "-1.5");
+  EXPECT_EQ(v.CurrencyValue(), -15000);
+  EXPECT_DOUBLE_EQ(v.DoubleValue(), -1.5);
+  EXPECT_EQ(v.LongValue(), -2);  // rounded half away from zero
+  v.SetDoubleValue(0.1);
+  EXPECT_EQ(v.Data().SqlType(), SQL_DOUBLE + 1);
+  EXPECT_EQ(v.Data().SqlScale(), 0);
+  EXPECT_EQ(v.TextValue(), "0.1");
+  v.SetDoubleValue(1.5e-7);
+  EXPECT_EQ(v.TextValue(), "1.5E-7");
+  v.SetDoubleValue(1e20);
+  EXPECT_EQ(v.TextValue(), "1E20");
+}
+
+TEST_F(XSQLDATest, ScaledIntegersReadAsCurrencyOrFloatText) {
+  area.SetCount(2);
+  Describe(area, 0, SQL_LONG, 4, -2);
+  Describe(area, 1, SQL_SHORT, 2, -5);
+  area.ApplyDescription();
+  int32_t cents = 12345;
+  std::memcpy(area[0].Data().SqlData(), &cents, sizeof cents);
+  EXPECT_EQ(area[0].TextValue(), "123.45");
+  EXPECT_EQ(area[0].CurrencyValue(), 1234500);
+  int16_t small = 12345;
+  std::memcpy(area[1].Data().SqlData(), &small, sizeof small);
+  EXPECT_EQ(area[1].TextValue(), "0.12345");
+}
+
+TEST_F(XSQLDATest, DateAndTimeValuesKeepTheirMilliseconds) {
+  area.SetCount(1);
+  area.SetParamName("d", 0);
+  Describe(area, 0, SQL_TIMESTAMP + 1, 8);
+  area.ApplyDescription();
+  TIBXSQLVAR& v = area[0];
+  TDateTime stamp = rt::EncodeDate(2024, 3, 7) + rt::EncodeTime(14, 5, 9, 250);
+  v.SetDateTimeValue(stamp);
+  EXPECT_EQ(v.SqlType(), SQL_TIMESTAMP);
+  EXPECT_NEAR(v.DateTimeValue(), stamp, 1e-9);
+  EXPECT_EQ(v.TextValue(), "2024-03-07 14:05:09");
+  EXPECT_DOUBLE_EQ(v.DateValue(), rt::EncodeDate(2024, 3, 7));
+
+  v.SetDateValue(rt::EncodeDate(1999, 12, 31));
+  EXPECT_EQ(v.SqlType(), SQL_TYPE_DATE);
+  EXPECT_EQ(v.TextValue(), "1999-12-31");  // dialect 3: the date alone
+  v.SetTimeValue(rt::EncodeTime(23, 59, 58, 7));
+  EXPECT_EQ(v.SqlType(), SQL_TYPE_TIME);
+  EXPECT_NEAR(v.TimeValue(), rt::EncodeTime(23, 59, 58, 7), 1e-9);
+  EXPECT_EQ(v.TextValue(), "23:59:58");
+  EXPECT_EQ(ClientErrorOf([&] { v.DateValue(); }).SqlCode, 38);
+
+  // Text written to a date-time entry is read as a date-time; empty text means null.
+  Describe(area, 0, SQL_TIMESTAMP + 1, 8);
+  area.ApplyDescription();
+  v.SetTextValue("2001-02-03 04:05:06");
+  EXPECT_EQ(v.SqlType(), SQL_TIMESTAMP);
+  EXPECT_EQ(v.TextValue(), "2001-02-03 04:05:06");
+  v.SetTextValue("");
+  EXPECT_TRUE(v.IsNull());
+}
+
+TEST_F(XSQLDATest, QuadOnlyForBlobArrayAndQuadEntries) {
+  area.SetCount(2);
+  area.SetParamName("l", 0);
+  area.SetParamName("b", 1);
+  Describe(area, 0, SQL_LONG, 4);
+  Describe(area, 1, SQL_BLOB + 1, 8);
+  area.ApplyDescription();
+  EIBClientError e = ClientErrorOf([&] { area[0].SetQuadValue(ISC_QUAD{1, 2}); });
+  EXPECT_EQ(e.SqlCode, 38);
+  EXPECT_EQ(e.Message, "Invalid data conversion");
+  EXPECT_EQ(ClientErrorOf([&] { area[0].QuadValue(); }).SqlCode, 38);
+  area[1].SetQuadValue(ISC_QUAD{5, 6});
+  EXPECT_EQ(area[1].QuadValue().gds_quad_high, 5);
+  EXPECT_EQ(area[1].QuadValue().gds_quad_low, 6u);
+  // Arrays read as a fixed text.
+  Describe(area, 1, SQL_ARRAY + 1, 8);
+  area.ApplyDescription();
+  EXPECT_EQ(area[1].TextValue(), "(Array)");
+}
+
+TEST_F(XSQLDATest, BooleanWritesOnlyItsOwnBuffer) {
+  area.SetCount(2);
+  area.SetParamName("f", 0);
+  area.SetParamName("f", 1);
+  Describe(area, 0, SQL_BOOLEAN + 1, 1);
+  Describe(area, 1, SQL_BOOLEAN + 1, 1);
+  area.ApplyDescription();
+  area[0].SetBooleanValue(true);
+  EXPECT_TRUE(area[0].BooleanValue());
+  EXPECT_EQ(area[0].TextValue(), "True");
+  EXPECT_FALSE(area[1].BooleanValue());
+  EXPECT_EQ(area[1].TextValue(), "False");
+}
+
+TEST_F(XSQLDATest, KeyEntryTakesTheFirstBytesIntoItsOwnBuffer) {
+  area.SetCount(1);
+  area.SetParamName("k", 0);
+  Describe(area, 0, SQL_TEXT, 8);
+  area[0].Data().SetSqlName("DB_KEY");
+  area.ApplyDescription();
+  area[0].SetTextValue("ABCDEFGHIJ");
+  EXPECT_EQ(area[0].SqlType(), SQL_TEXT);
+  EXPECT_EQ(area[0].Data().SqlLen(), 8);
+  EXPECT_EQ(area[0].TextValue(), "ABCDEFGH");
+  // A shorter text does not read past its end: the rest is zero.
+  area[0].SetTextValue("XY");
+  EXPECT_EQ(area[0].TextValue(), std::string("XY\0\0\0\0\0\0", 8));
+}
+
+}  // namespace
