@@ -506,6 +506,28 @@ TEST_F(IBSQLTest, GeneratedParameterNames) {
   EXPECT_EQ(s->Fields(0).LongValue(), 1);
 }
 
+TEST_F(IBSQLTest, PrepareAndExecuteAreOfferedToTheTraceHook) {
+  std::vector<std::string> entries;
+  database.TraceFlags = TraceFlag(tfQPrepare) | TraceFlag(tfQExecute);
+  int id = MonitorHook()->AddListener([&](const TTraceEntry& e) { entries.push_back(e.Text); });
+  auto s = Statement(kUpdate);
+  s->Name = "Q_Atualizar";
+  s->Params().ByName("Compositor").SetTextValue("Ana Flor");
+  s->Params().ByName("Codigo").SetIsNull(true);
+  s->ExecQuery();
+  s->ExecQuery();
+  MonitorHook()->RemoveListener(id);
+  database.TraceFlags = 0;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_NE(entries[0].find("Q_Atualizar: [Prepare] UPDATE Tb_Musicas SET Mus_Compositor = ?"),
+            std::string::npos)
+      << entries[0];
+  EXPECT_NE(entries[0].find("Plan: PLAN (TB_MUSICAS INDEX"), std::string::npos) << entries[0];
+  EXPECT_NE(entries[1].find("Q_Atualizar: [Execute] UPDATE"), std::string::npos) << entries[1];
+  EXPECT_NE(entries[1].find("Compositor = Ana Flor\r\n  Codigo = <NULL>"), std::string::npos)
+      << entries[1];
+}
+
 // Ten thousand inserts and ten thousand updates through two prepared statements; prints the
 // time taken (not checked) and checks every row.
 TEST_F(IBSQLTest, TenThousandPreparedUpdates) {

@@ -335,4 +335,53 @@ TEST_F(XSQLDATest, KeyEntryTakesTheFirstBytesIntoItsOwnBuffer) {
   EXPECT_EQ(area[0].TextValue(), std::string("XY\0\0\0\0\0\0", 8));
 }
 
+TEST(SQLVarLayouts, BasicLayoutDerivesPrecisionAndCutsNamesAt32) {
+  XSQLVAR raw{};
+  TSQLVAR_V1 v;
+  v.SetXSqlVar(&raw);
+  v.SetSqlType(SQL_INT64 + 1);
+  EXPECT_EQ(v.SqlPrecision(), 18);
+  v.SetSqlPrecision(5);  // no field for it
+  EXPECT_EQ(v.SqlPrecision(), 18);
+  v.SetSqlType(SQL_SHORT);
+  EXPECT_EQ(v.SqlPrecision(), 4);
+  v.SetSqlType(SQL_LONG);
+  EXPECT_EQ(v.SqlPrecision(), 9);
+  v.SetSqlType(SQL_DOUBLE);
+  EXPECT_EQ(v.SqlPrecision(), 0);
+  v.SetRelName(std::string(40, 'R'));
+  EXPECT_EQ(raw.relname_length, 32);
+  EXPECT_EQ(v.RelName(), std::string(32, 'R'));
+  v.SetDataSize(10);
+  EXPECT_EQ(raw.sqldata, v.SqlData());
+  EXPECT_NE(raw.sqldata, nullptr);
+  v.SetDataSize(0);
+  EXPECT_EQ(raw.sqldata, nullptr);
+  v.SetIndSize(2);
+  EXPECT_NE(raw.sqlind, nullptr);
+  v.SetIndSize(0);
+  EXPECT_EQ(raw.sqlind, nullptr);
+  EXPECT_EQ(SQLVarSize(63000), sizeof(XSQLVAR));
+}
+
+TEST(SQLVarLayouts, ExtendedLayoutKeepsPrecisionAndLongNames) {
+  XSQLVAR_V2 raw{};
+  TSQLVAR_V2 v;
+  v.SetXSqlVar(&raw);
+  v.SetSqlType(SQL_LONG);
+  v.SetSqlPrecision(7);
+  EXPECT_EQ(raw.sqlprecision, 7);
+  EXPECT_EQ(v.SqlPrecision(), 7);
+  v.SetSqlScale(-2);
+  v.SetSqlLen(4);
+  EXPECT_EQ(raw.sqlscale, -2);
+  EXPECT_EQ(raw.sqllen, 4);
+  v.SetAliasName(std::string(70, 'A'));
+  EXPECT_EQ(raw.aliasname_length, 68);
+  EXPECT_EQ(v.AliasName(), std::string(68, 'A'));
+  v.SetSqlName("MUS_NOME");
+  EXPECT_EQ(v.SqlName(), "MUS_NOME");
+  EXPECT_EQ(SQLVarSize(70000), sizeof(XSQLVAR_V2));
+}
+
 }  // namespace
