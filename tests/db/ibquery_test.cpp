@@ -1,0 +1,536 @@
+// Query datasets against the embedded engine: the update run's exact sequence of calls, the SQL
+// list and its change handler, parameters found by name and bound by position, execution of
+// statements without rows, and the states that failures leave behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/DataSource.h"
+#include "db/IBDatabase.h"
+#include "db/IBErrors.h"
+#include "db/IBFields.h"
+#include "db/IBQuery.h"
+#include "db/IBSQL.h"
+#include "db/IBSQLMonitor.h"
+#include "tests/support/FirebirdFixture.h"
+
+namespace {
+
+const char* const kSelectSongs =
+    "SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas";
+const char* const kCount = "SELECT COUNT(*) FROM Tb_Musicas";
+const char* const kUpdate =
+    "UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE Mus_Codigo = :Codigo";
+
+// The main window's connection: DB_Kavro and Trans_Kavro with their stored settings.
+struct Connection {
+  explicit Connection(const std::string& path) {
+    DB_Kavro.SetDatabaseName(path);
+    DB_Kavro.SetParams(test::DefaultDatabaseParams());
+    DB_Kavro.LoginPrompt = false;
+    DB_Kavro.SetSQLDialect(1);
+    Trans_Kavro.SetParams({"read_committed", "rec_version", "nowait"});
+    Trans_Kavro.SetDefaultDatabase(&DB_Kavro);
+  }
+  ~Connection() {
+    try {
+      if (Trans_Kavro.Active()) Trans_Kavro.Rollback();
+      DB_Kavro.Close();
+    } catch (...) {
+    }
+  }
+  void Attach(TIBQuery& query) {
+    query.SetDatabase(&DB_Kavro);
+    query.SetTransaction(&Trans_Kavro);
+  }
+
+  TIBDatabase DB_Kavro{"DB_Kavro"};
+  TIBTransaction Trans_Kavro{"Trans_Kavro"};
+};
+
+// Q_Musicas with its four persistent fields, as the main window declares it.
+struct SongList {
+  explicit SongList(Connection& connection) {
+    connection.Attach(Q_Musicas);
+    Q_Musicas.SQL().Add(kSelectSongs);
+    Declare(Q_MusicasMUS_CODIGO, "MUS_CODIGO");
+    Q_MusicasMUS_CODIGO.Required = true;
+    Declare(Q_MusicasMUS_NOME, "MUS_NOME");
+    Declare(Q_MusicasMUS_INTERPRETE, "MUS_INTERPRETE");
+    Declare(Q_MusicasMUS_COMPOSITOR, "MUS_COMPOSITOR");
+  }
+  void Declare(TField& field, const std::string& column) {
+    field.Name = "Q_Musicas" + column;
+    field.FieldName = column;
+    field.Origin = "TB_MUSICAS." + column;
+    field.SetDataSet(&Q_Musicas);
+  }
+
+  TIBQuery Q_Musicas{"Q_Musicas"};
+  TIntegerField Q_MusicasMUS_CODIGO;
+  TIBStringField Q_MusicasMUS_NOME{45};
+  TIBStringField Q_MusicasMUS_INTERPRETE{45};
+  TIBStringField Q_MusicasMUS_COMPOSITOR{45};
+};
+
+// Counts the trace entries of one kind whose text contains a piece of SQL.
+class TraceCounter {
+ public:
+  TraceCounter(TIBDatabase& database, TTraceFlags flags) {
+    database.TraceFlags = flags;
+    id_ = MonitorHook()->AddListener([this](const TTraceEntry& entry) { entries_.push_back(entry); });
+  }
+  ~TraceCounter() { MonitorHook()->RemoveListener(id_); }
+  int Count(TTraceFlag flag, const std::string& sql) const {
+    return static_cast<int>(std::count_if(entries_.begin(), entries_.end(), [&](const TTraceEntry& e) {
+      return e.Flag == flag && e.Text.find(sql) != std::string::npos;
+    }));
+  }
+
+ private:
+  int id_ = 0;
+  std::vector<TTraceEntry> entries_;
+};
+
+template <class E, class F>
+E ErrorOf(F action) {
+  try {
+    action();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no exception of the expected class";
+  return E("");
+}
+
+template <class F>
+EIBClientError ClientErrorOf(F action) {
+  try {
+    action();
+  } catch (const EIBClientError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no client error";
+  return EIBClientError(-1, "");
+}
+
+// Reads the composers of all songs through a statement of its own in `transaction`.
+std::map<int, std::string> Composers(Connection& connection) {
+  TIBSQL select(&connection.DB_Kavro);
+  select.SetTransaction(&connection.Trans_Kavro);
+  select.GoToFirstRecordOnExecute = false;
+  select.SetSQL({"SELECT Mus_Codigo, Mus_Compositor FROM Tb_Musicas"});
+  select.ExecQuery();
+  std::map<int, std::string> result;
+  while (TIBXSQLDA* row = select.FetchNext())
+    result[(*row)[0].LongValue()] = (*row)[1].IsNull() ? "<null>" : (*row)[1].TextValue();
+  select.Close();
+  return result;
+}
+
+TEST(IBQueryRoad, UpdateRunSequenceWritesEveryComposerAndCommitsRetaining) {
+  test::FirebirdDatabase database;
+  std::map<int, std::string> before;
+  std::vector<std::string> secondWalk;
+  {
+    Connection connection(database.Path());
+    TraceCounter trace(connection.DB_Kavro, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
+    SongList songs(connection);
+    TIBQuery Q_Atualizar("Q_Atualizar");
+    connection.Attach(Q_Atualizar);
+
+    // The window is shown: connect and open the song list, which starts the transaction.
+    connection.DB_Kavro.Open();
+    ASSERT_FALSE(connection.Trans_Kavro.Active());
+    songs.Q_Musicas.Open();
+    EXPECT_TRUE(connection.Trans_Kavro.Active());
+    EXPECT_FALSE(songs.Q_Musicas.DefaultFields());
+
+    // The run: count, then one UPDATE per song.
+    Q_Atualizar.Close();
+    Q_Atualizar.SQL().Clear();
+    Q_Atualizar.SQL().Add(kCount);
+    Q_Atualizar.Open();
+    EXPECT_TRUE(Q_Atualizar.DefaultFields());
+    EXPECT_EQ(Q_Atualizar.Fields()[0]->IntegerValue(), 3);
+    Q_Atualizar.Close();
+    Q_Atualizar.SQL().Clear();
+    Q_Atualizar.SQL().Add(kUpdate);
+
+    if (songs.Q_Musicas.Active()) songs.Q_Musicas.MoveFirst();
+    else songs.Q_Musicas.Open();
+    std::vector<int> visited;
+    while (!songs.Q_Musicas.AtEnd()) {
+      const int codigo = songs.Q_MusicasMUS_CODIGO.IntegerValue();
+      const std::string nome = songs.Q_MusicasMUS_NOME.StringValue();
+      const std::string interprete = songs.Q_MusicasMUS_INTERPRETE.StringValue();
+      before[codigo] = nome + "|" + interprete + "|" + songs.Q_MusicasMUS_COMPOSITOR.StringValue();
+      visited.push_back(codigo);
+      Q_Atualizar.Close();
+      Q_Atualizar.GetParam("Compositor")->AssignString("Compositor " + std::to_string(codigo));
+      Q_Atualizar.GetParam("Codigo")->AssignInteger(codigo);
+      Q_Atualizar.ExecuteSql();
+      songs.Q_Musicas.MoveNext();
+    }
+    std::sort(visited.begin(), visited.end());
+    EXPECT_EQ(visited, (std::vector<int>{1, 2, 3}));
+    for (const test::Song& song : test::DefaultSongs()) {
+      EXPECT_EQ(before[song.Codigo],
+                song.Nome + "|" + song.Interprete + "|" + song.Compositor.value_or(""));
+    }
+
+    connection.Trans_Kavro.CommitRetaining();
+    EXPECT_TRUE(connection.Trans_Kavro.Active());
+    ASSERT_TRUE(songs.Q_Musicas.Active());
+
+    // A second walk comes from the cache: the same rows, the composers as they were read.
+    songs.Q_Musicas.MoveFirst();
+    while (!songs.Q_Musicas.AtEnd()) {
+      secondWalk.push_back(std::to_string(songs.Q_MusicasMUS_CODIGO.IntegerValue()) + "=" +
+                           songs.Q_MusicasMUS_COMPOSITOR.StringValue());
+      songs.Q_Musicas.MoveNext();
+    }
+    std::sort(secondWalk.begin(), secondWalk.end());
+    EXPECT_EQ(secondWalk, (std::vector<std::string>{"1=", "2=", "3=Desconhecido"}));
+
+    // Prepared once per text; the song list executed once.
+    EXPECT_EQ(trace.Count(tfQPrepare, "UPDATE Tb_Musicas"), 1);
+    EXPECT_EQ(trace.Count(tfQExecute, "UPDATE Tb_Musicas"), 3);
+    EXPECT_EQ(trace.Count(tfQPrepare, "SELECT Mus_Codigo"), 1);
+    EXPECT_EQ(trace.Count(tfQExecute, "SELECT Mus_Codigo"), 1);
+
+    EXPECT_EQ(Composers(connection),
+              (std::map<int, std::string>{{1, "Compositor 1"}, {2, "Compositor 2"}, {3, "Compositor 3"}}));
+  }
+  // Committed for good: another program sees the values.
+  const std::string output = database.Isql("SELECT Mus_Compositor FROM Tb_Musicas ORDER BY 1;");
+  EXPECT_NE(output.find("Compositor 1"), std::string::npos) << output;
+  EXPECT_NE(output.find("Compositor 3"), std::string::npos) << output;
+}
+
+class IBQueryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { database_ = std::make_unique<test::FirebirdDatabase>(); }
+  static void TearDownTestSuite() { database_.reset(); }
+  void SetUp() override {
+    connection_ = std::make_unique<Connection>(database_->Path());
+    connection_->DB_Kavro.Open();
+  }
+  void TearDown() override { connection_.reset(); }
+
+  Connection& connection() { return *connection_; }
+  std::unique_ptr<TIBQuery> NewQuery(const std::string& name, const std::string& sql = {}) {
+    auto query = std::make_unique<TIBQuery>(name);
+    connection_->Attach(*query);
+    if (!sql.empty()) query->SQL().Add(sql);
+    return query;
+  }
+
+ private:
+  static std::unique_ptr<test::FirebirdDatabase> database_;
+  std::unique_ptr<Connection> connection_;
+};
+
+std::unique_ptr<test::FirebirdDatabase> IBQueryTest::database_;
+
+TEST_F(IBQueryTest, ChangeHandlerRunsOncePerActualChangeOfTheList) {
+  auto query = NewQuery("Q_Atualizar");
+  TDataSource source("Ds");
+  source.SetDataSet(query.get());
+  int changes = 0;
+  source.OnDataChange = [&](TDataSource&, TDataEvent event) {
+    if (event == dePropertyChange) ++changes;
+  };
+  query->SQL().Clear();
+  EXPECT_EQ(changes, 0);
+  query->SQL().Add(kCount);
+  EXPECT_EQ(changes, 1);
+  query->SQL().Clear();
+  query->SQL().Add(kUpdate);
+  EXPECT_EQ(changes, 3);
+  query->SQL().Assign({kUpdate});
+  EXPECT_EQ(changes, 3);
+  query->SQL().SetText(std::string(kUpdate) + "\r\n");
+  EXPECT_EQ(changes, 3);
+  EXPECT_EQ(query->SelectSQL().SQL(), std::vector<std::string>{kUpdate});
+}
+
+TEST_F(IBQueryTest, TextChangeClosesTheQueryAndFreesItsDefaultFields) {
+  auto query = NewQuery("Q_Atualizar", kCount);
+  TDataSource source("Ds");
+  source.SetDataSet(query.get());
+  int stateChanges = 0;
+  source.OnStateChange = [&](TDataSource&) { ++stateChanges; };
+  query->Open();
+  EXPECT_EQ(stateChanges, 1);
+  ASSERT_EQ(query->Fields().Count(), 1);
+  EXPECT_EQ(query->Fields()[0]->FieldName, "COUNT");
+  EXPECT_TRUE(query->Prepared());
+  EXPECT_EQ(query->FieldDefs().Count(), 1);
+
+  query->SQL().Clear();
+  EXPECT_FALSE(query->Active());
+  EXPECT_EQ(stateChanges, 2);
+  EXPECT_EQ(query->Fields().Count(), 0);
+  EXPECT_EQ(query->FieldDefs().Count(), 0);
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_FALSE(query->SelectSQL().Prepared());
+  EXPECT_THROW(query->Fields()[0], EListError);
+}
+
+TEST_F(IBQueryTest, UpdateTextGivesTwoParametersFoundInAnyLetterCase) {
+  auto query = NewQuery("Q_Atualizar", kUpdate);
+  ASSERT_EQ(query->Params().Count(), 2);
+  EXPECT_EQ(query->Params()[0]->Name, "Compositor");
+  EXPECT_EQ(query->Params()[1]->Name, "Codigo");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(query->Params()[i]->IsNull());
+    EXPECT_FALSE(query->Params()[i]->Bound());
+    EXPECT_EQ(query->Params()[i]->DataType, ftUnknown);
+    EXPECT_EQ(query->Params()[i]->ParamType, ptUnknown);
+  }
+  EXPECT_EQ(query->ParsedText(),
+            "UPDATE Tb_Musicas SET Mus_Compositor = ? WHERE Mus_Codigo = ?\r\n");
+  EXPECT_EQ(query->GetParam("codigo"), query->Params()[1]);
+  EXPECT_EQ(query->GetParam("COMPOSITOR"), query->Params()[0]);
+
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->GetParam("Titulo"); }).Message,
+            "Q_Atualizar: Parameter 'Titulo' not found");
+  query->Name.clear();
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->GetParam("Titulo"); }).Message,
+            "Parameter 'Titulo' not found");
+}
+
+TEST_F(IBQueryTest, ValuesOfParametersThatKeepTheirNamesSurviveATextChange) {
+  auto query = NewQuery("Q", kUpdate);
+  query->GetParam("Compositor")->AssignString("Ana");
+  query->GetParam("Codigo")->AssignInteger(2);
+  query->SQL().Assign({"UPDATE Tb_Musicas SET Mus_Nome = :NOME WHERE Mus_Codigo = :CODIGO"});
+  ASSERT_EQ(query->Params().Count(), 2);
+  EXPECT_TRUE(query->Params()[0]->IsNull());
+  EXPECT_EQ(query->Params()[1]->Name, "CODIGO");
+  EXPECT_EQ(query->Params()[1]->AsInteger(), 2);
+  EXPECT_EQ(query->Params()[1]->DataType, ftInteger);
+  EXPECT_TRUE(query->Params()[1]->Bound());
+
+  // Without the parameter scan the collection stays as it was.
+  query->ParamCheck = false;
+  query->SQL().Assign({"DELETE FROM Tb_Musicas WHERE Mus_Codigo = -1"});
+  EXPECT_EQ(query->Params().Count(), 2);
+  EXPECT_EQ(query->ParsedText(), "DELETE FROM Tb_Musicas WHERE Mus_Codigo = -1\r\n");
+}
+
+TEST_F(IBQueryTest, RepeatedExecutionPreparesOnceAndBindsNewValuesEachTime) {
+  TraceCounter trace(connection().DB_Kavro, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
+  auto query = NewQuery("Q_Atualizar", kUpdate);
+  for (int round = 0; round < 20; ++round) {
+    for (int codigo = 1; codigo <= 3; ++codigo) {
+      query->Close();
+      query->GetParam("Compositor")->AssignString("R" + std::to_string(round) + "-" + std::to_string(codigo));
+      query->GetParam("Codigo")->AssignInteger(codigo);
+      query->ExecuteSql();
+    }
+  }
+  EXPECT_EQ(trace.Count(tfQPrepare, "UPDATE Tb_Musicas"), 1);
+  EXPECT_EQ(trace.Count(tfQExecute, "UPDATE Tb_Musicas"), 60);
+  EXPECT_EQ(Composers(connection()),
+            (std::map<int, std::string>{{1, "R19-1"}, {2, "R19-2"}, {3, "R19-3"}}));
+}
+
+TEST_F(IBQueryTest, ParametersNeverAssignedAreSentAsNullAndEmptyTextIsNotNull) {
+  auto query = NewQuery("Q_Atualizar", kUpdate);
+  query->GetParam("Codigo")->AssignInteger(3);
+  query->ExecuteSql();
+  EXPECT_EQ(Composers(connection())[3], "<null>");
+
+  query->GetParam("Compositor")->AssignString("");
+  EXPECT_FALSE(query->GetParam("Compositor")->IsNull());
+  query->ExecuteSql();
+  EXPECT_EQ(Composers(connection())[3], "");
+
+  // A parameter that held text and then an integer goes over as an integer.
+  query->GetParam("Compositor")->AssignString("Zé");
+  query->GetParam("Codigo")->AssignString("not a number");
+  query->GetParam("Codigo")->AssignInteger(1);
+  EXPECT_EQ(query->GetParam("Codigo")->DataType, ftInteger);
+  query->ExecuteSql();
+  EXPECT_EQ(Composers(connection())[1], "Zé");
+}
+
+TEST_F(IBQueryTest, ExecuteSqlRefusesOpenQueriesSelectsAndEmptyTexts) {
+  auto query = NewQuery("Q_Atualizar", kCount);
+  query->Open();
+  try {
+    query->ExecuteSql();
+    ADD_FAILURE() << "no error";
+  } catch (const EIBError&) {
+    ADD_FAILURE() << "a dataset error, not a client or server error, was expected";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message, "Q_Atualizar: Cannot perform this operation on an open dataset");
+  }
+  EXPECT_TRUE(query->Active());
+
+  query->Close();
+  const EIBClientError select = ClientErrorOf([&] { query->ExecuteSql(); });
+  EXPECT_EQ(select.SqlCode, 66);
+  EXPECT_EQ(select.Message, "use Open for a Select Statement");
+  EXPECT_FALSE(query->Active());
+  EXPECT_TRUE(query->Prepared());
+
+  query->SQL().Clear();
+  const EIBClientError empty = ClientErrorOf([&] { query->ExecuteSql(); });
+  EXPECT_EQ(empty.SqlCode, 65);
+  EXPECT_EQ(empty.Message, "Empty SQL Statement");
+  query->SQL().Add(" ");
+  EXPECT_EQ(ClientErrorOf([&] { query->ExecuteSql(); }).SqlCode, 65);
+  EXPECT_EQ(ClientErrorOf([&] { query->Open(); }).SqlCode, 65);
+  EXPECT_FALSE(query->Active());
+}
+
+TEST_F(IBQueryTest, MissingDatabaseOrTransactionIsAClientError) {
+  TIBQuery alone("Q");
+  alone.SQL().Add(kCount);
+  const EIBClientError noDatabase = ClientErrorOf([&] { alone.Open(); });
+  EXPECT_EQ(noDatabase.SqlCode, 24);
+  EXPECT_EQ(noDatabase.Message, "Database not assigned");
+  EXPECT_FALSE(alone.Active());
+
+  TIBDatabase other("Other");
+  alone.SetDatabase(&other);
+  const EIBClientError noTransaction = ClientErrorOf([&] { alone.ExecuteSql(); });
+  EXPECT_EQ(noTransaction.SqlCode, 25);
+  EXPECT_EQ(noTransaction.Message, "Transaction not assigned");
+}
+
+TEST_F(IBQueryTest, FailedExecutionLeavesTheQueryInactivePreparedWithItsValues) {
+  auto query = NewQuery("Q_Atualizar", kUpdate);
+  query->GetParam("Compositor")->AssignString("Bom");
+  query->GetParam("Codigo")->AssignInteger(2);
+  query->ExecuteSql();
+
+  // 46 characters for a 45-character column.
+  const std::string tooLong(46, 'x');
+  query->GetParam("Compositor")->AssignString(tooLong);
+  const EIBClientError error = ClientErrorOf([&] { query->ExecuteSql(); });
+  EXPECT_EQ(error.SqlCode, 119);
+  EXPECT_EQ(error.Message,
+            "Trying to store a string of length 46 into a field that can only contain 45");
+  EXPECT_FALSE(query->Active());
+  EXPECT_TRUE(query->Prepared());
+  EXPECT_EQ(query->GetParam("Compositor")->AsString(), tooLong);
+  EXPECT_EQ(query->GetParam("Codigo")->AsInteger(), 2);
+  EXPECT_TRUE(connection().Trans_Kavro.Active());
+
+  // A value the server refuses.
+  query->GetParam("Compositor")->AssignString("Outro");
+  query->GetParam("Codigo")->AssignString("dois");
+  EXPECT_THROW(query->ExecuteSql(), EIBInterBaseError);
+  EXPECT_FALSE(query->Active());
+  EXPECT_TRUE(query->Prepared());
+  EXPECT_TRUE(connection().Trans_Kavro.Active());
+
+  // The same query goes on working with good values, and the first update is still there.
+  query->GetParam("Codigo")->AssignInteger(1);
+  query->ExecuteSql();
+  const auto composers = Composers(connection());
+  EXPECT_EQ(composers.at(1), "Outro");
+  EXPECT_EQ(composers.at(2), "Bom");
+}
+
+TEST_F(IBQueryTest, CloseOnAClosedQueryAndOpenOnAnOpenQueryDoNothing) {
+  SongList songs(connection());
+  songs.Q_Musicas.Close();
+  EXPECT_FALSE(songs.Q_Musicas.Active());
+  songs.Q_Musicas.Open();
+  songs.Q_Musicas.MoveNext();
+  const int second = songs.Q_MusicasMUS_CODIGO.IntegerValue();
+  songs.Q_Musicas.Open();
+  EXPECT_EQ(songs.Q_MusicasMUS_CODIGO.IntegerValue(), second);
+  EXPECT_FALSE(songs.Q_Musicas.AtStart());
+}
+
+TEST_F(IBQueryTest, NavigationOnAClosedQueryIsADatasetError) {
+  SongList songs(connection());
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { songs.Q_Musicas.MoveNext(); }).Message,
+            "Q_Musicas: Cannot perform this operation on a closed dataset");
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { songs.Q_Musicas.MoveFirst(); }).Message,
+            "Q_Musicas: Cannot perform this operation on a closed dataset");
+}
+
+TEST_F(IBQueryTest, CloseKeepsThePreparationAndPersistentFieldsBindAgain) {
+  TraceCounter trace(connection().DB_Kavro, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
+  SongList songs(connection());
+  songs.Q_Musicas.Open();
+  EXPECT_EQ(songs.Q_MusicasMUS_CODIGO.FieldNo(), 1);
+  EXPECT_EQ(songs.Q_MusicasMUS_COMPOSITOR.FieldNo(), 4);
+  songs.Q_Musicas.Close();
+  EXPECT_EQ(songs.Q_MusicasMUS_CODIGO.FieldNo(), 0);
+  EXPECT_EQ(songs.Q_Musicas.Fields().Count(), 4);
+  EXPECT_EQ(songs.Q_MusicasMUS_NOME.StringValue(), "");
+  songs.Q_Musicas.Open();
+  EXPECT_EQ(songs.Q_MusicasMUS_NOME.FieldNo(), 2);
+  EXPECT_FALSE(songs.Q_MusicasMUS_NOME.StringValue().empty());
+  EXPECT_EQ(trace.Count(tfQPrepare, "SELECT Mus_Codigo"), 1);
+  EXPECT_EQ(trace.Count(tfQExecute, "SELECT Mus_Codigo"), 2);
+}
+
+TEST_F(IBQueryTest, EndOfTheTransactionClosesTheQueryAndTheNextUsePreparesAgain) {
+  TraceCounter trace(connection().DB_Kavro, TraceFlag(tfQPrepare));
+  SongList songs(connection());
+  auto update = NewQuery("Q_Atualizar", kUpdate);
+  songs.Q_Musicas.Open();
+  update->GetParam("Compositor")->AssignString("Primeiro");
+  update->GetParam("Codigo")->AssignInteger(1);
+  update->ExecuteSql();
+
+  connection().Trans_Kavro.Commit();
+  EXPECT_FALSE(songs.Q_Musicas.Active());
+  EXPECT_FALSE(update->InternalPrepared());
+  EXPECT_TRUE(update->Prepared());
+
+  // The values bound after the statement is prepared again are the ones that arrive.
+  update->GetParam("Compositor")->AssignString("Segundo");
+  update->GetParam("Codigo")->AssignInteger(2);
+  update->ExecuteSql();
+  EXPECT_TRUE(connection().Trans_Kavro.Active());
+  const auto composers = Composers(connection());
+  EXPECT_EQ(composers.at(1), "Primeiro");
+  EXPECT_EQ(composers.at(2), "Segundo");
+  EXPECT_EQ(trace.Count(tfQPrepare, "UPDATE Tb_Musicas"), 2);
+
+  songs.Q_Musicas.Open();
+  EXPECT_FALSE(songs.Q_Musicas.AtEnd());
+}
+
+TEST_F(IBQueryTest, FailedOpenLeavesTheQueryInactiveWithoutFields) {
+  auto query = NewQuery("Q", "SELECT * FROM Tb_Inexistente");
+  EXPECT_THROW(query->Open(), EIBInterBaseError);
+  EXPECT_FALSE(query->Active());
+  EXPECT_EQ(query->Fields().Count(), 0);
+  EXPECT_FALSE(query->Prepared());
+
+  // A statement without rows opened as a query runs and leaves an open query with no row.
+  auto update = NewQuery("Q2", "UPDATE Tb_Musicas SET Mus_Nome = Mus_Nome WHERE Mus_Codigo = -1");
+  update->Open();
+  EXPECT_TRUE(update->Active());
+  EXPECT_TRUE(update->AtEnd());
+  EXPECT_FALSE(update->CursorOpen());
+}
+
+TEST_F(IBQueryTest, DisconnectClosesTheQuery) {
+  SongList songs(connection());
+  songs.Q_Musicas.Open();
+  connection().DB_Kavro.Close();
+  EXPECT_FALSE(songs.Q_Musicas.Active());
+  EXPECT_FALSE(songs.Q_Musicas.InternalPrepared());
+  EXPECT_TRUE(songs.Q_Musicas.Prepared());
+  songs.Q_Musicas.Open();
+  EXPECT_TRUE(connection().DB_Kavro.Connected());
+  EXPECT_FALSE(songs.Q_Musicas.AtEnd());
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// The parameter collection of a query: the scan of the SQL text for :Name places, the search by
+// name, and the values a parameter takes and hands on.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "db/DatabaseError.h"
+#include "db/Params.h"
+
+namespace {
+
+std::vector<std::string> Names(const TParams& params) {
+  std::vector<std::string> names;
+  for (int i = 0; i < params.Count(); ++i) names.push_back(params[i]->Name);
+  return names;
+}
+
+TEST(ParseSQL, ReplacesEachNameByAPlaceholderAndCreatesOneParameterPerPlace) {
+  TParams params;
+  EXPECT_EQ(params.ParseSQL("UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE "
+                            "Mus_Codigo = :Codigo\r\n",
+                            true),
+            "UPDATE Tb_Musicas SET Mus_Compositor = ? WHERE Mus_Codigo = ?\r\n");
+  EXPECT_EQ(Names(params), (std::vector<std::string>{"Compositor", "Codigo"}));
+  for (int i = 0; i < params.Count(); ++i) {
+    EXPECT_EQ(params[i]->DataType, ftUnknown);
+    EXPECT_EQ(params[i]->ParamType, ptUnknown);
+    EXPECT_TRUE(params[i]->IsNull());
+    EXPECT_FALSE(params[i]->Bound());
+    EXPECT_EQ(params[i]->Size, 0);
+  }
+}
+
+TEST(ParseSQL, NamesEndAtEveryDelimiterOutsideQuotes) {
+  TParams params;
+  EXPECT_EQ(params.ParseSQL("f(:a) :b,:c;:d :e\r\n:f\n:g", true), "f(?) ?,?;? ?\r\n?\n?");
+  EXPECT_EQ(Names(params), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g"}));
+  // Other punctuation belongs to the name.
+  EXPECT_EQ(params.ParseSQL("x = :a+1 and y=:b.c", true), "x = ? and y=?");
+  EXPECT_EQ(Names(params), (std::vector<std::string>{"a+1", "b.c"}));
+}
+
+TEST(ParseSQL, DoubleColonIsOneLiteralColon) {
+  TParams params;
+  EXPECT_EQ(params.ParseSQL("SELECT a::b, :p FROM t", true), "SELECT a:b, ? FROM t");
+  EXPECT_EQ(Names(params), std::vector<std::string>{"p"});
+  EXPECT_EQ(params.ParseSQL(":::x", true), ":?");
+  EXPECT_EQ(Names(params), std::vector<std::string>{"x"});
+}
+
+TEST(ParseSQL, ColonsInsideLiteralsAreNoParameters) {
+  TParams params;
+  EXPECT_EQ(params.ParseSQL("SELECT ':a', \":b\", `:c`, '::' FROM t WHERE x = :d", true),
+            "SELECT ':a', \":b\", `:c`, '::' FROM t WHERE x = ?");
+  EXPECT_EQ(Names(params), std::vector<std::string>{"d"});
+  // A literal left open hides the rest of the text.
+  EXPECT_EQ(params.ParseSQL("WHERE a = 'x :y", true), "WHERE a = 'x :y");
+  EXPECT_EQ(params.Count(), 0);
+}
+
+TEST(ParseSQL, QuotedNamesLoseTheirQuotesAndKeepTheirDelimiters) {
+  TParams params;
+  EXPECT_EQ(params.ParseSQL("WHERE a = :\"Nome, Completo\" AND b = :'x y')", true),
+            "WHERE a = ? AND b = ?)");
+  EXPECT_EQ(Names(params), (std::vector<std::string>{"Nome, Completo", "x y"}));
+}
+
+TEST(ParseSQL, DuplicatesAndEmptyNamesAreKeptAsWritten) {
+  TParams params;
+  EXPECT_EQ(params.ParseSQL("a = :x OR b = :X OR c = :", true), "a = ? OR b = ? OR c = ?");
+  EXPECT_EQ(Names(params), (std::vector<std::string>{"x", "X", ""}));
+  EXPECT_EQ(params.LookupParam("x"), params[0]);
+}
+
+TEST(ParseSQL, WithoutCreatingTheCollectionStaysAsItIs) {
+  TParams params;
+  params.Add("Keep")->AssignInteger(7);
+  EXPECT_EQ(params.ParseSQL("x = :a", false), "x = ?");
+  ASSERT_EQ(params.Count(), 1);
+  EXPECT_EQ(params[0]->AsInteger(), 7);
+}
+
+TEST(TParams, LookupIgnoresLetterCaseAccentedLettersIncluded) {
+  TParams params("Q_Atualizar");
+  params.Add("Compositor");
+  params.Add("C\xD3" "DIGO");  // "CÓDIGO" in Windows-1252
+  EXPECT_EQ(params.LookupParam("compositor"), params[0]);
+  EXPECT_EQ(params.LookupParam("c\xF3" "digo"), params[1]);
+  EXPECT_EQ(params.LookupParam("codigo"), nullptr);
+  try {
+    params.GetParam("Titulo");
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message, "Q_Atualizar: Parameter 'Titulo' not found");
+  }
+  TParams unnamed;
+  try {
+    unnamed.GetParam("Titulo");
+    ADD_FAILURE() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message, "Parameter 'Titulo' not found");
+  }
+}
+
+TEST(TParam, AssignmentsSetTypeValueAndState) {
+  TParam param("Compositor");
+  param.AssignString("");
+  EXPECT_FALSE(param.IsNull());
+  EXPECT_TRUE(param.Bound());
+  EXPECT_EQ(param.DataType, ftString);
+  EXPECT_EQ(param.AsString(), "");
+
+  param.AssignString("12");
+  EXPECT_EQ(param.AsInteger(), 12);
+  param.AssignInteger(-5);
+  EXPECT_EQ(param.DataType, ftInteger);
+  EXPECT_EQ(param.AsString(), "-5");
+  EXPECT_EQ(param.AsInteger(), -5);
+
+  param.DataType = ftFixedChar;
+  param.AssignString("abc");
+  EXPECT_EQ(param.DataType, ftFixedChar);
+
+  param.Clear();
+  EXPECT_TRUE(param.IsNull());
+  EXPECT_FALSE(param.Bound());
+  EXPECT_EQ(param.AsString(), "");
+  EXPECT_EQ(param.AsInteger(), 0);
+
+  param.AssignValue(ftString, TNullValue{});
+  EXPECT_TRUE(param.IsNull());
+  EXPECT_TRUE(param.Bound());
+}
+
+TEST(TParam, TextAndIntegerViews) {
+  TParam flag("F");
+  flag.AssignValue(ftBoolean, int32_t{1});
+  EXPECT_EQ(flag.AsString(), "True");
+  flag.AssignValue(ftBoolean, int32_t{0});
+  EXPECT_EQ(flag.AsString(), "False");
+
+  TParam number("N");
+  number.AssignFloat(2.5);
+  EXPECT_EQ(number.AsString(), "2.5");
+  EXPECT_EQ(number.AsInteger(), 2);  // half to even
+  number.AssignValue(ftBCD, TCurrencyValue{123450});
+  EXPECT_EQ(number.AsString(), "12.345");
+  EXPECT_EQ(number.AsCurrencyScaled(), 123450);
+  number.AssignLargeint(int64_t{1} << 40);
+  EXPECT_EQ(number.AsLargeint(), int64_t{1} << 40);
+
+  TParam text("T");
+  text.AssignString("doze");
+  try {
+    text.AsInteger();
+    ADD_FAILURE() << "no conversion error";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message, "'doze' is not a valid integer value");
+  }
+}
+
+TEST(TParams, ValuesPassToParametersOfTheSameNameInANewCollection) {
+  TParams old;
+  old.Add("Compositor")->AssignString("Ana");
+  old.Add("Codigo")->AssignInteger(4);
+  old[1]->Size = 4;
+  old[1]->ParamType = ptInput;
+
+  TParams fresh;
+  fresh.ParseSQL("x = :CODIGO AND y = :Outro", true);
+  fresh.AssignValues(old);
+  EXPECT_EQ(fresh[0]->AsInteger(), 4);
+  EXPECT_EQ(fresh[0]->DataType, ftInteger);
+  EXPECT_EQ(fresh[0]->Size, 4);
+  EXPECT_EQ(fresh[0]->ParamType, ptInput);
+  EXPECT_TRUE(fresh[0]->Bound());
+  EXPECT_TRUE(fresh[1]->IsNull());
+
+  old.Assign(fresh);
+  EXPECT_EQ(Names(old), (std::vector<std::string>{"CODIGO", "Outro"}));
+  EXPECT_EQ(old[0]->AsInteger(), 4);
+  EXPECT_NE(old[0], fresh[0]);
+}
+
+}  // namespace
