@@ -397,6 +397,33 @@ TEST_F(Attachment, StoredConnectFailsSilentlyAndIsRetriedOnUse) {
   EXPECT_FALSE(ignored.Connected());
 }
 
+class Fixture : public test::FirebirdTest {};
+
+TEST_F(Fixture, HoldsTheSongsByteForByteInADialect1Database) {
+  TIBDatabase database;
+  TIBTransaction transaction;
+  SetUpLikeTheWindow(database, Database().Path());
+  SetUpLikeTheWindow(transaction, database);
+  database.Open();
+  EXPECT_EQ(database.DBSQLDialect(), 1);
+  transaction.Start();
+  EXPECT_EQ(QueryInt(database, transaction, "SELECT COUNT(*) FROM Tb_Musicas"), 3);
+  for (const test::Song& song : test::DefaultSongs()) {
+    const std::string where = " FROM Tb_Musicas WHERE Mus_Codigo = " + std::to_string(song.Codigo);
+    EXPECT_EQ(QueryInt(database, transaction, "SELECT OCTET_LENGTH(Mus_Nome)" + where),
+              static_cast<int64_t>(song.Nome.size()));
+    EXPECT_EQ(QueryInt(database, transaction,
+                       "SELECT COUNT(*)" + where + " AND Mus_Nome = '" + song.Nome +
+                           "' AND Mus_Interprete = '" + song.Interprete + "'"),
+              1)
+        << song.Nome;
+    EXPECT_EQ(QueryInt(database, transaction, "SELECT OCTET_LENGTH(Mus_Compositor)" + where),
+              song.Compositor ? static_cast<int64_t>(song.Compositor->size()) : -1);
+  }
+  transaction.Commit();
+  database.Close();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Links and lists
 

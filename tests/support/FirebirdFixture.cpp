@@ -117,15 +117,15 @@ int RunIsql(const std::string& script, const std::vector<std::string>& arguments
     unlink(scriptPath);
     throw std::runtime_error("cannot write the isql script file");
   }
-  lseek(scriptFd, 0, SEEK_SET);
+  close(scriptFd);
 
   int pipeFds[2];
   if (pipe(pipeFds) != 0) {
-    close(scriptFd);
     unlink(scriptPath);
     throw std::runtime_error("cannot create a pipe");
   }
-  std::vector<std::string> args{kIsql, "-q"};
+  // The script goes in by file: isql-fb drops the 8-bit bytes of what it reads from a pipe.
+  std::vector<std::string> args{kIsql, "-q", "-i", scriptPath};
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -133,14 +133,14 @@ int RunIsql(const std::string& script, const std::vector<std::string>& arguments
 
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(scriptFd, 0);
+    const int devNull = open("/dev/null", O_RDONLY);
+    if (devNull >= 0) dup2(devNull, 0);
     dup2(pipeFds[1], 1);
     dup2(pipeFds[1], 2);
     close(pipeFds[0]);
     execvp(kIsql, argv.data());
     _exit(127);
   }
-  close(scriptFd);
   close(pipeFds[1]);
   if (pid < 0) {
     close(pipeFds[0]);
