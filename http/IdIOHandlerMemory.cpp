@@ -42,6 +42,8 @@ void TIdIOHandlerMemory::ConnectClient(const std::string& host, int32_t port,
                                        const std::string& /*boundIP*/, int32_t /*boundPort*/,
                                        int32_t /*lowestPort*/, int32_t /*highestPort*/,
                                        int32_t /*timeout*/) {
+  // A close queued for the previous conversation does not end this one.
+  while (!FPieces.empty() && FPieces.front().kind == PieceKind::Close) FPieces.pop_front();
   LastHost = host;
   LastPort = port;
   ++ConnectCount;

@@ -20,7 +20,7 @@ class TIdIOHandlerMemory : public TIdIOHandler {
   void Feed(std::string_view bytes);
   // Queues bytes delivered one per receive call.
   void FeedBytewise(std::string_view bytes);
-  // The peer closes after what is queued so far.
+  // The peer closes after what is queued so far; a later connect starts past the close.
   void FeedClose();
   // A receive fails with this Windows Sockets number after what is queued so far.
   void FeedError(int32_t code);

@@ -107,8 +107,12 @@ std::string ScriptedServer::Received(std::size_t connection) const {
 }
 
 bool ScriptedServer::WaitDone(Ms deadline) {
+  return WaitFinished(FScripts.size(), deadline);
+}
+
+bool ScriptedServer::WaitFinished(std::size_t count, Ms deadline) {
   std::unique_lock<std::mutex> lock(FLock);
-  return FChanged.wait_for(lock, deadline, [this] { return FFinished >= FScripts.size(); });
+  return FChanged.wait_for(lock, deadline, [this, count] { return FFinished >= count; });
 }
 
 std::vector<std::string> ScriptedServer::Failures() const {

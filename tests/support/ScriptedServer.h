@@ -75,6 +75,8 @@ class ScriptedServer {
   std::string Received(std::size_t connection) const;
   // Waits until every scripted connection ran to its end; false when `deadline` passed first.
   bool WaitDone(Ms deadline = Ms(5000));
+  // Waits until `count` connections ran to their end; false when `deadline` passed first.
+  bool WaitFinished(std::size_t count, Ms deadline = Ms(5000));
   // Steps that missed their deadline or failed, as "connection n: text".
   std::vector<std::string> Failures() const;
   // Stops accepting and ends every connection; waits for the threads.

@@ -1,0 +1,464 @@
+#include "http/IdHTTP.h"
+
+#include <limits>
+#include <vector>
+
+#include "http/IdException.h"
+#include "runtime/Text.h"
+
+namespace {
+
+// A CR, LF or NUL in the request line or a header line would end that line early and let the
+// rest of the text pose as further headers or a second request.
+constexpr const char* kUnsafeRequestMessage = "Invalid line break or NUL character in request.";
+constexpr const char* kBodyTooLargeMessage = "Response body too large.";
+// A 2xx answer whose connection closed before its header block ended.
+constexpr const char* kUndefinedSituationMessage = "Undefined situation";
+
+bool HasLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Hexadecimal digits the largest chunk size may have (64 bits).
+constexpr std::size_t kMaxChunkSizeDigits = 16;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Restores the read time-out and body stream of an exchange when a temporary read ends.
+class TemporaryBody {
+ public:
+  TemporaryBody(TIdCustomHTTP& http, int32_t timeout)
+      : http_(http), timeout_(http.ReadTimeout), body_(http.Response().BodyStream) {
+    http.ReadTimeout = timeout;
+    http.Response().BodyStream = &text;
+  }
+  ~TemporaryBody() {
+    http_.ReadTimeout = timeout_;
+    http_.Response().BodyStream = body_;
+  }
+  TemporaryBody(const TemporaryBody&) = delete;
+  TemporaryBody& operator=(const TemporaryBody&) = delete;
+
+  std::string text;
+
+ private:
+  TIdCustomHTTP& http_;
+  int32_t timeout_;
+  std::string* body_;
+};
+
+}  // namespace
+
+// --- TIdHTTPResponse -----------------------------------------------------------------------
+
+int32_t TIdHTTPResponse::StatusCode() const {
+  std::string rest = StatusLine;
+  SplitAt(rest, " ");
+  rest = rt::Trim(rest);
+  const std::string code = SplitAt(rest, " ");
+  int64_t value;
+  if (!idheaders::ReadDecimal(code, value) || value < std::numeric_limits<int32_t>::min() ||
+      value > std::numeric_limits<int32_t>::max())
+    return -1;
+  return int32_t(value);
+}
+
+// --- TIdCustomHTTP -------------------------------------------------------------------------
+
+TIdCustomHTTP::TIdCustomHTTP() : FHTTPProto(std::make_unique<TIdHTTPProtocol>()) {
+  Port = 80;
+}
+
+TIdCustomHTTP::~TIdCustomHTTP() = default;
+
+void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
+                                const std::string* source, std::string* bodyStream) {
+  TIdHTTPRequest& request = Request();
+  TIdHTTPResponse& response = Response();
+  const std::size_t startPos = bodyStream ? bodyStream->size() : 0;
+  request.Target = url;
+  request.Verb = verb;
+  request.Source = source;
+  response.BodyStream = bodyStream;
+  HopCount = 0;
+
+  auto resetBody = [&] {
+    if (response.BodyStream) response.BodyStream->resize(startPos);
+  };
+
+  bool headSent = false;
+  try {
+    for (bool done = false; !done;) {
+      ++HopCount;
+      PrepareTarget();
+      headSent = false;
+      OpenRoute();
+      headSent = true;
+      do {
+        response.StatusLine = ReadLine();
+        ReadHeaderBlock();
+        StoreCookies();
+      } while (response.StatusCode() == 100);
+
+      switch (DecideNext()) {
+        case TIdHTTPNext::nxFollow:
+          resetBody();
+          break;
+        case TIdHTTPNext::nxDone:
+          done = true;
+          break;
+        case TIdHTTPNext::nxUnknown:
+          throw EIdException(kUndefinedSituationMessage);
+        case TIdHTTPNext::nxReadAndRepeat:
+          ReadBody();
+          resetBody();
+          break;
+        case TIdHTTPNext::nxAuthRetry:
+          --HopCount;
+          request.Target = url;
+          break;
+      }
+    }
+  } catch (const EIdHTTPProtocolException&) {
+    // A refused answer was read whole; the connection is as good as after a 2xx.
+    if (!ResponseKeepsConnection()) DisconnectFromPeer();
+    throw;
+  } catch (...) {
+    try {
+      if (headSent || !ResponseKeepsConnection()) DisconnectFromPeer();
+    } catch (...) {
+    }
+    throw;
+  }
+  if (!ResponseKeepsConnection()) DisconnectFromPeer();
+}
+
+void TIdCustomHTTP::PrepareTarget() {
+  TIdHTTPRequest& request = Request();
+  if (HasLineBreakOrNul(request.Target)) throw EIdException(kUnsafeRequestMessage);
+
+  TIdURI parsed(request.Target);
+  if (!parsed.AuthUser.empty()) {
+    request.Username = parsed.AuthUser;
+    request.Password = parsed.AuthPassword;
+  }
+  FURI.AuthUser = request.Username;
+  FURI.AuthPassword = request.Password;
+
+  FURI.DirPath = MergePath(FURI.DirPath, parsed.DirPath);
+  FURI.DocName = parsed.DocName;
+  FURI.QueryPart = parsed.QueryPart;
+  if (!parsed.HostName.empty()) FURI.HostName = parsed.HostName;
+  FURI.SchemeName = parsed.SchemeName.empty() ? std::string("http") : parsed.SchemeName;
+
+  if (!parsed.PortText.empty())
+    FURI.PortText = parsed.PortText;
+  else if (rt::SameText(parsed.SchemeName, "http"))
+    FURI.PortText = "80";
+  else if (rt::SameText(parsed.SchemeName, "https"))
+    FURI.PortText = "443";
+  else if (FURI.PortText.empty())
+    throw EIdUnknownProtocol();
+
+  request.Target = FURI.DirPath + FURI.DocName + FURI.QueryPart;
+  request.SetContentLength(-1);
+  request.Host = FURI.PortText == "80" ? FURI.HostName : FURI.HostName + ":" + FURI.PortText;
+}
+
+TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
+  if (!rt::SameText(Host, FURI.HostName) || Port != rt::StrToInt(FURI.PortText)) {
+    if (IsConnected()) DisconnectFromPeer();
+    Host = FURI.HostName;
+    Port = rt::StrToInt(FURI.PortText);
+    FURI.PortText = rt::IntToStr(Port);
+  }
+  if (rt::SameText(FURI.SchemeName, "HTTPS")) throw EIdIOHandlerPropInvalid();
+  return TIdHTTPRouteKind::rkDirect;
+}
+
+void TIdCustomHTTP::OpenRoute() {
+  TIdHTTPRequest& request = Request();
+  request.Route = SelectRoute();
+  if (ProtocolVersion == TIdHTTPProtocolVersion::pv1_0 && request.Connection.empty())
+    request.Connection = "keep-alive";
+  EnsureConnected();
+  SendHead();
+}
+
+void TIdCustomHTTP::EnsureConnected() {
+  if (!ResponseKeepsConnection()) DisconnectFromPeer();
+  try {
+    PollPeerClosed(false);
+  } catch (const EIdSocketError&) {
+    // The server reset the idle connection. Nothing of this exchange was sent yet, so a fresh
+    // connection serves it as well.
+    DisconnectFromPeer();
+  }
+  if (!IsConnected()) ConnectToPeer(ConnectTimeout);
+}
+
+void TIdCustomHTTP::SendHead() {
+  TIdHTTPRequest& request = Request();
+  request.ComposeHeaders();
+  ProxyParams.AddHeaders(request.HeaderLines);
+  if (FCookieManager) {
+    const std::string cookies = FCookieManager->CookieTextFor(FURI, false);
+    if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
+  }
+
+  const std::string requestLine =
+      request.Verb + " " + request.Target + " HTTP/" +
+      (ProtocolVersion == TIdHTTPProtocolVersion::pv1_1 ? "1.1" : "1.0");
+  if (HasLineBreakOrNul(requestLine)) throw EIdException(kUnsafeRequestMessage);
+  for (const std::string& line : request.HeaderLines.Lines())
+    if (HasLineBreakOrNul(line)) throw EIdException(kUnsafeRequestMessage);
+
+  StartWriteBatch(-1);
+  try {
+    WriteLine(requestLine);
+    for (const std::string& line : request.HeaderLines.Lines())
+      if (!line.empty()) WriteLine(line);
+    WriteLine("");
+  } catch (...) {
+    FWriteBatch.reset();
+    throw;
+  }
+  FlushWriteBatch();
+}
+
+void TIdCustomHTTP::ReadHeaderBlock() {
+  TIdHTTPResponse& response = Response();
+  response.HeaderLines.Clear();
+  try {
+    for (std::string line = ReadLine(); !line.empty(); line = ReadLine())
+      response.HeaderLines.Add(std::move(line));
+  } catch (const EIdConnClosedGracefully&) {
+    DisconnectFromPeer();
+  }
+  response.ReadHeaders();
+}
+
+void TIdCustomHTTP::StoreCookies() {
+  if (!FCookieManager && AllowCookies) FCookieManager = std::make_unique<TIdCookieManager>();
+  if (!FCookieManager) return;
+  std::vector<std::string> values;
+  Response().HeaderLines.CollectValues("Set-cookie", values);
+  for (const std::string& value : values) FCookieManager->AddCookie(value, FURI.HostName);
+  values.clear();
+  Response().HeaderLines.CollectValues("Set-cookie2", values);
+  for (const std::string& value : values) FCookieManager->AddCookie2(value, FURI.HostName);
+}
+
+bool TIdCustomHTTP::ResponseKeepsConnection() {
+  if (!IsConnected()) return false;
+  const TIdHTTPResponse& response = Response();
+  const std::string connection = rt::Trim(response.Connection);
+  const std::string proxyConnection = rt::Trim(response.ProxyConnection);
+  if (ProtocolVersion == TIdHTTPProtocolVersion::pv1_1)
+    return !rt::SameText(connection, "CLOSE") && !rt::SameText(proxyConnection, "CLOSE");
+  return rt::SameText(connection, "KEEP-ALIVE") || rt::SameText(proxyConnection, "KEEP-ALIVE");
+}
+
+TIdHTTPNext TIdCustomHTTP::DecideNext() {
+  TIdHTTPRequest& request = Request();
+  TIdHTTPResponse& response = Response();
+  const int32_t code = response.StatusCode();
+  TIdHTTPNext next = TIdHTTPNext::nxUnknown;
+
+  if ((code / 100 == 3 && code != 304) || !response.Location.empty()) {
+    std::string location = response.Location;
+    std::string verb = request.Verb;
+    if (HandleRedirects && HopCount < RedirectMaximum) {
+      if (!AskRedirect(location, verb)) RefuseResponse();
+      request.Target = location;
+      request.Verb = verb;
+      next = TIdHTTPNext::nxFollow;
+    } else {
+      if (!AskRedirect(location, verb)) RefuseResponse();
+      response.Location = location;
+      next = TIdHTTPNext::nxDone;
+    }
+    if (IsConnected()) DrainBody();
+    return next;
+  }
+
+  if (code / 100 == 2) {
+    if (IsConnected()) {
+      if (code != 204) ReadBody();
+      next = TIdHTTPNext::nxDone;
+    }
+    return next;
+  }
+
+  if (code == 401 || code == 407) {
+    const bool proxy = code == 407;
+    std::unique_ptr<TIdAuthentication>& auth = proxy ? ProxyParams.AuthObject : request.AuthObject;
+    const int retries = auth ? auth->RetryCount : 0;
+    if (retries >= AuthRetries || !(proxy ? AskProxyAuthorization() : AskAuthorization())) {
+      if (auth) auth->Reset();
+      if (proxy) {
+        ProxyParams.ProxyUsername.clear();
+        ProxyParams.ProxyPassword.clear();
+      }
+      RefuseResponse();
+    }
+    if (HTTPOptions.hoInProcessAuth) {
+      DrainBody();
+      return TIdHTTPNext::nxAuthRetry;
+    }
+    if (IsConnected()) ReadBody();
+    return TIdHTTPNext::nxDone;
+  }
+
+  RefuseResponse();
+}
+
+bool TIdCustomHTTP::AskRedirect(std::string& location, std::string& verb) {
+  bool handled = HandleRedirects;
+  if (OnRedirect) OnRedirect(*this, location, verb, HopCount, handled);
+  return handled;
+}
+
+namespace {
+
+// The first registered scheme offered by `offers` (the first word of each value); only Basic
+// is registered.
+std::unique_ptr<TIdAuthentication> SelectScheme(const TIdHeaderList& offers) {
+  for (const std::string& offer : offers.Lines()) {
+    std::string rest = offer;
+    if (rt::SameText(SplitAt(rest, " "), "Basic"))
+      return std::make_unique<TIdBasicAuthentication>();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool TIdCustomHTTP::AskAuthorization() {
+  TIdHTTPRequest& request = Request();
+  if (!request.AuthObject) {
+    request.AuthObject = SelectScheme(Response().WWWAuthenticate);
+    if (!request.AuthObject) return false;
+  }
+  bool handled = HTTPOptions.hoInProcessAuth;
+  if (OnAuthorization) OnAuthorization(*this, *request.AuthObject, handled);
+  if (handled) {
+    if (request.AuthObject->Username.empty() && request.AuthObject->Password.empty()) {
+      request.AuthObject->Username = request.Username;
+      request.AuthObject->Password = request.Password;
+    }
+    ++request.AuthObject->RetryCount;
+  }
+  return handled;
+}
+
+bool TIdCustomHTTP::AskProxyAuthorization() {
+  if (!ProxyParams.AuthObject) {
+    ProxyParams.AuthObject = SelectScheme(Response().ProxyAuthenticate);
+    if (!ProxyParams.AuthObject) return false;
+  }
+  bool handled = HTTPOptions.hoInProcessAuth;
+  if (OnProxyAuthorization) OnProxyAuthorization(*this, *ProxyParams.AuthObject, handled);
+  if (handled) {
+    if (ProxyParams.AuthObject->Username.empty() && ProxyParams.AuthObject->Password.empty()) {
+      ProxyParams.AuthObject->Username = ProxyParams.ProxyUsername;
+      ProxyParams.AuthObject->Password = ProxyParams.ProxyPassword;
+    }
+    ++ProxyParams.AuthObject->RetryCount;
+  }
+  return handled;
+}
+
+void TIdCustomHTTP::RefuseResponse() {
+  const TIdHTTPResponse& response = Response();
+  std::string body;
+  {
+    TemporaryBody temporary(*this, kRefusedBodyTimeout);
+    ReadBody();
+    body = std::move(temporary.text);
+  }
+  throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, std::move(body));
+}
+
+void TIdCustomHTTP::DrainBody() {
+  TemporaryBody temporary(*this, kDrainBodyTimeout);
+  try {
+    ReadBody();
+  } catch (...) {
+    // What is left of this body must not be read as the next answer.
+    try {
+      DisconnectFromPeer();
+    } catch (...) {
+    }
+  }
+}
+
+void TIdCustomHTTP::ReadBody() {
+  TIdHTTPResponse& response = Response();
+  if (!response.BodyStream) return;
+  std::string& stream = *response.BodyStream;
+  const std::size_t bodyStart = stream.size();
+
+  if (response.ContentLength() > 0) {
+    if (response.ContentLength() > kMaxBodySize) RaiseBodyTooLarge(bodyStart);
+    try {
+      ReadToStream(stream, response.ContentLength(), false);
+    } catch (const EIdConnClosedGracefully&) {
+      // A body cut short ends with the bytes that came.
+    }
+  } else if (FirstPos("chunked", response.HeaderLines.ValueOf("Transfer-Encoding")) > 0) {
+    DoStatus(TIdStatus::hsStatusText, "Chunk Started");
+    for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+      if (int64_t(stream.size() - bodyStart) + size > kMaxBodySize) RaiseBodyTooLarge(bodyStart);
+      ReadToStream(stream, size, false);
+      ReadLine();
+    }
+    ReadLine();
+  } else if (!response.LengthGiven()) {
+    // One byte past the limit tells a body at the limit from a longer one.
+    ReadToStream(stream, kMaxBodySize + 1, true);
+    if (int64_t(stream.size() - bodyStart) > kMaxBodySize) RaiseBodyTooLarge(bodyStart);
+  }
+}
+
+int64_t TIdCustomHTTP::ReadChunkSize() {
+  std::string line = ReadLine();
+  const std::string text = SplitAt(line, " ");
+  if (text.empty()) return 0;
+  for (char c : text)
+    if (HexDigit(c) < 0) return 0;
+  // A size that does not fit 64 bits, or passes the limit, reads as one byte past the limit.
+  const std::size_t first = std::min(text.find_first_not_of('0'), text.size());
+  if (text.size() - first > kMaxChunkSizeDigits) return kMaxBodySize + 1;
+  uint64_t size = 0;
+  for (std::size_t i = first; i < text.size(); ++i) size = size * 16 + uint64_t(HexDigit(text[i]));
+  return size > uint64_t(kMaxBodySize) ? kMaxBodySize + 1 : int64_t(size);
+}
+
+void TIdCustomHTTP::RaiseBodyTooLarge(std::size_t bodyStart) {
+  if (Response().BodyStream) Response().BodyStream->resize(bodyStart);
+  DisconnectFromPeer();
+  throw EIdException(kBodyTooLargeMessage);
+}
+
+// --- TIdHTTP -------------------------------------------------------------------------------
+
+void TIdHTTP::GetToStream(const std::string& url, std::string& stream) {
+  RunExchange("GET", url, nullptr, &stream);
+}
+
+void TIdHTTP::GetPage(const std::string& url, std::string& text) {
+  std::string stream;
+  try {
+    GetToStream(url, stream);
+  } catch (...) {
+    if (!stream.empty()) text = std::move(stream);
+    throw;
+  }
+  if (!stream.empty()) text = std::move(stream);
+}

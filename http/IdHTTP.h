@@ -1,0 +1,144 @@
+// The HTTP/1.1 GET exchange: one request and its answer over a TCP connection that stays open
+// from one call to the next while the server allows it.
+//
+// An exchange: prepare the target from the address (merged into the current one) -> connect
+// when needed (a 1 ms look first notices a server that closed the idle connection) -> send the
+// request head in one go -> read the status line and headers (skipping "100 Continue") ->
+// store cookies -> decide: read the body of a 2xx answer, refuse everything else with an
+// EIdHTTPProtocolException that carries the refused answer's status line and body.
+//
+// Invariants:
+// - Nothing is sent for an address or header value holding CR, LF or NUL.
+// - An exchange that fails after its request was sent, with anything but a refused answer,
+//   closes the connection: the rest of that answer must never be read as the next one.
+// - A body longer than kMaxBodySize fails the exchange and closes the connection.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/IdCookieManager.h"
+#include "http/IdHeaderList.h"
+#include "http/IdTCPConnection.h"
+#include "http/IdURI.h"
+
+enum class TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+
+// The options of a client; only InProcessAuth changes anything.
+struct TIdHTTPOptions {
+  bool hoInProcessAuth = false;
+  bool hoKeepOrigProtocol = false;
+  bool hoForceEncodeParams = true;
+};
+
+// How a request reaches its server; only rkDirect exists without a proxy or SSL handler.
+enum class TIdHTTPRouteKind { rkDirect, rkSecure, rkProxy, rkSecureProxy };
+
+// What the exchange does after an answer.
+enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxReadAndRepeat, nxAuthRetry };
+
+class TIdHTTPRequest : public TIdRequestHeaderInfo {
+ public:
+  std::string Target;
+  std::string Verb = "GET";
+  const std::string* Source = nullptr;  // a request body; none for GET
+  TIdHTTPRouteKind Route = TIdHTTPRouteKind::rkDirect;
+};
+
+class TIdHTTPResponse : public TIdResponseHeaderInfo {
+ public:
+  // The number after the first blank of StatusLine; -1 when there is none.
+  int32_t StatusCode() const;
+
+  std::string StatusLine;
+  std::string* BodyStream = nullptr;  // receives the body; bytes are appended
+};
+
+class TIdHTTPProtocol {
+ public:
+  TIdHTTPRequest Request;
+  TIdHTTPResponse Response;
+};
+
+class TIdCustomHTTP : public TIdTCPClient {
+ public:
+  // Largest body an answer may have: the pages are small, and a server must not be able to
+  // make the client hold an unbounded amount of memory.
+  static constexpr int64_t kMaxBodySize = 64 * 1024 * 1024;
+  // Limits on reading the body of a refused answer and of a redirect, in ms.
+  static constexpr int32_t kRefusedBodyTimeout = 2000;
+  static constexpr int32_t kDrainBodyTimeout = 4000;
+
+  // (sender, location, verb, hop count, answer): may change all but the hop count.
+  using TIdHTTPRedirectEvent = std::function<void(TIdCustomHTTP& sender, std::string& location,
+                                                  std::string& verb, int hopCount, bool& handled)>;
+  // (sender, authentication object, answer).
+  using TIdHTTPAuthorizationEvent =
+      std::function<void(TIdCustomHTTP& sender, TIdAuthentication& authentication, bool& handled)>;
+
+  TIdCustomHTTP();
+  ~TIdCustomHTTP() override;
+
+  // The exchange; the body of a 2xx answer is appended to `bodyStream`.
+  void RunExchange(const std::string& verb, const std::string& url, const std::string* source,
+                   std::string* bodyStream);
+
+  TIdHTTPRequest& Request() { return FHTTPProto->Request; }
+  TIdHTTPResponse& Response() { return FHTTPProto->Response; }
+  // The current address: host, port and directory of the last request.
+  TIdURI& CurrentAddress() { return FURI; }
+  // The cookie store, made with the first answer while AllowCookies is set; nullptr before.
+  TIdCookieManager* CookieManager() const { return FCookieManager.get(); }
+  // Whether the connection may carry the next request, judged from the last answer.
+  bool ResponseKeepsConnection();
+
+  TIdHTTPProtocolVersion ProtocolVersion = TIdHTTPProtocolVersion::pv1_1;
+  bool HandleRedirects = false;
+  int RedirectMaximum = 15;
+  int AuthRetries = 3;
+  bool AllowCookies = true;
+  TIdHTTPOptions HTTPOptions;
+  int32_t ConnectTimeout = 0;  // ms; 0 waits as long as the platform does
+  TIdProxyConnectionInfo ProxyParams;
+  int HopCount = 0;
+
+  TIdHTTPRedirectEvent OnRedirect;
+  TIdHTTPAuthorizationEvent OnAuthorization;
+  TIdHTTPAuthorizationEvent OnProxyAuthorization;
+
+ protected:
+  void PrepareTarget();
+  TIdHTTPRouteKind SelectRoute();
+  void OpenRoute();
+  void EnsureConnected();
+  void SendHead();
+  void ReadHeaderBlock();
+  void StoreCookies();
+  TIdHTTPNext DecideNext();
+  bool AskRedirect(std::string& location, std::string& verb);
+  bool AskAuthorization();
+  bool AskProxyAuthorization();
+  [[noreturn]] void RefuseResponse();
+  void DrainBody();
+  void ReadBody();
+  // The size of the next chunk; 0 for a line that is not a hexadecimal number.
+  int64_t ReadChunkSize();
+  // Drops what the body stream got from this answer, closes the connection and raises.
+  [[noreturn]] void RaiseBodyTooLarge(std::size_t bodyStart);
+
+  std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
+  TIdURI FURI;
+  std::unique_ptr<TIdCookieManager> FCookieManager;
+};
+
+class TIdHTTP : public TIdCustomHTTP {
+ public:
+  // GET of `url`. On a normal return a 2xx answer arrived and `text` holds its body, byte for
+  // byte. Whatever body bytes arrived also reach `text` when the exchange fails; without any,
+  // `text` keeps what it held.
+  void GetPage(const std::string& url, std::string& text);
+  // GET of `url`, the body appended to `stream`.
+  void GetToStream(const std::string& url, std::string& stream);
+};
