@@ -1,5 +1,13 @@
 #include "app/U_Principal.h"
 
+#include <exception>
+
+#include "app/ComposerLookup.h"
+#include "runtime/ExePath.h"
+#include "runtime/Exception.h"
+#include "runtime/Profile.h"
+#include "runtime/Text.h"
+
 TFrmPrincipal* FrmPrincipal = nullptr;
 
 namespace {
@@ -11,11 +19,81 @@ const ui::LabelSpec kLblTotal{"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alig
 const ui::ProgressBarSpec kProgressBar1{"ProgressBar1", {8, 32, 401, 17}, 0, 100, 0, 1};
 const ui::ButtonSpec kBtnBuscar{"btnBuscar", {148, 56, 122, 25}, "Lirenta", 0};
 
+// Stored settings of the HTTP client.
+constexpr const char* kAccept = "text/html, */*";
+constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Lirenta)";
+// A server that accepts and never answers must not freeze the window (and with it the whole
+// run, whose updates are committed only at its end).
+constexpr int32_t kConnectTimeoutMs = 15000;
+constexpr int32_t kReadTimeoutMs = 30000;
+
+// Stored settings of the database components.
+constexpr const char* kPassword = "velkadrum";
+constexpr const char* kSongListStatement =
+    "SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas";
+// MUS_NOME, MUS_INTERPRETE and MUS_COMPOSITOR hold 45 characters.
+constexpr int kSongTextSize = 45;
+
+template <typename Field>
+std::unique_ptr<Field> PersistentField(std::unique_ptr<Field> field, const char* name,
+                                       const char* column) {
+  field->Name = name;
+  field->FieldName = column;
+  field->Origin = std::string("TB_MUSICAS.") + column;
+  return field;
+}
+
 }  // namespace
 
-TFrmPrincipal::TFrmPrincipal(ui::Application& application) : application_(application) {
+TFrmPrincipal::TFrmPrincipal(ui::Application& application)
+    : SettingsDirectory(rt::ExecutableDirectory()), application_(application) {
   ui::Form* form = application_.CreateForm(kFormSpec);
   btnBuscar = form->AddButton(kBtnBuscar, [this] { btnBuscarClick(); });
+
+  IdHTTP1 = std::make_unique<TIdHTTP>();
+  IdHTTP1->Request().Accept = kAccept;
+  IdHTTP1->Request().UserAgent = kUserAgent;
+  IdHTTP1->Request().BasicAuthentication = false;
+  IdHTTP1->AllowCookies = true;
+  IdHTTP1->ConnectTimeout = kConnectTimeoutMs;
+  IdHTTP1->ReadTimeout = kReadTimeoutMs;
+  IdHTTP1->MaxLineAction = TIdMaxLineAction::maException;
+
+  Q_Musicas = std::make_unique<TIBQuery>("Q_Musicas");
+  Ds_Musicas = std::make_unique<TDataSource>("Ds_Musicas");
+  DB_Kavro = std::make_unique<TIBDatabase>("DB_Kavro");
+  Trans_Kavro = std::make_unique<TIBTransaction>("Trans_Kavro");
+  Q_MusicasMUS_NOME = PersistentField(std::make_unique<TIBStringField>(kSongTextSize),
+                                      "Q_MusicasMUS_NOME", "MUS_NOME");
+  Q_MusicasMUS_INTERPRETE = PersistentField(std::make_unique<TIBStringField>(kSongTextSize),
+                                            "Q_MusicasMUS_INTERPRETE", "MUS_INTERPRETE");
+  Q_MusicasMUS_COMPOSITOR = PersistentField(std::make_unique<TIBStringField>(kSongTextSize),
+                                            "Q_MusicasMUS_COMPOSITOR", "MUS_COMPOSITOR");
+  Q_Atualizar = std::make_unique<TIBQuery>("Q_Atualizar");
+  Q_MusicasMUS_CODIGO = PersistentField(std::make_unique<TIntegerField>(), "Q_MusicasMUS_CODIGO",
+                                        "MUS_CODIGO");
+  Q_MusicasMUS_CODIGO->Required = true;
+
+  DB_Kavro->SetParams({"user_name=SYSDBA", std::string("password=") + kPassword});
+  DB_Kavro->LoginPrompt = false;
+  DB_Kavro->SetSQLDialect(1);
+  DB_Kavro->SetDefaultTransaction(Trans_Kavro.get());
+  Trans_Kavro->SetDefaultDatabase(DB_Kavro.get());
+  Trans_Kavro->SetParams({"read_committed", "rec_version", "nowait"});
+
+  Q_Musicas->SetDatabase(DB_Kavro.get());
+  Q_Musicas->SetTransaction(Trans_Kavro.get());
+  Q_Musicas->SQL().Add(kSongListStatement);
+  // The song list's fields, in their stored order.
+  Q_MusicasMUS_CODIGO->SetDataSet(Q_Musicas.get());
+  Q_MusicasMUS_NOME->SetDataSet(Q_Musicas.get());
+  Q_MusicasMUS_INTERPRETE->SetDataSet(Q_Musicas.get());
+  Q_MusicasMUS_COMPOSITOR->SetDataSet(Q_Musicas.get());
+  Ds_Musicas->SetDataSet(Q_Musicas.get());
+
+  Q_Atualizar->SetDatabase(DB_Kavro.get());
+  Q_Atualizar->SetTransaction(Trans_Kavro.get());
+
   ProgressBar1 = form->AddProgressBar(kProgressBar1);
   lblAtual = form->AddLabel(kLblAtual);
   lblTotal = form->AddLabel(kLblTotal);
@@ -25,11 +103,104 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application) : application_(applic
 
 TFrmPrincipal::~TFrmPrincipal() {
   if (FrmPrincipal == this) FrmPrincipal = nullptr;
+  // Fields and queries let go of the connection before it closes; the connection then ends
+  // the transaction as its own destruction does.
+  Q_MusicasMUS_CODIGO.reset();
+  Q_MusicasMUS_COMPOSITOR.reset();
+  Q_MusicasMUS_INTERPRETE.reset();
+  Q_MusicasMUS_NOME.reset();
+  Ds_Musicas.reset();
+  Q_Atualizar.reset();
+  Q_Musicas.reset();
 }
 
-void TFrmPrincipal::FormShow() {}
+void TFrmPrincipal::FormShow() { ConnectDatabase(); }
 
-void TFrmPrincipal::btnBuscarClick() {}
+bool TFrmPrincipal::ConnectDatabase() {
+  DB_Kavro->SetConnected(false);
+  const std::string settings = SettingsDirectory + app::kSettingsFileName;
+  if (!rt::FileExists(settings)) {
+    application_.ShowMessage(app::kSettingsMissingMessage);
+    return false;
+  }
+  try {
+    DB_Kavro->SetDatabaseName(
+        rt::ReadProfileString(settings, app::kSettingsSection, app::kSettingsKey, ""));
+    DB_Kavro->SetConnected(true);
+    Q_Musicas->Open();
+    return true;
+  } catch (...) {
+    application_.ShowMessage(app::kConnectFailedMessage);
+    return false;
+  }
+}
+
+std::string TFrmPrincipal::FindComposer(const std::string& performer, const std::string& title) {
+  const std::string base = app::LyricsBaseAddress();
+  for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
+    // A fresh text per attempt: a refused answer's body must not stand in for the page.
+    std::string page;
+    try {
+      IdHTTP1->GetPage(app::PageAddress(base, performer, title, attempt), page);
+    } catch (...) {
+      continue;  // any failure of a fetch: try the next address
+    }
+    return app::ExtractComposer(page);
+  }
+  return {};
+}
+
+void TFrmPrincipal::btnBuscarClick() {
+  if (!DB_Kavro->Connected() && !ConnectDatabase()) throw EAbort();
+
+  btnBuscar->SetEnabled(false);
+  std::exception_ptr failure;
+  try {
+    if (Q_Musicas->Active())
+      Q_Musicas->MoveFirst();
+    else
+      Q_Musicas->Open();
+
+    Q_Atualizar->Close();
+    Q_Atualizar->SQL().Clear();
+    Q_Atualizar->SQL().Add(app::kCountStatement);
+    Q_Atualizar->Open();
+    const int32_t total = Q_Atualizar->Fields()[0]->IntegerValue();
+    lblTotal->SetCaption("Total: " + rt::IntToStr(total));
+    ProgressBar1->SetMax(total);
+
+    Q_Atualizar->Close();
+    Q_Atualizar->SQL().Clear();
+    Q_Atualizar->SQL().Add(app::kUpdateStatement);
+
+    int32_t done = 0;
+    while (!Q_Musicas->AtEnd()) {
+      const std::string title = Q_MusicasMUS_NOME->StringValue();
+      const std::string performer = Q_MusicasMUS_INTERPRETE->StringValue();
+      const std::string composer = FindComposer(performer, title);
+      if (!composer.empty()) {
+        Q_Atualizar->Close();
+        Q_Atualizar->GetParam("Compositor")->AssignString(composer);
+        Q_Atualizar->GetParam("Codigo")->AssignInteger(Q_MusicasMUS_CODIGO->IntegerValue());
+        Q_Atualizar->ExecuteSql();
+      }
+      Q_Musicas->MoveNext();
+      ++done;
+      lblAtual->SetCaption("Registro atual: " + rt::IntToStr(done));
+      ProgressBar1->SetPosition(done);
+      application_.ProcessMessages();
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Always: the button comes back and what was done becomes permanent. A failing commit's
+  // failure is the one that travels on.
+  btnBuscar->SetEnabled(true);
+  Trans_Kavro->CommitRetaining();
+  if (failure) std::rethrow_exception(failure);
+
+  application_.ShowMessage(app::kCompletedMessage);
+}
 
 namespace app {
 

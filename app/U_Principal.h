@@ -1,16 +1,24 @@
 // The main window: the progress of the update run, the one button that starts it, and the
-// components the run works with.
+// components the run works with (the HTTP client, the connection, the transaction, the song
+// list with its four fields and the query that counts and updates).
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "db/DataSource.h"
+#include "db/Fields.h"
+#include "db/IBDatabase.h"
+#include "db/IBFields.h"
+#include "db/IBQuery.h"
+#include "http/IdHTTP.h"
 #include "ui/Application.h"
 
 class TFrmPrincipal {
  public:
   // Creates the window on `application` with all its controls and components. The window
-  // system owns the form; this object owns the components.
+  // system owns the form and its controls; this object owns the components. The connection
+  // is closed, the transaction inactive and both queries closed.
   explicit TFrmPrincipal(ui::Application& application);
   ~TFrmPrincipal();
   TFrmPrincipal(const TFrmPrincipal&) = delete;
@@ -20,11 +28,30 @@ class TFrmPrincipal {
   void FormShow();
   void btnBuscarClick();
 
+  // Reads the database's name from the settings file, opens the connection and the song list.
+  // True when both are open; false after one of its two messages was shown.
+  bool ConnectDatabase();
+  // The composer of a song, or an empty text when no page or no name could be had.
+  std::string FindComposer(const std::string& performer, const std::string& title);
+
   // Members, in the window's declaration order.
   ui::Button* btnBuscar = nullptr;
+  std::unique_ptr<TIdHTTP> IdHTTP1;
+  std::unique_ptr<TIBQuery> Q_Musicas;
+  std::unique_ptr<TDataSource> Ds_Musicas;
+  std::unique_ptr<TIBDatabase> DB_Kavro;
+  std::unique_ptr<TIBTransaction> Trans_Kavro;
+  std::unique_ptr<TIBStringField> Q_MusicasMUS_NOME;
+  std::unique_ptr<TIBStringField> Q_MusicasMUS_INTERPRETE;
+  std::unique_ptr<TIBStringField> Q_MusicasMUS_COMPOSITOR;
+  std::unique_ptr<TIBQuery> Q_Atualizar;
+  std::unique_ptr<TIntegerField> Q_MusicasMUS_CODIGO;
   ui::ProgressBar* ProgressBar1 = nullptr;
   ui::Label* lblAtual = nullptr;
   ui::Label* lblTotal = nullptr;
+
+  // Where the settings file is looked for: the executable's directory, ending with "/".
+  std::string SettingsDirectory;
 
  private:
   ui::Application& application_;
@@ -37,6 +64,16 @@ namespace app {
 
 // The application title: task-bar text and the caption of every message box.
 inline constexpr const char* kApplicationTitle = "Lirenta";
+inline constexpr const char* kSettingsFileName = "BaseKavro.ini";
+inline constexpr const char* kSettingsSection = "BANCO";
+inline constexpr const char* kSettingsKey = "CAMINHO";
+inline constexpr const char* kSettingsMissingMessage = "Arquivo BaseKavro.ini n\xE3o encontrado.";
+inline constexpr const char* kConnectFailedMessage =
+    "N\xE3o foi poss\xEDvel conectar com a Base de Dados.";
+inline constexpr const char* kCountStatement = "SELECT COUNT(*) FROM Tb_Musicas";
+inline constexpr const char* kUpdateStatement =
+    "UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE Mus_Codigo = :Codigo";
+inline constexpr const char* kCompletedMessage = "Atualiza\xE7\xE3o conclu\xED" "da.";
 
 // Start-up: sets the title, creates the main window, runs the message loop, and destroys the
 // window when the loop ends. Returns the program's exit code.

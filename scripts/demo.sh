@@ -24,8 +24,16 @@ isql-fb -q -i "$demo/create.sql" >/dev/null
 printf '[BANCO]\r\nCAMINHO=%s\r\n' "$db" > "$demo/BaseKavro.ini"
 
 show_songs() {
-  printf 'SET LIST OFF;\nSELECT Mus_Codigo AS Codigo, Mus_Interprete AS Interprete, Mus_Nome AS Nome, Mus_Compositor AS Compositor FROM Tb_Musicas ORDER BY Mus_Codigo;\n' |
-    isql-fb -q -user SYSDBA -password velkadrum "$db" | iconv -f WINDOWS-1252 -t UTF-8 | sed '/^$/d'
+  # Columns are cut and padded on the Windows-1252 bytes (one byte a character), then converted.
+  printf 'SET HEADING OFF;\nSELECT Mus_Codigo, Mus_Interprete, Mus_Nome, Mus_Compositor FROM Tb_Musicas ORDER BY Mus_Codigo;\n' |
+    isql-fb -q -user SYSDBA -password velkadrum "$db" |
+    LC_ALL=C awk 'BEGIN { printf "%6s  %-28s  %-28s  %s\n", "Codigo", "Interprete", "Nome", "Compositor" }
+      /^ *[0-9]+ / {
+        code = $1; rest = substr($0, index($0, code) + length(code) + 1)
+        performer = substr(rest, 1, 45); title = substr(rest, 47, 45); composer = substr(rest, 93)
+        sub(/ +$/, "", performer); sub(/ +$/, "", title); sub(/ +$/, "", composer)
+        printf "%6s  %-28.28s  %-28.28s  %s\n", code, performer, title, composer
+      }' | iconv -f WINDOWS-1252 -t UTF-8
 }
 
 echo "== Songs before the run"

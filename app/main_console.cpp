@@ -1,0 +1,21 @@
+// The console program: the main window over a front-end without a display. It runs start-up
+// and the show event; when the database is then connected it presses the button once, and
+// ends. Exit status 0 when the update run completed, 1 otherwise.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/U_Principal.h"
+#include "ui/ConsoleApplication.h"
+
+int main() {
+  ui::ConsoleApplication application(stdout, stderr, isatty(STDERR_FILENO) != 0);
+  application.InstallSignalHandlers();
+  application.SetTitle(app::kApplicationTitle);
+  TFrmPrincipal window(application);
+  application.Run();
+  if (window.DB_Kavro->Connected()) application.HandleEvent([&] { window.btnBuscarClick(); });
+  const auto& shown = application.Messages();
+  return std::find(shown.begin(), shown.end(), app::kCompletedMessage) != shown.end() ? 0 : 1;
+}
