@@ -179,7 +179,8 @@ void TIBSQL::SetSQL(std::vector<std::string> lines) {
   sql_ = std::move(lines);
 }
 
-// Scanner states of the parameter rewriting.
+// One pass with a one-character look-ahead; the states are plain text, a comment, a string
+// literal (or quoted identifier) and a parameter name.
 std::string TIBSQL::PreprocessSQL(std::string_view text, bool generateParamNames,
                                   std::vector<std::string>& names) {
   enum class State { Normal, Comment, String, Param };
@@ -506,8 +507,8 @@ void TIBSQL::ReleaseHandle() {
 }
 
 TIBXSQLDA& TIBSQL::Params() {
-  base_.RequireTransaction();
   TIBTransaction* transaction = Transaction();
+  if (!transaction) db::RaiseClientError(db::ClientError::TransactionNotAssigned);
   bool started = false;
   if (!transaction->Active()) {
     transaction->Start();

@@ -469,6 +469,24 @@ TEST_F(IBSQLTest, ClosingTheDatabaseUnpreparesItsStatements) {
   EXPECT_EQ(s->Fields(0).LongValue(), 1);
 }
 
+TEST_F(IBSQLTest, DescribedParametersWithoutAnActiveTransaction) {
+  transaction.Rollback();
+  auto s = Statement(kUpdate);
+  TIBXSQLDA& params = s->Params();  // starts the transaction for the preparation only
+  EXPECT_TRUE(s->Prepared());
+  EXPECT_FALSE(transaction.Active());
+  EXPECT_EQ(params.Count(), 2);
+  EXPECT_EQ(params[1].SqlType(), SQL_LONG);
+
+  // Another transaction makes the statement unprepared.
+  TIBTransaction other;
+  other.SetDefaultDatabase(&database);
+  s->SetTransaction(&other);
+  EXPECT_FALSE(s->Prepared());
+  EXPECT_EQ(s->Handle(), 0u);
+  s->SetTransaction(&transaction);
+}
+
 TEST_F(IBSQLTest, DuplicateAliasesGetCounters) {
   auto s = Statement("SELECT 1 AS A, 2 AS A, Mus_Nome FROM Tb_Musicas WHERE Mus_Codigo = 1");
   s->ExecQuery();
