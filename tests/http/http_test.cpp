@@ -346,6 +346,41 @@ TEST(HttpAnswer, AnotherServerClosesTheFirstConnection) {
   ExpectNoFailures(first);
 }
 
+TEST(HttpAnswer, FollowsARedirectWhenAskedTo) {
+  ScriptedServer server(
+      {{S::ExpectHead(), S::Send(Answer("302 Found", "old body", "Location: /new/page.html\r\n")),
+        S::ExpectHead(), S::Send(Answer("200 OK", "new body")), S::AwaitClose()}});
+  {
+    TIdHTTP http;
+    http.HandleRedirects = true;
+    std::string text;
+    http.GetPage(Url(server, "/old/page.html"), text);
+    EXPECT_EQ(text, "new body");  // nothing of the redirect's own body
+    EXPECT_EQ(http.HopCount, 2);
+  }
+  ASSERT_TRUE(server.WaitDone());
+  ExpectNoFailures(server);
+  EXPECT_EQ(server.Received(0), Head(server, "/old/page.html") + Head(server, "/new/page.html"));
+}
+
+TEST(HttpAnswer, InProcessAuthenticationRetriesWithTheAddressCredentials) {
+  const std::string offerBasic = "WWW-Authenticate: Basic realm=\"letras\"\r\n";
+  ScriptedServer server({{S::ExpectHead(), S::Send(Answer("401 Unauthorized", "no", offerBasic)),
+                          S::ExpectHead(), S::Send(Answer("200 OK", "welcome")), S::AwaitClose()}});
+  {
+    TIdHTTP http;
+    http.HTTPOptions.hoInProcessAuth = true;
+    std::string text;
+    http.GetPage("http://user:pw@127.0.0.1:" + std::to_string(server.Port()) + "/a.html", text);
+    EXPECT_EQ(text, "welcome");
+  }
+  ASSERT_TRUE(server.WaitDone());
+  ExpectNoFailures(server);
+  EXPECT_EQ(
+      server.Received(0),
+      Head(server, "/a.html") + Head(server, "/a.html", "Authorization: Basic dXNlcjpwdw==\r\n"));
+}
+
 // --- answers that are refused --------------------------------------------------------------
 
 TEST(HttpRefusal, RedirectIsRefusedWithoutASecondRequest) {
