@@ -1,0 +1,42 @@
+// The fixture lyrics site as the end-to-end tests use it: pages written into a fresh folder,
+// the site program started on a free port of 127.0.0.1, every request head logged, and the
+// site stopped when the object goes.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/Process.h"
+
+namespace test {
+
+class LyricsSite {
+ public:
+  // `extraArgs` are passed to the site program (e.g. "--chunked").
+  explicit LyricsSite(std::vector<std::string> extraArgs = {});
+  ~LyricsSite();
+
+  // Writes a page below the site's folder; `path` is relative ("perf/title.html").
+  void AddPage(const std::string& path, const std::string& body);
+  // A page whose text holds the composer the way real pages do.
+  void AddComposerPage(const std::string& path, const std::string& composer);
+
+  // Starts the program (once); false when it did not print its port in time.
+  bool Start();
+  int Port() const { return port_; }
+  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  // The request lines received so far ("GET /x.html HTTP/1.1"), in order.
+  std::vector<std::string> RequestLines() const;
+  const std::string& Root() const { return root_; }
+
+ private:
+  TempDir dir_;
+  std::string root_;
+  std::string log_;
+  std::vector<std::string> extraArgs_;
+  std::unique_ptr<ChildProcess> process_;
+  int port_ = 0;
+};
+
+}  // namespace test
