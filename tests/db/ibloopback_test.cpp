@@ -18,7 +18,6 @@ class Loopback : public ::testing::Test {
     server_ = test::FirebirdServer::Instance();
   }
   static void TearDownTestSuite() {
-    if (server_) server_->Stop();
     database_.reset();
   }
 

@@ -34,6 +34,10 @@ constexpr const char* kServerLockFile = "/tmp/lirenta-firebird-server.lock";
 constexpr auto kIsqlDeadline = std::chrono::seconds(60);
 // The server answers on its port within a second or two of starting.
 constexpr auto kServerStartDeadline = std::chrono::seconds(20);
+// A server asked to stop usually ends at once, but now and then it lingers for seconds over
+// connections already gone; the test databases are thrown away, so it is killed after this.
+constexpr auto kServerStopGrace = std::chrono::seconds(2);
+// A killed process is gone within this.
 constexpr auto kServerStopDeadline = std::chrono::seconds(10);
 // Another test program's server may hold the lock for the length of its suite.
 constexpr auto kServerLockDeadline = std::chrono::seconds(240);
@@ -328,7 +332,7 @@ void FirebirdServer::Kill() {
 void FirebirdServer::Stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  if (!WaitForExit(pid_, kServerStopDeadline)) {
+  if (!WaitForExit(pid_, kServerStopGrace)) {
     kill(pid_, SIGKILL);
     WaitForExit(pid_, kServerStopDeadline);
   }
