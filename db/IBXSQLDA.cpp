@@ -34,6 +34,12 @@ void PutName(ISC_SCHAR (&field)[N], ISC_SHORT& length, std::string_view value) {
 }
 
 template <std::size_t N>
+bool NameIs(const ISC_SCHAR (&field)[N], ISC_SHORT length, std::string_view name) {
+  std::size_t n = std::min<std::size_t>(std::max<ISC_SHORT>(length, 0), N);
+  return std::string_view(field, n) == name;
+}
+
+template <std::size_t N>
 std::string GetName(const ISC_SCHAR (&field)[N], ISC_SHORT length) {
   std::size_t n = std::min<std::size_t>(std::max<ISC_SHORT>(length, 0), N);
   return std::string(field, n);
@@ -132,6 +138,9 @@ std::string TSQLVAR_V1::RelName() const {
 std::string TSQLVAR_V1::SqlName() const {
   return GetName(entry_->sqlname, entry_->sqlname_length);
 }
+bool TSQLVAR_V1::SqlNameIs(std::string_view name) const {
+  return NameIs(entry_->sqlname, entry_->sqlname_length, name);
+}
 char* TSQLVAR_V1::SqlData() const {
   return entry_->sqldata;
 }
@@ -210,6 +219,9 @@ std::string TSQLVAR_V2::RelName() const {
 std::string TSQLVAR_V2::SqlName() const {
   return GetName(entry_->sqlname, entry_->sqlname_length);
 }
+bool TSQLVAR_V2::SqlNameIs(std::string_view name) const {
+  return NameIs(entry_->sqlname, entry_->sqlname_length, name);
+}
 char* TSQLVAR_V2::SqlData() const {
   return entry_->sqldata;
 }
@@ -281,30 +293,35 @@ int TIBXSQLVAR::Dialect() const {
   return statement_ ? statement_->Dialect() : kDefaultDialect;
 }
 
-std::vector<TIBXSQLVAR*> TIBXSQLVAR::SameNamed() {
-  std::vector<TIBXSQLVAR*> result;
+template <class F>
+void TIBXSQLVAR::ForSameNamed(F&& f) {
   const std::string& mine = parent_->NormalizedName(index_);
   if (mine.empty()) {
-    result.push_back(this);
-    return result;
+    f(*this);
+    return;
   }
   for (int i = 0; i < parent_->Count(); ++i)
-    if (parent_->NormalizedName(i) == mine) result.push_back(&(*parent_)[i]);
-  return result;
+    if (parent_->NormalizedName(i) == mine) f((*parent_)[i]);
 }
 
-std::vector<TIBXSQLVAR*> TIBXSQLVAR::PrepareWrite(int type, int len, bool setScale, int scale) {
+template <class F>
+bool TIBXSQLVAR::AnySameNamed(F&& f) {
+  bool any = false;
+  ForSameNamed([&](TIBXSQLVAR& v) { any = any || f(v); });
+  return any;
+}
+
+void TIBXSQLVAR::WriteValue(int type, int len, bool setScale, int scale, const void* value) {
   if (IsNullable()) SetIsNull(false);
-  std::vector<TIBXSQLVAR*> targets = SameNamed();
-  for (TIBXSQLVAR* v : targets) {
-    TSQLVAR& d = *v->sqlvar_;
+  ForSameNamed([&](TIBXSQLVAR& v) {
+    TSQLVAR& d = *v.sqlvar_;
     d.SetSqlType(type | (d.SqlType() & 1));
     d.SetSqlLen(len);
     if (setScale) d.SetSqlScale(scale);
     d.SetDataSize(len);
-    v->modified_ = true;
-  }
-  return targets;
+    std::memcpy(d.SqlData(), value, std::size_t(len));
+    v.modified_ = true;
+  });
 }
 
 bool TIBXSQLVAR::IsNull() const {
@@ -316,16 +333,15 @@ void TIBXSQLVAR::SetIsNull(bool value) {
   if (value) {
     // Every entry of the name must be nullable, not only this one: an entry without the nullable
     // bit would send its old value where the others send null.
-    std::vector<TIBXSQLVAR*> targets = SameNamed();
-    if (std::any_of(targets.begin(), targets.end(), [](TIBXSQLVAR* v) { return !v->IsNullable(); }))
-      SetIsNullable(true);
-    for (TIBXSQLVAR* v : targets) {
-      *v->sqlvar_->SqlInd() = -1;
-      v->modified_ = true;
-    }
+    if (AnySameNamed([](TIBXSQLVAR& v) { return !v.IsNullable(); })) SetIsNullable(true);
+    ForSameNamed([](TIBXSQLVAR& v) {
+      *v.sqlvar_->SqlInd() = -1;
+      v.modified_ = true;
+    });
   } else if (IsNullable()) {
-    for (TIBXSQLVAR* v : SameNamed())
-      if (short* ind = v->sqlvar_->SqlInd()) *ind = 0;
+    ForSameNamed([](TIBXSQLVAR& v) {
+      if (short* ind = v.sqlvar_->SqlInd()) *ind = 0;
+    });
   }
 }
 
@@ -334,8 +350,8 @@ bool TIBXSQLVAR::IsNullable() const {
 }
 
 void TIBXSQLVAR::SetIsNullable(bool value) {
-  for (TIBXSQLVAR* v : SameNamed()) {
-    TSQLVAR& d = *v->sqlvar_;
+  ForSameNamed([value](TIBXSQLVAR& v) {
+    TSQLVAR& d = *v.sqlvar_;
     if (value) {
       d.SetSqlType(d.SqlType() | 1);
       if (!d.SqlInd()) d.SetIndSize(kIndicatorSize);
@@ -343,40 +359,34 @@ void TIBXSQLVAR::SetIsNullable(bool value) {
       d.SetSqlType(d.SqlType() & ~1);
       d.SetIndSize(0);
     }
-  }
+  });
 }
 
 void TIBXSQLVAR::SetShortValue(int16_t value) {
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_SHORT, sizeof value, true, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &value, sizeof value);
+  WriteValue(SQL_SHORT, sizeof value, true, 0, &value);
 }
 
 void TIBXSQLVAR::SetLongValue(int32_t value) {
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_LONG, sizeof value, true, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &value, sizeof value);
+  WriteValue(SQL_LONG, sizeof value, true, 0, &value);
 }
 
 void TIBXSQLVAR::SetInt64Value(int64_t value) {
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_INT64, sizeof value, true, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &value, sizeof value);
+  WriteValue(SQL_INT64, sizeof value, true, 0, &value);
 }
 
 void TIBXSQLVAR::SetCurrencyValue(int64_t value) {
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_INT64, sizeof value, true, -4))
-    std::memcpy(v->sqlvar_->SqlData(), &value, sizeof value);
+  WriteValue(SQL_INT64, sizeof value, true, -4, &value);
 }
 
 void TIBXSQLVAR::SetDoubleValue(double value) {
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_DOUBLE, sizeof value, true, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &value, sizeof value);
+  WriteValue(SQL_DOUBLE, sizeof value, true, 0, &value);
 }
 
 void TIBXSQLVAR::SetDateValue(TDateTime value) {
   std::tm t = ToTm(value);
   ISC_DATE date = 0;
   GetClientLibrary()->isc_encode_sql_date(&t, &date);
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_TYPE_DATE, sizeof date, false, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &date, sizeof date);
+  WriteValue(SQL_TYPE_DATE, sizeof date, false, 0, &date);
 }
 
 void TIBXSQLVAR::SetTimeValue(TDateTime value) {
@@ -384,8 +394,7 @@ void TIBXSQLVAR::SetTimeValue(TDateTime value) {
   ISC_TIME time = 0;
   GetClientLibrary()->isc_encode_sql_time(&t, &time);
   time += ISC_TIME(Millis(value)) * 10;
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_TYPE_TIME, sizeof time, false, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &time, sizeof time);
+  WriteValue(SQL_TYPE_TIME, sizeof time, false, 0, &time);
 }
 
 void TIBXSQLVAR::SetDateTimeValue(TDateTime value) {
@@ -393,8 +402,7 @@ void TIBXSQLVAR::SetDateTimeValue(TDateTime value) {
   ISC_TIMESTAMP stamp{};
   GetClientLibrary()->isc_encode_timestamp(&t, &stamp);
   stamp.timestamp_time += ISC_TIME(Millis(value)) * 10;
-  for (TIBXSQLVAR* v : PrepareWrite(SQL_TIMESTAMP, sizeof stamp, false, 0))
-    std::memcpy(v->sqlvar_->SqlData(), &stamp, sizeof stamp);
+  WriteValue(SQL_TIMESTAMP, sizeof stamp, false, 0, &stamp);
 }
 
 void TIBXSQLVAR::SetQuadValue(ISC_QUAD value) {
@@ -402,13 +410,13 @@ void TIBXSQLVAR::SetQuadValue(ISC_QUAD value) {
   if (type != SQL_BLOB && type != SQL_ARRAY && type != SQL_QUAD)
     db::RaiseClientError(db::ClientError::InvalidDataConversion);
   if (IsNullable()) SetIsNull(false);
-  for (TIBXSQLVAR* v : SameNamed()) {
-    TSQLVAR& d = *v->sqlvar_;
+  ForSameNamed([&](TIBXSQLVAR& v) {
+    TSQLVAR& d = *v.sqlvar_;
     d.SetSqlLen(sizeof value);
     d.SetDataSize(sizeof value);
     std::memcpy(d.SqlData(), &value, sizeof value);
-    v->modified_ = true;
-  }
+    v.modified_ = true;
+  });
 }
 
 void TIBXSQLVAR::SetBooleanValue(bool value) {
@@ -425,22 +433,19 @@ void TIBXSQLVAR::SetBooleanValue(bool value) {
 
 namespace {
 bool IsKeyEntry(const TSQLVAR& d) {
-  std::string sqlName = d.SqlName();
-  return sqlName == "DB_KEY" || sqlName == "RDB$DB_KEY";
+  return d.SqlNameIs("DB_KEY") || d.SqlNameIs("RDB$DB_KEY");
 }
 }  // namespace
 
 void TIBXSQLVAR::WriteText(std::string_view value) {
-  std::vector<TIBXSQLVAR*> targets = SameNamed();
   // The length check guards the entries that take the text as it is (not the key entries).
-  bool plain = std::any_of(targets.begin(), targets.end(),
-                           [](TIBXSQLVAR* v) { return !IsKeyEntry(*v->sqlvar_); });
+  bool plain = AnySameNamed([](TIBXSQLVAR& v) { return !IsKeyEntry(*v.sqlvar_); });
   if (plain && maxLen_ > 0 && std::size_t(maxLen_) < value.size())
     db::RaiseClientError(db::ClientError::StringTooLarge, {int(value.size()), maxLen_});
   if (IsNullable()) SetIsNull(false);
   int nullableBit = sqlvar_->SqlType() & 1;
-  for (TIBXSQLVAR* v : targets) {
-    TSQLVAR& d = *v->sqlvar_;
+  ForSameNamed([&](TIBXSQLVAR& v) {
+    TSQLVAR& d = *v.sqlvar_;
     if (IsKeyEntry(d)) {
       // A key entry keeps its type and length; a shorter text is padded with zero bytes.
       std::size_t n = std::min(value.size(), std::size_t(std::max(d.SqlLen(), 0)));
@@ -455,8 +460,8 @@ void TIBXSQLVAR::WriteText(std::string_view value) {
       d.SetDataSize(int(value.size()) + 1);
       if (!value.empty()) std::memcpy(d.SqlData(), value.data(), value.size());
     }
-    v->modified_ = true;
-  }
+    v.modified_ = true;
+  });
 }
 
 void TIBXSQLVAR::SetTextValue(std::string_view value) {

@@ -90,6 +90,8 @@ class TSQLVAR {
   // The type code including the nullable bit.
   virtual int SqlType() const = 0;
   virtual void* XSqlVar() const = 0;
+  // Compares the SQL name without copying it.
+  virtual bool SqlNameIs(std::string_view name) const = 0;
 
   virtual void SetAliasName(std::string_view value) = 0;
   virtual void SetOwnName(std::string_view value) = 0;
@@ -134,6 +136,7 @@ class TSQLVAR_V1 : public TSQLVAR {
   int SqlSubtype() const override;
   int SqlType() const override;
   void* XSqlVar() const override { return entry_; }
+  bool SqlNameIs(std::string_view name) const override;
 
   void SetAliasName(std::string_view value) override;
   void SetOwnName(std::string_view value) override;
@@ -167,6 +170,7 @@ class TSQLVAR_V2 : public TSQLVAR {
   int SqlSubtype() const override;
   int SqlType() const override;
   void* XSqlVar() const override { return entry_; }
+  bool SqlNameIs(std::string_view name) const override;
 
   void SetAliasName(std::string_view value) override;
   void SetOwnName(std::string_view value) override;
@@ -241,11 +245,17 @@ class TIBXSQLVAR {
  private:
   friend class TIBXSQLDA;
 
-  // Every entry of the parent area that carries this entry's name (this one included).
-  std::vector<TIBXSQLVAR*> SameNamed();
+  // Calls `f` for every entry of the parent area that carries this entry's name (this one
+  // included). Allocates nothing.
+  template <class F>
+  void ForSameNamed(F&& f);
+  // True when `f` holds for some entry of this entry's name.
+  template <class F>
+  bool AnySameNamed(F&& f);
   // Clears the null state, then gives each same-named entry `type` (keeping its own nullable
-  // bit), `len` and `scale` (when `setScale`) and a value buffer of `len` bytes, and returns them.
-  std::vector<TIBXSQLVAR*> PrepareWrite(int type, int len, bool setScale, int scale);
+  // bit), `len` and `scale` (when `setScale`), a value buffer of `len` bytes and the `len`
+  // bytes at `value`.
+  void WriteValue(int type, int len, bool setScale, int scale, const void* value);
   void WriteText(std::string_view value);
   std::string BlobText() const;
   int Dialect() const;
