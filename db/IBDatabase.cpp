@@ -20,27 +20,81 @@ using db::RaiseClientError;
 namespace {
 
 // Database parameter names; the position (from 1) is the isc_dpb code.
-constexpr std::array<const char*, 67> kDPBNames{
-    "cdd_pathname", "allocation", "journal", "page_size", "num_buffers", "buffer_length",
-    "debug", "garbage_collect", "verify", "sweep", "enable_journal", "disable_journal",
-    "dbkey_scope", "number_of_users", "trace", "no_garbage_collect", "damaged", "license",
-    "sys_user_name", "encrypt_key", "activate_shadow", "sweep_interval", "delete_shadow",
-    "force_write", "begin_log", "quit_log", "no_reserve", "user_name", "password",
-    "password_enc", "sys_user_name_enc", "interp", "online_dump", "old_file_size",
-    "old_num_files", "old_file", "old_start_page", "old_start_seqno", "old_start_file",
-    "drop_walfile", "old_dump_id", "wal_backup_dir", "wal_chkptlen", "wal_numbufs",
-    "wal_bufsize", "wal_grp_cmt_wait", "lc_messages", "lc_ctype", "cache_manager", "shutdown",
-    "online", "shutdown_delay", "reserved", "overwrite", "sec_attach", "disable_wal",
-    "connect_timeout", "dummy_packet_interval", "gbak_attach", "sql_role_name",
-    "set_page_buffers", "working_directory", "sql_dialect", "set_db_readonly",
-    "set_db_sql_dialect", "gfix_attach", "gstat_attach"};
+constexpr std::array<const char*, 67> kDPBNames{"cdd_pathname",
+                                                "allocation",
+                                                "journal",
+                                                "page_size",
+                                                "num_buffers",
+                                                "buffer_length",
+                                                "debug",
+                                                "garbage_collect",
+                                                "verify",
+                                                "sweep",
+                                                "enable_journal",
+                                                "disable_journal",
+                                                "dbkey_scope",
+                                                "number_of_users",
+                                                "trace",
+                                                "no_garbage_collect",
+                                                "damaged",
+                                                "license",
+                                                "sys_user_name",
+                                                "encrypt_key",
+                                                "activate_shadow",
+                                                "sweep_interval",
+                                                "delete_shadow",
+                                                "force_write",
+                                                "begin_log",
+                                                "quit_log",
+                                                "no_reserve",
+                                                "user_name",
+                                                "password",
+                                                "password_enc",
+                                                "sys_user_name_enc",
+                                                "interp",
+                                                "online_dump",
+                                                "old_file_size",
+                                                "old_num_files",
+                                                "old_file",
+                                                "old_start_page",
+                                                "old_start_seqno",
+                                                "old_start_file",
+                                                "drop_walfile",
+                                                "old_dump_id",
+                                                "wal_backup_dir",
+                                                "wal_chkptlen",
+                                                "wal_numbufs",
+                                                "wal_bufsize",
+                                                "wal_grp_cmt_wait",
+                                                "lc_messages",
+                                                "lc_ctype",
+                                                "cache_manager",
+                                                "shutdown",
+                                                "online",
+                                                "shutdown_delay",
+                                                "reserved",
+                                                "overwrite",
+                                                "sec_attach",
+                                                "disable_wal",
+                                                "connect_timeout",
+                                                "dummy_packet_interval",
+                                                "gbak_attach",
+                                                "sql_role_name",
+                                                "set_page_buffers",
+                                                "working_directory",
+                                                "sql_dialect",
+                                                "set_db_readonly",
+                                                "set_db_sql_dialect",
+                                                "gfix_attach",
+                                                "gstat_attach"};
 
 // Transaction parameter names; the position (from 1) is the isc_tpb code.
 constexpr std::array<const char*, 20> kTPBNames{
-    "consistency", "concurrency", "shared",         "protected",      "exclusive",
-    "wait",        "nowait",      "read",           "write",          "lock_read",
-    "lock_write",  "verb_time",   "commit_time",    "ignore_limbo",   "read_committed",
-    "autocommit",  "rec_version", "no_rec_version", "restart_requests", "no_auto_undo"};
+    "consistency", "concurrency",    "shared",           "protected",
+    "exclusive",   "wait",           "nowait",           "read",
+    "write",       "lock_read",      "lock_write",       "verb_time",
+    "commit_time", "ignore_limbo",   "read_committed",   "autocommit",
+    "rec_version", "no_rec_version", "restart_requests", "no_auto_undo"};
 
 constexpr const char* kDPBPrefix = "isc_dpb_";
 constexpr const char* kTPBPrefix = "isc_tpb_";
@@ -188,7 +242,8 @@ std::string BuildDPB(const std::vector<std::string>& params) {
         const uint32_t number = static_cast<uint32_t>(rt::StrToInt(value));
         dpb += static_cast<char>(code);
         dpb += static_cast<char>(4);
-        for (int shift = 0; shift < 32; shift += 8) dpb += static_cast<char>((number >> shift) & 0xFF);
+        for (int shift = 0; shift < 32; shift += 8)
+          dpb += static_cast<char>((number >> shift) & 0xFF);
         break;
       }
       case 0:
@@ -486,7 +541,9 @@ ISC_STATUS TIBDatabase::CheckStatus(ISC_STATUS errorCode, bool raiseError) {
   return errorCode;
 }
 
-int TIBDatabase::AddSQLObject(TIBBase* object) { return TakeSlot(sqlObjects_, object); }
+int TIBDatabase::AddSQLObject(TIBBase* object) {
+  return TakeSlot(sqlObjects_, object);
+}
 
 void TIBDatabase::RemoveSQLObject(int index) {
   if (!ValidSlot(sqlObjects_, index)) return;
@@ -534,7 +591,9 @@ TIBTransaction* TIBDatabase::FindDefaultTransaction() const {
   return nullptr;
 }
 
-void TIBDatabase::SetSchema(std::unique_ptr<TIBSchema> schema) { schema_ = std::move(schema); }
+void TIBDatabase::SetSchema(std::unique_ptr<TIBSchema> schema) {
+  schema_ = std::move(schema);
+}
 
 bool TIBDatabase::Login() {
   if (OnLogin) {
@@ -606,10 +665,10 @@ void TIBDatabase::DoConnect() {
   } else {
     const ISC_LONG length = gdsLibrary_->isc_vax_integer(answer + 1, 2);
     const std::size_t n = static_cast<std::size_t>(length);
-    dbSQLDialect_ = (length > 0 && n <= sizeof answer - 3)
-                        ? static_cast<int>(gdsLibrary_->isc_vax_integer(answer + 3,
-                                                                        static_cast<short>(n)))
-                        : db::kDefaultDBSQLDialect;
+    dbSQLDialect_ =
+        (length > 0 && n <= sizeof answer - 3)
+            ? static_cast<int>(gdsLibrary_->isc_vax_integer(answer + 3, static_cast<short>(n)))
+            : db::kDefaultDBSQLDialect;
   }
   if (dbSQLDialect_ < sqlDialect_) {
     sqlDialect_ = dbSQLDialect_;
@@ -658,8 +717,8 @@ void TIBDatabase::CloseConnection(bool force) {
     handle_ = 0;
     handleIsShared_ = false;
   } else {
-    const ISC_STATUS result = CheckStatus(
-        gdsLibrary_->isc_detach_database(db::StatusVector(), &handle_), false);
+    const ISC_STATUS result =
+        CheckStatus(gdsLibrary_->isc_detach_database(db::StatusVector(), &handle_), false);
     if (result > 0 && !force) db::RaiseServerError();
     handle_ = 0;
   }
@@ -765,10 +824,10 @@ void TIBTransaction::Start() {
   vector.reserve(databases.size());
   for (TIBDatabase* d : databases)
     vector.push_back({d->HandleAddress(), static_cast<ISC_LONG>(tpb_.size()), tpb_.data()});
-  const ISC_STATUS result = CheckStatus(
-      gdsLibrary_->isc_start_multiple(db::StatusVector(), &handle_,
-                                      static_cast<short>(vector.size()), vector.data()),
-      false);
+  const ISC_STATUS result =
+      CheckStatus(gdsLibrary_->isc_start_multiple(db::StatusVector(), &handle_,
+                                                  static_cast<short>(vector.size()), vector.data()),
+                  false);
   if (result > 0) {
     handle_ = 0;
     db::RaiseServerError();
@@ -924,7 +983,9 @@ int TIBTransaction::FindDatabase(const TIBDatabase* database) const {
   return -1;
 }
 
-int TIBTransaction::AddSQLObject(TIBBase* object) { return TakeSlot(sqlObjects_, object); }
+int TIBTransaction::AddSQLObject(TIBBase* object) {
+  return TakeSlot(sqlObjects_, object);
+}
 
 void TIBTransaction::RemoveSQLObject(int index) {
   if (!ValidSlot(sqlObjects_, index)) return;

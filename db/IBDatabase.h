@@ -68,9 +68,9 @@ class TIBBase {
   TIBBase& operator=(const TIBBase&) = delete;
 
   // Notifications, each calling its hook when set.
-  virtual void DoDatabaseClosing();   // before the database detaches
-  virtual void DoDatabaseClosed();    // after it detached
-  virtual void DoDatabaseFreed();     // the database is destroyed; then the link drops it
+  virtual void DoDatabaseClosing();    // before the database detaches
+  virtual void DoDatabaseClosed();     // after it detached
+  virtual void DoDatabaseFreed();      // the database is destroyed; then the link drops it
   virtual void DoTransactionEnding();  // before a commit or rollback
   virtual void DoTransactionEnded();   // after it
   virtual void DoTransactionFreed();   // the transaction is destroyed; then the link drops it
@@ -194,7 +194,9 @@ class TIBDatabase {
   // Checks the result of a client-API call against the thread's status vector: a lost
   // connection closes the database; with `raiseError`, an error raises. Returns `errorCode`.
   ISC_STATUS CheckStatus(ISC_STATUS errorCode, bool raiseError);
-  ISC_STATUS Call(ISC_STATUS errorCode, bool raiseError) { return CheckStatus(errorCode, raiseError); }
+  ISC_STATUS Call(ISC_STATUS errorCode, bool raiseError) {
+    return CheckStatus(errorCode, raiseError);
+  }
 
   // Statement objects (TIBBase links) working through this database.
   int AddSQLObject(TIBBase* object);
@@ -308,7 +310,9 @@ class TIBTransaction {
   bool AutoStarted() const { return autoStarted_; }
 
   ISC_STATUS CheckStatus(ISC_STATUS errorCode, bool raiseError);
-  ISC_STATUS Call(ISC_STATUS errorCode, bool raiseError) { return CheckStatus(errorCode, raiseError); }
+  ISC_STATUS Call(ISC_STATUS errorCode, bool raiseError) {
+    return CheckStatus(errorCode, raiseError);
+  }
 
   // Databases of the transaction.
   int AddDatabase(TIBDatabase* database);

@@ -186,9 +186,9 @@ constexpr int kClientErrorCount = 122;
 
 // One argument of a message format: a text or a number.
 struct FormatArg {
-  FormatArg(std::string_view text) : Text(text) {}  // NOLINT: implicit by design
-  FormatArg(const char* text) : Text(text) {}       // NOLINT
-  FormatArg(const std::string& text) : Text(text) {}  // NOLINT
+  FormatArg(std::string_view text) : Text(text) {}                 // NOLINT: implicit by design
+  FormatArg(const char* text) : Text(text) {}                      // NOLINT
+  FormatArg(const std::string& text) : Text(text) {}               // NOLINT
   FormatArg(int number) : Number(number), IsNumber(true) {}        // NOLINT
   FormatArg(long number) : Number(number), IsNumber(true) {}       // NOLINT
   FormatArg(long long number) : Number(number), IsNumber(true) {}  // NOLINT
@@ -221,9 +221,9 @@ bool StatusVectorHas(std::initializer_list<ISC_STATUS> codes);
 bool StatusVectorHas(const ISC_STATUS* status, std::initializer_list<ISC_STATUS> codes);
 
 // Server error codes the database client reacts to.
-constexpr ISC_STATUS kConnectionLost = 335544741;     // isc_lost_db_connection
-constexpr ISC_STATUS kNetworkReadError = 335544726;   // isc_net_read_err
-constexpr ISC_STATUS kNetworkWriteError = 335544727;  // isc_net_write_err
+constexpr ISC_STATUS kConnectionLost = 335544741;        // isc_lost_db_connection
+constexpr ISC_STATUS kNetworkReadError = 335544726;      // isc_net_read_err
+constexpr ISC_STATUS kNetworkWriteError = 335544727;     // isc_net_write_err
 constexpr ISC_STATUS kNetworkRequestFailed = 335544721;  // isc_network_error
 constexpr int32_t kSqlCodeNetworkError = -902;
 constexpr int32_t kSqlCodeNoPermission = -551;

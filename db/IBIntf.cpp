@@ -106,6 +106,7 @@ void TDynamicLibrary::LoadClientLibrary() {
   TClientVersion version = 0;
   try {
     Resolver r(module);
+    // clang-format off
 #define M(name) r.Mandatory(t.name, #name);
     M(BLOB_get) M(BLOB_put) M(isc_sqlcode) M(isc_sql_interprete) M(isc_interprete)
     M(isc_vax_integer) M(isc_blob_info) M(isc_open_blob2) M(isc_close_blob) M(isc_get_segment)
@@ -181,6 +182,7 @@ void TDynamicLibrary::LoadClientLibrary() {
     // The sized message reader, where the library has one (the error unit falls back on
     // isc_interprete when this slot stays empty).
     r.Optional(t.fb_interpret, "fb_interpret");
+    // clang-format on
   } catch (...) {
     dlclose(module);
     throw;

@@ -75,13 +75,13 @@ using isc_array_set_desc2_fn = ISC_STATUS (*)(ISC_STATUS*, const ISC_SCHAR*, con
 using isc_array_put_slice2_fn = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*,
                                                ISC_QUAD*, const void*, void*, ISC_LONG*);
 using isc_blob_default_desc2_fn = void (*)(void*, const ISC_UCHAR*, const ISC_UCHAR*);
-using isc_blob_gen_bpb2_fn = ISC_STATUS (*)(ISC_STATUS*, const void*, const void*,
-                                            unsigned short, ISC_UCHAR*, unsigned short*);
+using isc_blob_gen_bpb2_fn = ISC_STATUS (*)(ISC_STATUS*, const void*, const void*, unsigned short,
+                                            ISC_UCHAR*, unsigned short*);
 using isc_blob_lookup_desc2_fn = ISC_STATUS (*)(ISC_STATUS*, isc_db_handle*, isc_tr_handle*,
                                                 const ISC_UCHAR*, const ISC_UCHAR*, void*,
                                                 ISC_UCHAR*);
-using isc_blob_set_desc2_fn = ISC_STATUS (*)(ISC_STATUS*, const ISC_UCHAR*, const ISC_UCHAR*,
-                                             short, short, short, void*);
+using isc_blob_set_desc2_fn = ISC_STATUS (*)(ISC_STATUS*, const ISC_UCHAR*, const ISC_UCHAR*, short,
+                                             short, short, void*);
 using isc_release_savepoint_fn = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, const ISC_SCHAR*);
 using isc_rollback_savepoint_fn = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, const ISC_SCHAR*,
                                                  unsigned short);
@@ -89,8 +89,8 @@ using isc_start_savepoint_fn = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*, const
 // The XML fetch entry points of the separate extension library.
 using isc_dsql_xml_fetch_fn = int (*)(ISC_STATUS*, isc_stmt_handle*, unsigned short, XSQLDA*,
                                       void*);
-using isc_dsql_xml_fetch_all_fn = int (*)(ISC_STATUS*, isc_stmt_handle*, unsigned short,
-                                          XSQLDA*, void*);
+using isc_dsql_xml_fetch_all_fn = int (*)(ISC_STATUS*, isc_stmt_handle*, unsigned short, XSQLDA*,
+                                          void*);
 using isc_dsql_xml_buffer_fetch_fn = int (*)(ISC_STATUS*, isc_stmt_handle*, ISC_SCHAR*, int,
                                              unsigned short, XSQLDA*, void*);
 
@@ -151,10 +151,10 @@ class IGDSLibrary {
   // The resolved table (every slot callable once loaded).
   const db::TGDSEntryPoints& EntryPoints() const { return entries_; }
 
-#define LIRENTA_DB_FORWARD(name)                          \
-  template <class... Args>                                \
-  decltype(auto) name(Args&&... args) const {             \
-    return entries_.name(std::forward<Args>(args)...);    \
+#define LIRENTA_DB_FORWARD(name)                       \
+  template <class... Args>                             \
+  decltype(auto) name(Args&&... args) const {          \
+    return entries_.name(std::forward<Args>(args)...); \
   }
   LIRENTA_DB_ALL_ENTRY_POINTS(LIRENTA_DB_FORWARD)
 #undef LIRENTA_DB_FORWARD

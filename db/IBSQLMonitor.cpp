@@ -59,9 +59,9 @@ void TIBSQLMonitorHook::SQLPrepare(const TIBDatabase* database, std::string_view
   Write(text, tfQPrepare);
 }
 
-void TIBSQLMonitorHook::SQLExecute(
-    const TIBDatabase* database, std::string_view name, std::string_view sql,
-    const std::vector<std::pair<std::string, std::string>>& params) {
+void TIBSQLMonitorHook::SQLExecute(const TIBDatabase* database, std::string_view name,
+                                   std::string_view sql,
+                                   const std::vector<std::pair<std::string, std::string>>& params) {
   if (!Wants(database, tfQExecute)) return;
   std::string text(name);
   text += ": [Execute] ";

@@ -34,7 +34,9 @@ enum TTraceFlag {
 
 // A set of trace flags, one bit per TTraceFlag ordinal.
 using TTraceFlags = uint32_t;
-constexpr TTraceFlags TraceFlag(TTraceFlag flag) { return TTraceFlags{1} << flag; }
+constexpr TTraceFlags TraceFlag(TTraceFlag flag) {
+  return TTraceFlags{1} << flag;
+}
 constexpr TTraceFlags kAllTraceFlags = (TTraceFlags{1} << (tfMisc + 1)) - 1;
 
 // One entry as a listener receives it: the text carries the envelope "\r\n[Application: "
@@ -51,11 +53,10 @@ class IIBSQLMonitorHook {
 
   // Statement events: written when the flag is in the database's TraceFlags and the hook's
   // flags. `name` is the statement's component name, `sql` its text.
-  virtual void SQLPrepare(const TIBDatabase* database, std::string_view name,
-                          std::string_view sql, std::string_view plan) = 0;
+  virtual void SQLPrepare(const TIBDatabase* database, std::string_view name, std::string_view sql,
+                          std::string_view plan) = 0;
   // `params` holds each parameter's name and its value text ("<NULL>", "<BLOB>" or the value).
-  virtual void SQLExecute(const TIBDatabase* database, std::string_view name,
-                          std::string_view sql,
+  virtual void SQLExecute(const TIBDatabase* database, std::string_view name, std::string_view sql,
                           const std::vector<std::pair<std::string, std::string>>& params) = 0;
   virtual void SQLFetch(const TIBDatabase* database, std::string_view name, std::string_view sql,
                         bool endOfData) = 0;

@@ -117,8 +117,7 @@ TEST(TransactionParameterBlock, MainWindowTransaction) {
 TEST(TransactionParameterBlock, PrefixesTablesAndRefusals) {
   EXPECT_EQ(ToBytes(db::BuildTPB({"isc_tpb_wait", "Concurrency", "write=ignored"})),
             (Bytes{3, 6, 2, 9}));
-  EXPECT_EQ(ToBytes(db::BuildTPB({"lock_write=TB_MUSICAS"})),
-            Concat({3, 11, 10}, "TB_MUSICAS"));
+  EXPECT_EQ(ToBytes(db::BuildTPB({"lock_write=TB_MUSICAS"})), Concat({3, 11, 10}, "TB_MUSICAS"));
   EXPECT_EQ(ToBytes(db::BuildTPB({"lock_read"})), (Bytes{3, 10, 0}));
   EIBClientError e = ClientErrorOf([] { db::BuildTPB({"autocommit"}); });
   EXPECT_EQ(e.SqlCode, 13);
@@ -137,8 +136,8 @@ TEST(TransactionParameterBlock, PrefixesTablesAndRefusals) {
 
 ISC_STATUS Exec(TIBDatabase& database, TIBTransaction& transaction, const std::string& sql) {
   return database.GDSLibrary().isc_dsql_execute_immediate(
-      db::StatusVector(), database.HandleAddress(), transaction.HandleAddress(), 0, sql.c_str(),
-      1, nullptr);
+      db::StatusVector(), database.HandleAddress(), transaction.HandleAddress(), 0, sql.c_str(), 1,
+      nullptr);
 }
 
 // The first column of a one-row SELECT, read as a 64-bit integer.
@@ -484,9 +483,9 @@ TEST_F(Links, DestroyingEitherSideLeavesNoDanglingLinks) {
   EXPECT_EQ(statement.base.Database(), nullptr);
   EXPECT_EQ(transaction->DefaultDatabase(), nullptr);
   EXPECT_EQ(transaction->DatabaseCount() > 0 ? transaction->Databases(0) : nullptr, nullptr);
-  EXPECT_EQ(statement.events, (std::vector<std::string>{"database closing", "transaction ending",
-                                                        "transaction ended", "database closed",
-                                                        "database freed"}));
+  EXPECT_EQ(statement.events,
+            (std::vector<std::string>{"database closing", "transaction ending", "transaction ended",
+                                      "database closed", "database freed"}));
   transaction.reset();
   EXPECT_EQ(statement.base.Transaction(), nullptr);
   EXPECT_EQ(statement.events.back(), "transaction freed");
@@ -746,8 +745,7 @@ TEST_F(ServerErrors, LostConnectionInTheStatusClosesTheDatabase) {
   } catch (const EIBInterBaseError& e) {
     EXPECT_EQ(e.ServerErrorCode, db::kNetworkRequestFailed);
     EXPECT_EQ(e.SqlCode, -902);
-    EXPECT_EQ(e.Message.rfind("Unable to complete network request to host", 0), 0u)
-        << e.Message;
+    EXPECT_EQ(e.Message.rfind("Unable to complete network request to host", 0), 0u) << e.Message;
   }
   EXPECT_FALSE(database.Connected());
   EXPECT_FALSE(transaction.Active());

@@ -20,7 +20,9 @@ void SetStatus(std::initializer_list<ISC_STATUS> values) {
   std::copy(values.begin(), values.end(), status);
 }
 
-ISC_STATUS Text(const char* text) { return reinterpret_cast<ISC_STATUS>(text); }
+ISC_STATUS Text(const char* text) {
+  return reinterpret_cast<ISC_STATUS>(text);
+}
 
 constexpr ISC_STATUS kRandom = 335544382;  // the server's free-text message "@1"
 constexpr ISC_STATUS kNoPrivilege = 335544352;

@@ -46,7 +46,8 @@ TEST(ClientLibrary, RealClientIsSharedLoadedOnceAndReportsItsVersion) {
   EXPECT_LT(first->GetClientVersion(), db::kClientVersion70);
   EXPECT_NE(first->EntryPoints().fb_interpret, nullptr);
   // The 7.0 and 7.1 entry points stay stand-bys for a 3.0 client.
-  const EIBClientError e = ExpectClientError([&] { first->isc_start_savepoint(nullptr, nullptr, ""); });
+  const EIBClientError e =
+      ExpectClientError([&] { first->isc_start_savepoint(nullptr, nullptr, ""); });
   EXPECT_EQ(e.Message,
             "isc_start_savepoint  is an InterBase 7.1 function. Please upgrade to InterBase 7.1 "
             "to use this functonality");
@@ -80,7 +81,8 @@ TEST(ClientLibrary, OldClientIsVersion5AndRetainingRollbackIsAStandBy) {
 
   ISC_STATUS_ARRAY status{};
   isc_tr_handle handle = 0;
-  const EIBClientError e = ExpectClientError([&] { library.isc_rollback_retaining(status, &handle); });
+  const EIBClientError e =
+      ExpectClientError([&] { library.isc_rollback_retaining(status, &handle); });
   EXPECT_EQ(e.SqlCode, 3);
   EXPECT_EQ(e.ServerErrorCode, 0);
   EXPECT_EQ(e.Message,
@@ -127,7 +129,8 @@ TEST(ClientLibrary, ReportedVersionIsMajorPlusMinorTenths) {
   TDynamicLibrary v25({FakeLibrary("v25")});
   EXPECT_EQ(v25.GetClientVersion(), 25000);
   // Below 7.0 the descriptor entry points of 7.0 are stand-bys.
-  const EIBClientError e = ExpectClientError([&] { v25.isc_blob_default_desc2(nullptr, nullptr, nullptr); });
+  const EIBClientError e =
+      ExpectClientError([&] { v25.isc_blob_default_desc2(nullptr, nullptr, nullptr); });
   EXPECT_EQ(e.Message,
             "isc_blob_default_desc2  is an InterBase 7.0 function. Please upgrade to InterBase "
             "7.0 to use this functonality");

@@ -17,12 +17,11 @@ class Loopback : public ::testing::Test {
     database_ = std::make_unique<test::FirebirdDatabase>();
     server_ = test::FirebirdServer::Instance();
   }
-  static void TearDownTestSuite() {
-    database_.reset();
-  }
+  static void TearDownTestSuite() { database_.reset(); }
 
   void SetUp() override {
-    if (!server_) GTEST_SKIP() << "no Firebird server on loopback: " << test::FirebirdServer::Reason();
+    if (!server_)
+      GTEST_SKIP() << "no Firebird server on loopback: " << test::FirebirdServer::Reason();
     std::string reason;
     if (!server_->Running() && !server_->Start(reason))
       GTEST_SKIP() << "the Firebird server did not start again: " << reason;
@@ -40,8 +39,8 @@ class Loopback : public ::testing::Test {
   static ISC_STATUS Exec(TIBDatabase& database, TIBTransaction& transaction,
                          const std::string& sql) {
     return database.GDSLibrary().isc_dsql_execute_immediate(
-        db::StatusVector(), database.HandleAddress(), transaction.HandleAddress(), 0,
-        sql.c_str(), 1, nullptr);
+        db::StatusVector(), database.HandleAddress(), transaction.HandleAddress(), 0, sql.c_str(),
+        1, nullptr);
   }
 
   static std::unique_ptr<test::FirebirdDatabase> database_;
@@ -70,9 +69,9 @@ TEST_F(Loopback, AttachesThroughTheServerAndCommits) {
   EXPECT_FALSE(database.Connected());
 
   // Seen from outside: the change is committed.
-  const std::string out = database_->Isql(
-      "SELECT Mus_Compositor FROM Tb_Musicas WHERE Mus_Codigo = 1;\n",
-      server_->ConnectString(database_->Path()));
+  const std::string out =
+      database_->Isql("SELECT Mus_Compositor FROM Tb_Musicas WHERE Mus_Codigo = 1;\n",
+                      server_->ConnectString(database_->Path()));
   EXPECT_NE(out.find("Loopback"), std::string::npos) << out;
 }
 
@@ -123,11 +122,11 @@ TEST_F(Loopback, ServerKilledInATransactionTakesTheLostConnectionPath) {
 
   // A statement's call checked by the database takes the lost-connection path: the database
   // is abandoned (events, forced end of its transactions) and the error travels on.
-  const ISC_STATUS result = Exec(database, transaction,
-                                 "UPDATE Tb_Musicas SET Mus_Compositor = 'Again' WHERE Mus_Codigo = 2");
+  const ISC_STATUS result = Exec(
+      database, transaction, "UPDATE Tb_Musicas SET Mus_Compositor = 'Again' WHERE Mus_Codigo = 2");
   ASSERT_GT(result, 0);
-  ASSERT_TRUE(db::StatusVectorHas({db::kConnectionLost, db::kNetworkReadError,
-                                   db::kNetworkWriteError}));
+  ASSERT_TRUE(
+      db::StatusVectorHas({db::kConnectionLost, db::kNetworkReadError, db::kNetworkWriteError}));
   try {
     database.CheckStatus(result, true);
     FAIL() << "no error raised";

@@ -105,7 +105,12 @@ const std::vector<Song>& DefaultSongs() {
   static const std::vector<Song> songs{
       {1, "Can\xE7\xE3o do Mar", "Trio Flor & Caf\xE9", std::nullopt},
       {2, "Quem?", "AC/DC do Sert\xE3o", std::nullopt},
-      {3, "\xC9" "bano", "Banda \xC9" "bano", std::string("Desconhecido")},
+      {3,
+       "\xC9"
+       "bano",
+       "Banda \xC9"
+       "bano",
+       std::string("Desconhecido")},
   };
   return songs;
 }
@@ -219,8 +224,9 @@ FirebirdDatabase::~FirebirdDatabase() {
 
 std::string FirebirdDatabase::Isql(const std::string& sql, const std::string& connectString) const {
   std::string output;
-  RunIsql(sql, {"-user", kSysdbaUser, "-password", kSysdbaPassword,
-                connectString.empty() ? path_ : connectString},
+  RunIsql(sql,
+          {"-user", kSysdbaUser, "-password", kSysdbaPassword,
+           connectString.empty() ? path_ : connectString},
           output);
   return output;
 }
@@ -240,7 +246,9 @@ bool& ServerTried() {
 }
 }  // namespace
 
-const std::string& FirebirdServer::Reason() { return ServerReason(); }
+const std::string& FirebirdServer::Reason() {
+  return ServerReason();
+}
 
 FirebirdServer* FirebirdServer::Instance() {
   if (ServerTried()) return ServerSlot().get();
@@ -350,8 +358,12 @@ std::string FirebirdServer::ConnectString(const std::string& path) const {
 
 std::unique_ptr<FirebirdDatabase> FirebirdTest::database_;
 
-void FirebirdTest::SetUpTestSuite() { database_ = std::make_unique<FirebirdDatabase>(); }
+void FirebirdTest::SetUpTestSuite() {
+  database_ = std::make_unique<FirebirdDatabase>();
+}
 
-void FirebirdTest::TearDownTestSuite() { database_.reset(); }
+void FirebirdTest::TearDownTestSuite() {
+  database_.reset();
+}
 
 }  // namespace test
