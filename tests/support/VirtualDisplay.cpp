@@ -23,14 +23,17 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 VirtualDisplay::VirtualDisplay(int width, int height) {
-  for (int n = kFirstDisplay; n <= kLastDisplay; ++n) {
+  // A number just given up may still be held by the server that is shutting down on it, so
+  // each display of this process takes a new number.
+  static int next = kFirstDisplay;
+  for (int n = next; n <= kLastDisplay; ++n) {
     std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
     std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
     if (Exists(lock) || Exists(socket)) continue;
     std::string display = ":" + std::to_string(n);
     auto server = std::make_unique<ChildProcess>(ChildProcess::Options{
         {"/usr/bin/Xvfb", display, "-screen", "0",
-         std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"},
+         std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp", "-noreset"},
         {},
         {},
         "",
@@ -40,11 +43,19 @@ VirtualDisplay::VirtualDisplay(int width, int height) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (server->Running() && Exists(socket)) {
       name_ = display;
-      server_ = std::move(server);
       // The socket may appear a moment before the server answers.
-      for (int i = 0; i < 100 && Run("xdpyinfo >/dev/null 2>&1") != 0; ++i)
+      bool answers = false;
+      for (int i = 0; i < 100 && !(answers = Run("xdpyinfo >/dev/null 2>&1") == 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      return;
+      if (answers && server->Running()) {
+        server_ = std::move(server);
+        next = n + 1;
+        return;
+      }
+      name_.clear();
+      server->Kill(SIGKILL);
+      server->Wait(std::chrono::seconds(5));
+      continue;
     }
     // Another server took this number meanwhile: try the next one.
   }

@@ -25,6 +25,9 @@ constexpr int kBoxButtonWidth = 75;
 constexpr int kBoxButtonHeight = 23;
 constexpr int kBoxIconSize = 32;
 constexpr int kBoxMaxTextWidth = 480;
+constexpr int kBoxMinWidth = 220;
+// FLTK draws a label inside its widget 3 pixels in from each side.
+constexpr int kLabelInset = 3;
 
 int MeasureWidth(const std::string& utf8) {
   fl_font(kFont, kFontSize);
@@ -223,8 +226,9 @@ void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
   fl_font(kFont, kFontSize);
   int tw = kBoxMaxTextWidth, th = 0;
   fl_measure(message.c_str(), tw, th, 0);
+  tw += 2 * kLabelInset;
   int iconSpace = errorIcon ? kBoxIconSize + kBoxMargin : 0;
-  int w = std::max(kBoxMargin * 2 + iconSpace + tw, kBoxButtonWidth + kBoxMargin * 2);
+  int w = std::max(kBoxMargin * 2 + iconSpace + tw, kBoxMinWidth);
   int h = kBoxMargin * 3 + std::max(th, errorIcon ? kBoxIconSize : 0) + kBoxButtonHeight;
 
   Fl_Double_Window box(w, h, title.c_str());
@@ -237,7 +241,8 @@ void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
     icon->labelfont(FL_HELVETICA_BOLD);
     icon->labelsize(18);
   }
-  auto* textBox = new Fl_Box(kBoxMargin + iconSpace, kBoxMargin, tw, th, message.c_str());
+  int textTop = kBoxMargin + (errorIcon ? std::max(0, (kBoxIconSize - th) / 2) : 0);
+  auto* textBox = new Fl_Box(kBoxMargin + iconSpace, textTop, tw, th, message.c_str());
   textBox->labelfont(kFont);
   textBox->labelsize(kFontSize);
   textBox->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_WRAP);
