@@ -29,7 +29,9 @@ void TDataSet::CheckInactive() const {
   if (state_ != dsInactive) Error("Cannot perform this operation on an open dataset");
 }
 
-void TDataSet::Error(const std::string& text) const { DatabaseError(text, Name); }
+void TDataSet::Error(const std::string& text) const {
+  DatabaseError(text, Name);
+}
 
 void TDataSet::Open() {
   if (state_ != dsInactive) return;
@@ -114,7 +116,9 @@ TField* TDataSet::AdoptField(std::unique_ptr<TField> field) {
   return raw;
 }
 
-void TDataSet::DestroyFields() { ownedFields_.clear(); }
+void TDataSet::DestroyFields() {
+  ownedFields_.clear();
+}
 
 namespace {
 
@@ -158,14 +162,12 @@ void TDataSet::BindFields(bool binding) {
     const TFieldDef& definition = fieldDefs_.Items(index);
     field->fieldNo_ = index + 1;
     if (BaseFieldType(field->DataType()) != BaseFieldType(definition.DataType)) {
-      Error("Type mismatch for field '" + field->DisplayName() +
-            "', expecting: " + FieldTypeName(field->DataType()) +
-            " actual: " + FieldTypeName(definition.DataType));
+      Error("Type mismatch for field '" + field->DisplayName() + "', expecting: " +
+            FieldTypeName(field->DataType()) + " actual: " + FieldTypeName(definition.DataType));
     }
     if (SizeMustMatch(field->DataType()) && field->Size() != definition.Size) {
-      Error("Size mismatch for field '" + field->DisplayName() +
-            "', expecting: " + std::to_string(field->Size()) +
-            " actual: " + std::to_string(definition.Size));
+      Error("Size mismatch for field '" + field->DisplayName() + "', expecting: " +
+            std::to_string(field->Size()) + " actual: " + std::to_string(definition.Size));
     }
   }
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-TDataSource::~TDataSource() { SetDataSet(nullptr); }
+TDataSource::~TDataSource() {
+  SetDataSet(nullptr);
+}
 
 void TDataSource::SetDataSet(TDataSet* dataSet) {
   if (dataSet == dataSet_) return;

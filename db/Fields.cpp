@@ -82,9 +82,13 @@ void TField::AccessError(const char* typeName) const {
   DatabaseError("Cannot access field '" + DisplayName() + "' as type " + typeName, Name);
 }
 
-std::string TField::StringValue() const { AccessError("String"); }
+std::string TField::StringValue() const {
+  AccessError("String");
+}
 
-int32_t TField::IntegerValue() const { AccessError("Integer"); }
+int32_t TField::IntegerValue() const {
+  AccessError("Integer");
+}
 
 std::string TStringField::StringValue() const {
   std::string buffer(static_cast<std::size_t>(DataSize()), '\0');
@@ -92,7 +96,9 @@ std::string TStringField::StringValue() const {
   return std::string(buffer.c_str());
 }
 
-int32_t TStringField::IntegerValue() const { return rt::StrToInt(StringValue()); }
+int32_t TStringField::IntegerValue() const {
+  return rt::StrToInt(StringValue());
+}
 
 int32_t TIntegerField::IntegerValue() const {
   unsigned char bytes[4] = {0, 0, 0, 0};
@@ -209,7 +215,9 @@ std::string TBooleanField::StringValue() const {
   return value != 0 ? "True" : "False";
 }
 
-int32_t TBooleanField::IntegerValue() const { return BooleanValue() ? 1 : 0; }
+int32_t TBooleanField::IntegerValue() const {
+  return BooleanValue() ? 1 : 0;
+}
 
 TDateTime TDateTimeField::DateTimeValue() const {
   unsigned char bytes[8] = {};
@@ -225,8 +233,10 @@ TDateTime TDateTimeField::DateTimeValue() const {
   } else {
     int32_t value;
     std::memcpy(&value, bytes, sizeof value);
-    if (DataType() == ftDate) days = value;
-    else msecs = value;
+    if (DataType() == ftDate)
+      days = value;
+    else
+      msecs = value;
     if (DataType() == ftTime) return static_cast<double>(msecs) / kMSecsPerDay;
   }
   const double wholeDays = static_cast<double>(days - kDateDelta);

@@ -22,10 +22,12 @@ constexpr int32_t kServerDateDelta = 678576;
 // The server's times are in ten-thousandths of a second.
 constexpr int32_t kServerTimeUnitsPerMSec = 10;
 // Cached-row update states that navigation shows (every row the system reads is one).
-constexpr uint8_t kVisibleUpdateStates = (1 << cusUnmodified) | (1 << cusModified) |
-                                         (1 << cusInserted);
+constexpr uint8_t kVisibleUpdateStates =
+    (1 << cusUnmodified) | (1 << cusModified) | (1 << cusInserted);
 
-bool IsBooleanType(int type) { return type == SQL_BOOLEAN_V7 || type == SQL_BOOLEAN; }
+bool IsBooleanType(int type) {
+  return type == SQL_BOOLEAN_V7 || type == SQL_BOOLEAN;
+}
 
 int64_t PowerOfTen(int exponent) {
   int64_t result = 1;
@@ -34,7 +36,9 @@ int64_t PowerOfTen(int exponent) {
 }
 
 // Fixed-point value with four decimals from an integer with the given (negative) scale.
-int64_t ToCurrency(int64_t value, int scale) { return value * PowerOfTen(4 + scale); }
+int64_t ToCurrency(int64_t value, int scale) {
+  return value * PowerOfTen(4 + scale);
+}
 
 // Writes `value` x 10^scale as a decimal record.
 void EncodeDecimal(int64_t value, int scale, char* out) {
@@ -327,7 +331,7 @@ void TIBCustomDataSet::InternalInitFieldDefs() {
     TFieldAttributes attributes = 0;
     if (!nullable && !rt::Trim(info.RelationName).empty()) attributes |= faRequired;
     if (!info.RelationName.empty() && !info.SqlName.empty()) {
-      TSchema& schema = TSchema::Of(*Database());
+      TIBSchema& schema = TSchema::Of(*Database());
       if (schema.IsComputedColumn(info.RelationName, info.SqlName)) {
         attributes = faReadonly;
         definition.InternalCalcField = true;
@@ -345,39 +349,67 @@ void TIBCustomDataSet::InternalInitFieldDefs() {
 std::unique_ptr<TField> TIBCustomDataSet::CreateFieldFor(const TFieldDef& definition) {
   std::unique_ptr<TField> field;
   switch (definition.DataType) {
-    case ftString: field = std::make_unique<TIBStringField>(definition.Size); break;
+    case ftString:
+      field = std::make_unique<TIBStringField>(definition.Size);
+      break;
     case ftBCD: {
       auto bcd = std::make_unique<TIBBCDField>(definition.Size);
       bcd->Precision = definition.Precision;
       field = std::move(bcd);
       break;
     }
-    case ftSmallint: field = std::make_unique<TSmallintField>(); break;
-    case ftInteger: field = std::make_unique<TIntegerField>(); break;
-    case ftWord: field = std::make_unique<TWordField>(); break;
-    case ftBoolean: field = std::make_unique<TBooleanField>(); break;
-    case ftFloat: field = std::make_unique<TFloatField>(); break;
-    case ftCurrency: field = std::make_unique<TCurrencyField>(); break;
-    case ftDate: field = std::make_unique<TDateField>(); break;
-    case ftTime: field = std::make_unique<TTimeField>(); break;
-    case ftDateTime: field = std::make_unique<TDateTimeField>(); break;
-    case ftBlob: field = std::make_unique<TBlobField>(); break;
-    case ftMemo: field = std::make_unique<TMemoField>(); break;
-    case ftLargeint: field = std::make_unique<TLargeintField>(); break;
+    case ftSmallint:
+      field = std::make_unique<TSmallintField>();
+      break;
+    case ftInteger:
+      field = std::make_unique<TIntegerField>();
+      break;
+    case ftWord:
+      field = std::make_unique<TWordField>();
+      break;
+    case ftBoolean:
+      field = std::make_unique<TBooleanField>();
+      break;
+    case ftFloat:
+      field = std::make_unique<TFloatField>();
+      break;
+    case ftCurrency:
+      field = std::make_unique<TCurrencyField>();
+      break;
+    case ftDate:
+      field = std::make_unique<TDateField>();
+      break;
+    case ftTime:
+      field = std::make_unique<TTimeField>();
+      break;
+    case ftDateTime:
+      field = std::make_unique<TDateTimeField>();
+      break;
+    case ftBlob:
+      field = std::make_unique<TBlobField>();
+      break;
+    case ftMemo:
+      field = std::make_unique<TMemoField>();
+      break;
+    case ftLargeint:
+      field = std::make_unique<TLargeintField>();
+      break;
     case ftFMTBcd: {
       auto decimal = std::make_unique<TFMTBCDField>(definition.Size);
       decimal->Precision = definition.Precision;
       field = std::move(decimal);
       break;
     }
-    default: return nullptr;
+    default:
+      return nullptr;
   }
   field->FieldName = definition.Name;
   field->Required = definition.Required;
 
   const TColumnInfo& column = columns_.at(static_cast<std::size_t>(definition.FieldNo - 1));
   const int dialect = qSelect_->Dialect();
-  field->Origin = QuoteName(dialect, column.RelationName) + "." + QuoteName(dialect, column.SqlName);
+  field->Origin =
+      QuoteName(dialect, column.RelationName) + "." + QuoteName(dialect, column.SqlName);
   TProviderFlags flags = pfInUpdate | pfInWhere;
   if (!column.RelationName.empty() && !column.SqlName.empty() &&
       TSchema::Of(*Database()).IsKeyColumn(column.RelationName, column.SqlName)) {
@@ -385,7 +417,8 @@ std::unique_ptr<TField> TIBCustomDataSet::CreateFieldFor(const TFieldDef& defini
   } else if (definition.InternalCalcField || column.RelationName.empty()) {
     flags = 0;
   }
-  if (BaseFieldType(definition.DataType) == ftBlob) flags &= ~static_cast<TProviderFlags>(pfInWhere);
+  if (BaseFieldType(definition.DataType) == ftBlob)
+    flags &= ~static_cast<TProviderFlags>(pfInWhere);
   field->ProviderFlags = flags;
   return field;
 }
@@ -425,23 +458,25 @@ void TIBCustomDataSet::CloseCursor() {
 void TIBCustomDataSet::LayoutRecords() {
   TIBXSQLDA& area = qSelect_->Current();
   const int count = ReturnsRows() ? area.Count() : 0;
-  std::size_t offset = sizeof(TRecordHeader) + static_cast<std::size_t>(count) * sizeof(TFieldDescriptor);
+  std::size_t offset =
+      sizeof(TRecordHeader) + static_cast<std::size_t>(count) * sizeof(TFieldDescriptor);
   std::vector<TFieldDescriptor> descriptors(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     const TSQLVAR& column = area[i].Data();
     const int type = column.SqlType() & ~1;
-    const TColumnInfo* info =
-        static_cast<std::size_t>(i) < columns_.size() ? &columns_[static_cast<std::size_t>(i)] : nullptr;
+    const TColumnInfo* info = static_cast<std::size_t>(i) < columns_.size()
+                                  ? &columns_[static_cast<std::size_t>(i)]
+                                  : nullptr;
     TFieldDescriptor& descriptor = descriptors[static_cast<std::size_t>(i)];
     descriptor.SQLType = static_cast<int16_t>(type);
     descriptor.Scale = static_cast<int16_t>(column.SqlScale());
     descriptor.Nullable = (column.SqlType() & 1) != 0;
     descriptor.IsNull = 1;
     const bool dbKeyInHeader = info != nullptr && info->IsDBKey && column.SqlLen() <= kDBKeySize;
-    const std::size_t size =
-        dbKeyInHeader ? 0
-                      : NativeSize(type, column.SqlScale(), column.SqlLen(),
-                                   info != nullptr ? info->DataType : ftUnknown);
+    const std::size_t size = dbKeyInHeader
+                                 ? 0
+                                 : NativeSize(type, column.SqlScale(), column.SqlLen(),
+                                              info != nullptr ? info->DataType : ftUnknown);
     descriptor.DataSize = static_cast<uint16_t>(size);
     descriptor.DataLength = 0;
     descriptor.DataOfs = static_cast<uint32_t>(offset);
@@ -529,8 +564,8 @@ void TIBCustomDataSet::FetchCurrentRecordToBuffer(TIBXSQLDA& row, int rowNumber,
     const char* source = column.SqlData();
     char* target = buffer + descriptor.DataOfs;
     const int scale = descriptor.Scale;
-    if (columns_.size() > static_cast<std::size_t>(i) && columns_[static_cast<std::size_t>(i)].IsDBKey &&
-        descriptor.DataSize == 0) {
+    if (columns_.size() > static_cast<std::size_t>(i) &&
+        columns_[static_cast<std::size_t>(i)].IsDBKey && descriptor.DataSize == 0) {
       std::memcpy(header->DBKey, source, static_cast<std::size_t>(column.SqlLen()));
       continue;
     }
@@ -553,12 +588,15 @@ void TIBCustomDataSet::FetchCurrentRecordToBuffer(TIBXSQLDA& row, int rowNumber,
                               : descriptor.SQLType == SQL_SHORT ? Load<int16_t>(source)
                                                                 : Load<int64_t>(source);
         if (scale == 0) {
-          if (descriptor.SQLType == SQL_INT64) Store<int64_t>(target, value);
-          else Store<int32_t>(target, static_cast<int32_t>(value));
+          if (descriptor.SQLType == SQL_INT64)
+            Store<int64_t>(target, value);
+          else
+            Store<int32_t>(target, static_cast<int32_t>(value));
         } else if (scale >= -4) {
           Store<int64_t>(target, ToCurrency(value, scale));
         } else if (descriptor.DataSize == 8) {
-          Store<double>(target, static_cast<double>(value) / static_cast<double>(PowerOfTen(-scale)));
+          Store<double>(target,
+                        static_cast<double>(value) / static_cast<double>(PowerOfTen(-scale)));
         } else {
           EncodeDecimal(value, scale, target);
         }
@@ -584,11 +622,12 @@ void TIBCustomDataSet::FetchCurrentRecordToBuffer(TIBXSQLDA& row, int rowNumber,
         break;
       case SQL_TYPE_TIME:
         std::memset(target, 0, 8);
-        Store<int32_t>(target, static_cast<int32_t>(Load<ISC_TIME>(source) / kServerTimeUnitsPerMSec));
+        Store<int32_t>(target,
+                       static_cast<int32_t>(Load<ISC_TIME>(source) / kServerTimeUnitsPerMSec));
         break;
       default: {
-        const std::size_t length = std::min<std::size_t>(descriptor.DataSize,
-                                                         static_cast<std::size_t>(column.SqlLen()));
+        const std::size_t length =
+            std::min<std::size_t>(descriptor.DataSize, static_cast<std::size_t>(column.SqlLen()));
         std::memcpy(target, source, length);
         break;
       }
@@ -596,7 +635,9 @@ void TIBCustomDataSet::FetchCurrentRecordToBuffer(TIBXSQLDA& row, int rowNumber,
   }
 }
 
-void TIBCustomDataSet::ReadRecordFromCache(int row, char* buffer) { recordCache_.Read(row, buffer); }
+void TIBCustomDataSet::ReadRecordFromCache(int row, char* buffer) {
+  recordCache_.Read(row, buffer);
+}
 
 bool TIBCustomDataSet::FetchNextToCache(char* buffer) {
   TIBXSQLDA* row = qSelect_->FetchNext();
@@ -612,7 +653,9 @@ bool TIBCustomDataSet::IsVisible(const char* buffer) {
   return ((1 << RecordHeader(buffer)->CachedUpdateStatus) & kVisibleUpdateStates) != 0;
 }
 
-void TIBCustomDataSet::InternalFirst() { currentRecord_ = -1; }
+void TIBCustomDataSet::InternalFirst() {
+  currentRecord_ = -1;
+}
 
 void TIBCustomDataSet::InternalSetToRecord(char* buffer) {
   currentRecord_ = RecordHeader(buffer)->RecordNumber;
@@ -665,8 +708,10 @@ TGetResult TIBCustomDataSet::GetRecord(char* buffer, TGetMode mode) {
     // Rows of update states navigation does not show are passed over in the direction of
     // travel.
   } while (result == grOK && !IsVisible(buffer) && mode != gmCurrent);
-  if (result == grOK) RecordHeader(buffer)->BookmarkFlag = bfCurrent;
-  else SetEmptyRecord(buffer, result == grBOF ? bfBOF : bfEOF);
+  if (result == grOK)
+    RecordHeader(buffer)->BookmarkFlag = bfCurrent;
+  else
+    SetEmptyRecord(buffer, result == grBOF ? bfBOF : bfEOF);
   return result;
 }
 
@@ -685,8 +730,7 @@ bool TIBCustomDataSet::GetFieldData(const TField* field, void* buffer) {
   if (descriptor.SQLType == SQL_VARYING || descriptor.SQLType == SQL_TEXT) {
     const int length = descriptor.DataLength;
     const int size = field->Size();
-    if (size < length)
-      db::RaiseClientError(db::ClientError::FieldSizeMismatch, {field->FieldName});
+    if (size < length) db::RaiseClientError(db::ClientError::FieldSizeMismatch, {field->FieldName});
     const auto* stringField = dynamic_cast<const TStringField*>(field);
     if (stringField != nullptr && stringField->FixedChar) {
       std::memset(target, ' ', static_cast<std::size_t>(size));

@@ -159,8 +159,10 @@ void TIBQuery::SetParams() {
       case ftBlob:
       case ftMemo:
         // Text values go over as they are, without an intermediate copy.
-        if (const auto* text = std::get_if<std::string>(&param.Value())) target.SetTextValue(*text);
-        else target.SetTextValue(param.AsString());
+        if (const auto* text = std::get_if<std::string>(&param.Value()))
+          target.SetTextValue(*text);
+        else
+          target.SetTextValue(param.AsString());
         break;
       case ftSmallint:
       case ftWord:

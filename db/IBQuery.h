@@ -19,7 +19,9 @@ class TSQLLines {
   explicit TSQLLines(std::function<void()> onChange) : onChange_(std::move(onChange)) {}
 
   int Count() const { return static_cast<int>(lines_.size()); }
-  const std::string& operator[](int index) const { return lines_.at(static_cast<std::size_t>(index)); }
+  const std::string& operator[](int index) const {
+    return lines_.at(static_cast<std::size_t>(index));
+  }
   const std::vector<std::string>& Lines() const { return lines_; }
   // Every line followed by a carriage return and line feed.
   std::string Text() const;

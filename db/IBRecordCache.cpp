@@ -21,8 +21,8 @@ void TIBRecordCache::Release() {
 }
 
 char* TIBRecordCache::SlotAddress(int row) {
-  const std::size_t slot = uniDirectional_ ? static_cast<std::size_t>(row % 2)
-                                           : static_cast<std::size_t>(row);
+  const std::size_t slot =
+      uniDirectional_ ? static_cast<std::size_t>(row % 2) : static_cast<std::size_t>(row);
   position_ = slot * slotSize_;
   // A slot is always whole inside the block: growth happens as soon as the position reaches
   // the end, and a jump ahead grows as far as needed.

@@ -36,12 +36,14 @@ TSchema::TSchema(TIBDatabase* database)
 
 TSchema::~TSchema() = default;
 
-TSchema& TSchema::Of(TIBDatabase& database) {
+TIBSchema& TSchema::Of(TIBDatabase& database) {
   if (database.Schema() == nullptr) database.SetSchema(std::make_unique<TSchema>(&database));
-  return static_cast<TSchema&>(*database.Schema());
+  return *database.Schema();
 }
 
-void TSchema::ClearColumnCache() { relations_.clear(); }
+void TSchema::ClearColumnCache() {
+  relations_.clear();
+}
 
 bool TSchema::HasDefaultValue(const std::string& relation, const std::string& field) {
   const TFieldNode* node = Find(relation, field);

@@ -39,7 +39,7 @@ class TSchema : public TIBSchema {
   int RelationsLoaded() const { return relationsLoaded_; }
 
   // The database's cache, installed on first use.
-  static TSchema& Of(TIBDatabase& database);
+  static TIBSchema& Of(TIBDatabase& database);
 
  private:
   struct TRelationNode {

@@ -15,11 +15,16 @@ unsigned char FoldCase(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
   switch (c) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return c;
+    case 0x8A:
+      return 0x9A;
+    case 0x8C:
+      return 0x9C;
+    case 0x8E:
+      return 0x9E;
+    case 0x9F:
+      return 0xFF;
+    default:
+      return c;
   }
 }
 
@@ -34,7 +39,9 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool IsQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
+bool IsQuote(char c) {
+  return c == '\'' || c == '"' || c == '`';
+}
 
 // Characters that end an unquoted parameter name.
 bool IsNameDelimiter(char c) {
@@ -78,7 +85,9 @@ std::string DateTimeText(TDateTime value) {
 }
 
 // Rounds half to even, as the variant conversions to integer do.
-int64_t RoundToInteger(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
+int64_t RoundToInteger(double value) {
+  return static_cast<int64_t>(std::nearbyint(value));
+}
 
 }  // namespace
 
@@ -94,17 +103,23 @@ void TParam::AssignString(std::string_view text) {
   bound_ = true;
 }
 
-void TParam::AssignInteger(int32_t value) { AssignValue(ftInteger, value); }
+void TParam::AssignInteger(int32_t value) {
+  AssignValue(ftInteger, value);
+}
 
-void TParam::AssignLargeint(int64_t value) { AssignValue(ftLargeint, value); }
+void TParam::AssignLargeint(int64_t value) {
+  AssignValue(ftLargeint, value);
+}
 
-void TParam::AssignFloat(double value) { AssignValue(ftFloat, value); }
+void TParam::AssignFloat(double value) {
+  AssignValue(ftFloat, value);
+}
 
 void TParam::AssignValue(TFieldType dataType, TParamValue value) {
   DataType = dataType;
   value_ = std::move(value);
-  null_ = std::holds_alternative<TNullValue>(value_) ||
-          std::holds_alternative<std::monostate>(value_);
+  null_ =
+      std::holds_alternative<TNullValue>(value_) || std::holds_alternative<std::monostate>(value_);
   bound_ = !std::holds_alternative<std::monostate>(value_);
 }
 
@@ -120,15 +135,22 @@ std::string TParam::AsString() const {
   return std::visit(
       [](const auto& v) -> std::string {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::string>) return v;
+        if constexpr (std::is_same_v<T, std::string>)
+          return v;
         else if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, int64_t>)
           return rt::IntToStr(v);
-        else if constexpr (std::is_same_v<T, double>) return FloatText(v);
-        else if constexpr (std::is_same_v<T, TCurrencyValue>) return CurrencyText(v.Scaled);
-        else if constexpr (std::is_same_v<T, TDateTimeValue>) return DateTimeText(v.Value);
-        else if constexpr (std::is_same_v<T, TDecimalValue>) return v.Text;
-        else if constexpr (std::is_same_v<T, TBytesValue>) return v.Bytes;
-        else return {};
+        else if constexpr (std::is_same_v<T, double>)
+          return FloatText(v);
+        else if constexpr (std::is_same_v<T, TCurrencyValue>)
+          return CurrencyText(v.Scaled);
+        else if constexpr (std::is_same_v<T, TDateTimeValue>)
+          return DateTimeText(v.Value);
+        else if constexpr (std::is_same_v<T, TDecimalValue>)
+          return v.Text;
+        else if constexpr (std::is_same_v<T, TBytesValue>)
+          return v.Bytes;
+        else
+          return {};
       },
       value_);
 }
@@ -138,16 +160,22 @@ int64_t TParam::AsLargeint() const {
   return std::visit(
       [](const auto& v) -> int64_t {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::string>) return rt::StrToInt64(v);
-        else if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, int64_t>) return v;
-        else if constexpr (std::is_same_v<T, double>) return RoundToInteger(v);
+        if constexpr (std::is_same_v<T, std::string>)
+          return rt::StrToInt64(v);
+        else if constexpr (std::is_same_v<T, int32_t> || std::is_same_v<T, int64_t>)
+          return v;
+        else if constexpr (std::is_same_v<T, double>)
+          return RoundToInteger(v);
         else if constexpr (std::is_same_v<T, TCurrencyValue>)
           return RoundToInteger(static_cast<double>(v.Scaled) / 10000.0);
-        else if constexpr (std::is_same_v<T, TDateTimeValue>) return RoundToInteger(v.Value);
+        else if constexpr (std::is_same_v<T, TDateTimeValue>)
+          return RoundToInteger(v.Value);
         else if constexpr (std::is_same_v<T, TDecimalValue>)
           return RoundToInteger(std::strtod(v.Text.c_str(), nullptr));
-        else if constexpr (std::is_same_v<T, TBytesValue>) return rt::StrToInt64(v.Bytes);
-        else return 0;
+        else if constexpr (std::is_same_v<T, TBytesValue>)
+          return rt::StrToInt64(v.Bytes);
+        else
+          return 0;
       },
       value_);
 }
@@ -165,8 +193,10 @@ double TParam::AsFloat() const {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, TBytesValue>) {
           const std::string& text = [&]() -> const std::string& {
-            if constexpr (std::is_same_v<T, std::string>) return v;
-            else return v.Bytes;
+            if constexpr (std::is_same_v<T, std::string>)
+              return v;
+            else
+              return v.Bytes;
           }();
           char* end = nullptr;
           const std::string trimmed = rt::Trim(text);
@@ -199,7 +229,9 @@ int64_t TParam::AsCurrencyScaled() const {
   return RoundToInteger(AsFloat() * 10000.0);
 }
 
-TDateTime TParam::AsDateTime() const { return AsFloat(); }
+TDateTime TParam::AsDateTime() const {
+  return AsFloat();
+}
 
 void TParam::AssignParam(const TParam& source) {
   DataType = source.DataType;

@@ -31,8 +31,12 @@ const std::string kExtraSql =
     "C_CHAR CHAR(10), C_VAR60 VARCHAR(60), C_NUM NUMERIC(9,2), "
     "C_DEF INTEGER DEFAULT 5 NOT NULL, C_CALC COMPUTED BY (ID * 2), C_DOUBLE DOUBLE PRECISION);\n"
     "INSERT INTO Tb_Tipos (ID, C_SMALL, C_CHAR, C_VAR60, C_NUM, C_DEF, C_DOUBLE) "
-    "VALUES (1, -7, 'abc', '" + k45 + "', 123.45, 6, 0.5);\n"
-    "INSERT INTO Tb_Tipos (ID, C_VAR60) VALUES (2, '" + k46 + "');\n"
+    "VALUES (1, -7, 'abc', '" +
+    k45 +
+    "', 123.45, 6, 0.5);\n"
+    "INSERT INTO Tb_Tipos (ID, C_VAR60) VALUES (2, '" +
+    k46 +
+    "');\n"
     "CREATE TABLE Tb_Numeros (N INTEGER NOT NULL PRIMARY KEY);\n";
 
 // Rows of Tb_Numeros.
@@ -176,7 +180,7 @@ TEST_F(IBDataSetTest, TheColumnCacheLoadsEachTableOnce) {
   MonitorHook()->RemoveListener(listener);
   EXPECT_EQ(catalogueStatements, 2);
   ASSERT_NE(connection().database.Schema(), nullptr);
-  auto& schema = static_cast<TSchema&>(*connection().database.Schema());
+  auto& schema = dynamic_cast<TSchema&>(*connection().database.Schema());
   EXPECT_EQ(schema.RelationsLoaded(), 1);
   EXPECT_TRUE(second->FieldDefs().Items(0).InternalCalcField);
 
@@ -475,11 +479,12 @@ class Dialect3Database {
     folder_ = folder;
     path_ = folder_ + "/d3.fdb";
     std::string output;
-    const int status = test::RunIsql(
-        "SET SQL DIALECT 3;\nCREATE DATABASE '" + path_ + "' USER 'SYSDBA';\n"
-        "CREATE TABLE Tb_Big (B BIGINT, S SMALLINT, D NUMERIC(18,6));\n"
-        "INSERT INTO Tb_Big VALUES (4294967298, 12, -1.5);\nCOMMIT;\n",
-        {}, output);
+    const int status =
+        test::RunIsql("SET SQL DIALECT 3;\nCREATE DATABASE '" + path_ +
+                          "' USER 'SYSDBA';\n"
+                          "CREATE TABLE Tb_Big (B BIGINT, S SMALLINT, D NUMERIC(18,6));\n"
+                          "INSERT INTO Tb_Big VALUES (4294967298, 12, -1.5);\nCOMMIT;\n",
+                      {}, output);
     if (status != 0) throw std::runtime_error(output);
   }
   ~Dialect3Database() {

@@ -1,6 +1,8 @@
 // Query datasets against the embedded engine: the update run's exact sequence of calls, the SQL
 // list and its change handler, parameters found by name and bound by position, execution of
 // statements without rows, and the states that failures leave behind.
+#include "db/IBQuery.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "db/IBFields.h"
-#include "db/IBQuery.h"
 #include "db/IBSQL.h"
 #include "db/IBSQLMonitor.h"
 #include "tests/support/FirebirdFixture.h"
@@ -82,13 +83,15 @@ class TraceCounter {
  public:
   TraceCounter(TIBDatabase& database, TTraceFlags flags) {
     database.TraceFlags = flags;
-    id_ = MonitorHook()->AddListener([this](const TTraceEntry& entry) { entries_.push_back(entry); });
+    id_ =
+        MonitorHook()->AddListener([this](const TTraceEntry& entry) { entries_.push_back(entry); });
   }
   ~TraceCounter() { MonitorHook()->RemoveListener(id_); }
   int Count(TTraceFlag flag, const std::string& sql) const {
-    return static_cast<int>(std::count_if(entries_.begin(), entries_.end(), [&](const TTraceEntry& e) {
-      return e.Flag == flag && e.Text.find(sql) != std::string::npos;
-    }));
+    return static_cast<int>(
+        std::count_if(entries_.begin(), entries_.end(), [&](const TTraceEntry& e) {
+          return e.Flag == flag && e.Text.find(sql) != std::string::npos;
+        }));
   }
 
  private:
@@ -161,8 +164,10 @@ TEST(IBQueryRoad, UpdateRunSequenceWritesEveryComposerAndCommitsRetaining) {
     Q_Atualizar.SQL().Clear();
     Q_Atualizar.SQL().Add(kUpdate);
 
-    if (songs.Q_Musicas.Active()) songs.Q_Musicas.MoveFirst();
-    else songs.Q_Musicas.Open();
+    if (songs.Q_Musicas.Active())
+      songs.Q_Musicas.MoveFirst();
+    else
+      songs.Q_Musicas.Open();
     std::vector<int> visited;
     while (!songs.Q_Musicas.AtEnd()) {
       const int codigo = songs.Q_MusicasMUS_CODIGO.IntegerValue();
@@ -204,7 +209,8 @@ TEST(IBQueryRoad, UpdateRunSequenceWritesEveryComposerAndCommitsRetaining) {
     EXPECT_EQ(trace.Count(tfQExecute, "SELECT Mus_Codigo"), 1);
 
     EXPECT_EQ(Composers(connection),
-              (std::map<int, std::string>{{1, "Compositor 1"}, {2, "Compositor 2"}, {3, "Compositor 3"}}));
+              (std::map<int, std::string>{
+                  {1, "Compositor 1"}, {2, "Compositor 2"}, {3, "Compositor 3"}}));
   }
   // Committed for good: another program sees the values.
   const std::string output = database.Isql("SELECT Mus_Compositor FROM Tb_Musicas ORDER BY 1;");
@@ -330,7 +336,8 @@ TEST_F(IBQueryTest, RepeatedExecutionPreparesOnceAndBindsNewValuesEachTime) {
   for (int round = 0; round < 20; ++round) {
     for (int codigo = 1; codigo <= 3; ++codigo) {
       query->Close();
-      query->GetParam("Compositor")->AssignString("R" + std::to_string(round) + "-" + std::to_string(codigo));
+      query->GetParam("Compositor")
+          ->AssignString("R" + std::to_string(round) + "-" + std::to_string(codigo));
       query->GetParam("Codigo")->AssignInteger(codigo);
       query->ExecuteSql();
     }
@@ -519,6 +526,27 @@ TEST_F(IBQueryTest, FailedOpenLeavesTheQueryInactiveWithoutFields) {
   EXPECT_TRUE(update->Active());
   EXPECT_TRUE(update->AtEnd());
   EXPECT_FALSE(update->CursorOpen());
+}
+
+TEST_F(IBQueryTest, AFailingFetchKeepsTheQueryOpenAndTheRowItHad) {
+  // The first fetch fails: the query is open without a row.
+  auto broken = NewQuery("Q", "SELECT Mus_Codigo / 0 FROM Tb_Musicas");
+  EXPECT_THROW(broken->Open(), EIBInterBaseError);
+  EXPECT_TRUE(broken->Active());
+  EXPECT_TRUE(broken->AtEnd());
+  broken->Close();
+  EXPECT_FALSE(broken->Active());
+
+  // The second row fails: the first one stays current and readable.
+  auto query = NewQuery("Q", "SELECT 10 / (Mus_Codigo - 2) AS V FROM Tb_Musicas ORDER BY Mus_Codigo");
+  query->Open();
+  ASSERT_EQ(query->Fields().Count(), 1);
+  const std::string first = query->Fields()[0]->StringValue();
+  EXPECT_EQ(first, "-10");
+  EXPECT_THROW(query->MoveNext(), EIBInterBaseError);
+  EXPECT_TRUE(query->Active());
+  EXPECT_FALSE(query->AtEnd());
+  EXPECT_EQ(query->Fields()[0]->StringValue(), first);
 }
 
 TEST_F(IBQueryTest, DisconnectClosesTheQuery) {

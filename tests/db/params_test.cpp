@@ -1,12 +1,13 @@
 // The parameter collection of a query: the scan of the SQL text for :Name places, the search by
 // name, and the values a parameter takes and hands on.
+#include "db/Params.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "db/DatabaseError.h"
-#include "db/Params.h"
 
 namespace {
 
@@ -84,9 +85,13 @@ TEST(ParseSQL, WithoutCreatingTheCollectionStaysAsItIs) {
 TEST(TParams, LookupIgnoresLetterCaseAccentedLettersIncluded) {
   TParams params("Q_Atualizar");
   params.Add("Compositor");
-  params.Add("C\xD3" "DIGO");  // "CÓDIGO" in Windows-1252
+  params.Add(
+      "C\xD3"
+      "DIGO");  // "CÓDIGO" in Windows-1252
   EXPECT_EQ(params.LookupParam("compositor"), params[0]);
-  EXPECT_EQ(params.LookupParam("c\xF3" "digo"), params[1]);
+  EXPECT_EQ(params.LookupParam("c\xF3"
+                               "digo"),
+            params[1]);
   EXPECT_EQ(params.LookupParam("codigo"), nullptr);
   try {
     params.GetParam("Titulo");
