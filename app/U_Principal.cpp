@@ -13,11 +13,11 @@ TFrmPrincipal* FrmPrincipal = nullptr;
 namespace {
 
 // The window's stored layout: client area 418 x 89 pixels at 96 dpi.
-const ui::FormSpec kFormSpec{"FrmPrincipal", "Lirenta", 418, 89};
-const ui::LabelSpec kLblAtual{"lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
-const ui::LabelSpec kLblTotal{"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right};
-const ui::ProgressBarSpec kProgressBar1{"ProgressBar1", {8, 32, 401, 17}, 0, 100, 0, 1};
-const ui::ButtonSpec kBtnBuscar{"btnBuscar", {148, 56, 122, 25}, "Lirenta", 0};
+const ui::FormLayout kFormLayout{"FrmPrincipal", "Lirenta", 418, 89};
+const ui::LabelLayout kLblAtual{"lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
+const ui::LabelLayout kLblTotal{"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right};
+const ui::ProgressBarLayout kProgressBar1{"ProgressBar1", {8, 32, 401, 17}, 0, 100, 0, 1};
+const ui::ButtonLayout kBtnBuscar{"btnBuscar", {148, 56, 122, 25}, "Lirenta", 0};
 
 // Stored settings of the HTTP client.
 constexpr const char* kAccept = "text/html, */*";
@@ -47,7 +47,7 @@ std::unique_ptr<Field> PersistentField(std::unique_ptr<Field> field, const char*
 
 TFrmPrincipal::TFrmPrincipal(ui::Application& application)
     : SettingsDirectory(rt::ExecutableDirectory()), application_(application) {
-  ui::Form* form = application_.CreateForm(kFormSpec);
+  ui::Form* form = application_.CreateForm(kFormLayout);
   btnBuscar = form->AddButton(kBtnBuscar, [this] { btnBuscarClick(); });
 
   IdHTTP1 = std::make_unique<TIdHTTP>();

@@ -15,7 +15,7 @@
 
 namespace ui {
 
-struct FormSpec {
+struct FormLayout {
   std::string name;
   std::string caption;
   int clientWidth = 0;
@@ -26,9 +26,9 @@ struct FormSpec {
 class Form {
  public:
   virtual ~Form() = default;
-  virtual Label* AddLabel(const LabelSpec& spec) = 0;
-  virtual Button* AddButton(const ButtonSpec& spec, std::function<void()> onClick) = 0;
-  virtual ProgressBar* AddProgressBar(const ProgressBarSpec& spec) = 0;
+  virtual Label* AddLabel(const LabelLayout& layout) = 0;
+  virtual Button* AddButton(const ButtonLayout& layout, std::function<void()> onClick) = 0;
+  virtual ProgressBar* AddProgressBar(const ProgressBarLayout& layout) = 0;
   // Runs just before the form becomes visible, before it is drawn.
   virtual void SetOnShow(std::function<void()> onShow) = 0;
 };
@@ -42,7 +42,7 @@ class Application {
   const std::string& Title() const { return title_; }
 
   // 2. Creates a form; the first form created is the main form. The application owns it.
-  virtual Form* CreateForm(const FormSpec& spec) = 0;
+  virtual Form* CreateForm(const FormLayout& layout) = 0;
 
   // 3. Shows the main form (running its show event first) and runs the message loop until the
   //    application is told to end.

@@ -36,37 +36,37 @@ std::string Clock(double seconds) {
 
 class ConsoleLabel : public Label {
  public:
-  ConsoleLabel(const LabelSpec& spec, ConsoleApplication& app)
-      : spec_(spec), caption_(spec.caption), app_(app) {}
+  ConsoleLabel(const LabelLayout& layout, ConsoleApplication& app)
+      : layout_(layout), caption_(layout.caption), app_(app) {}
   void SetCaption(const std::string& text) override {
     caption_ = text;
-    app_.LabelChanged(spec_.name, text);
+    app_.LabelChanged(layout_.name, text);
   }
   const std::string& Caption() const override { return caption_; }
-  Bounds GetBounds() const override { return AutoSizedBounds(spec_, EstimatedTextWidth(caption_)); }
+  Bounds GetBounds() const override { return AutoSizedBounds(layout_, EstimatedTextWidth(caption_)); }
 
  private:
-  LabelSpec spec_;
+  LabelLayout layout_;
   std::string caption_;
   ConsoleApplication& app_;
 };
 
 class ConsoleButton : public Button {
  public:
-  explicit ConsoleButton(const ButtonSpec& spec) : spec_(spec) {}
+  explicit ConsoleButton(const ButtonLayout& layout) : layout_(layout) {}
   void SetEnabled(bool enabled) override { enabled_ = enabled; }
   bool Enabled() const override { return enabled_; }
-  const std::string& Caption() const override { return spec_.caption; }
+  const std::string& Caption() const override { return layout_.caption; }
 
  private:
-  ButtonSpec spec_;
+  ButtonLayout layout_;
   bool enabled_ = true;
 };
 
 class ConsoleProgressBar : public ProgressBar {
  public:
-  ConsoleProgressBar(const ProgressBarSpec& spec, ConsoleApplication& app)
-      : max_(spec.max), position_(spec.position), app_(app) {}
+  ConsoleProgressBar(const ProgressBarLayout& layout, ConsoleApplication& app)
+      : max_(layout.max), position_(layout.position), app_(app) {}
   void SetMax(int max) override {
     max_ = max;
     app_.ProgressChanged(max_, -1);
@@ -89,16 +89,16 @@ class ConsoleProgressBar : public ProgressBar {
 class ConsoleForm : public Form {
  public:
   explicit ConsoleForm(ConsoleApplication& app) : app_(app) {}
-  Label* AddLabel(const LabelSpec& spec) override {
-    labels_.push_back(std::make_unique<ConsoleLabel>(spec, app_));
+  Label* AddLabel(const LabelLayout& layout) override {
+    labels_.push_back(std::make_unique<ConsoleLabel>(layout, app_));
     return labels_.back().get();
   }
-  Button* AddButton(const ButtonSpec& spec, std::function<void()>) override {
-    buttons_.push_back(std::make_unique<ConsoleButton>(spec));
+  Button* AddButton(const ButtonLayout& layout, std::function<void()>) override {
+    buttons_.push_back(std::make_unique<ConsoleButton>(layout));
     return buttons_.back().get();
   }
-  ProgressBar* AddProgressBar(const ProgressBarSpec& spec) override {
-    bars_.push_back(std::make_unique<ConsoleProgressBar>(spec, app_));
+  ProgressBar* AddProgressBar(const ProgressBarLayout& layout) override {
+    bars_.push_back(std::make_unique<ConsoleProgressBar>(layout, app_));
     return bars_.back().get();
   }
   void SetOnShow(std::function<void()> onShow) override { onShow_ = std::move(onShow); }
@@ -127,7 +127,7 @@ void ConsoleApplication::InstallSignalHandlers() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
-Form* ConsoleApplication::CreateForm(const FormSpec&) {
+Form* ConsoleApplication::CreateForm(const FormLayout&) {
   forms_.push_back(std::make_unique<ConsoleForm>(*this));
   return forms_.back().get();
 }

@@ -27,7 +27,7 @@ class ConsoleApplication : public Application {
   ConsoleApplication(std::FILE* out, std::FILE* err, bool errIsTerminal);
   ~ConsoleApplication() override;
 
-  Form* CreateForm(const FormSpec& spec) override;
+  Form* CreateForm(const FormLayout& layout) override;
   void Run() override;
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;

@@ -9,10 +9,10 @@ constexpr int kAverageCharWidth = 6;
 
 int EstimatedTextWidth(const std::string& text) { return int(text.size()) * kAverageCharWidth; }
 
-Bounds AutoSizedBounds(const LabelSpec& spec, int textWidth) {
-  Bounds b = spec.bounds;
-  if (spec.alignment == Alignment::Right) {
-    int right = spec.bounds.right();
+Bounds AutoSizedBounds(const LabelLayout& layout, int textWidth) {
+  Bounds b = layout.bounds;
+  if (layout.alignment == Alignment::Right) {
+    int right = layout.bounds.right();
     b.width = textWidth;
     b.left = right - textWidth;
   } else {

@@ -23,14 +23,14 @@ enum class Alignment { Left, Right };
 // A label that sizes itself to its text. With Left alignment the left edge stays where it is
 // and the label grows to the right; with Right alignment the right edge stays and it grows to
 // the left.
-struct LabelSpec {
+struct LabelLayout {
   std::string name;
   Bounds bounds;
   std::string caption;
   Alignment alignment = Alignment::Left;
 };
 
-struct ButtonSpec {
+struct ButtonLayout {
   std::string name;
   Bounds bounds;
   std::string caption;
@@ -38,7 +38,7 @@ struct ButtonSpec {
 };
 
 // A smooth progress bar with the range 0..max.
-struct ProgressBarSpec {
+struct ProgressBarLayout {
   std::string name;
   Bounds bounds;
   int min = 0;
@@ -77,6 +77,6 @@ class ProgressBar {
 int EstimatedTextWidth(const std::string& text);
 
 // The bounds of a self-sizing label once its text measures `textWidth` pixels.
-Bounds AutoSizedBounds(const LabelSpec& spec, int textWidth);
+Bounds AutoSizedBounds(const LabelLayout& layout, int textWidth);
 
 }  // namespace ui

@@ -2,18 +2,18 @@
 
 namespace ui {
 
-RecordingLabel::RecordingLabel(const LabelSpec& spec)
-    : spec_(spec), caption_(spec.caption), bounds_(AutoSizedBounds(spec, EstimatedTextWidth(spec.caption))) {}
+RecordingLabel::RecordingLabel(const LabelLayout& layout)
+    : layout_(layout), caption_(layout.caption), bounds_(AutoSizedBounds(layout, EstimatedTextWidth(layout.caption))) {}
 
 void RecordingLabel::SetCaption(const std::string& text) {
   caption_ = text;
-  bounds_ = AutoSizedBounds(spec_, EstimatedTextWidth(text));
+  bounds_ = AutoSizedBounds(layout_, EstimatedTextWidth(text));
   history_.push_back(text);
 }
 
-RecordingButton::RecordingButton(const ButtonSpec& spec, std::function<void()> onClick,
+RecordingButton::RecordingButton(const ButtonLayout& layout, std::function<void()> onClick,
                                  RecordingApplication& app)
-    : spec_(spec), onClick_(std::move(onClick)), app_(app) {}
+    : layout_(layout), onClick_(std::move(onClick)), app_(app) {}
 
 void RecordingButton::SetEnabled(bool enabled) {
   enabled_ = enabled;
@@ -24,8 +24,8 @@ void RecordingButton::Click() {
   if (enabled_ && onClick_) app_.HandleEvent(onClick_);
 }
 
-RecordingProgressBar::RecordingProgressBar(const ProgressBarSpec& spec)
-    : name_(spec.name), max_(spec.max), position_(spec.position) {}
+RecordingProgressBar::RecordingProgressBar(const ProgressBarLayout& layout)
+    : name_(layout.name), max_(layout.max), position_(layout.position) {}
 
 void RecordingProgressBar::SetMax(int max) {
   max_ = max;
@@ -37,18 +37,18 @@ void RecordingProgressBar::SetPosition(int position) {
   positionHistory_.push_back(position);
 }
 
-Label* RecordingForm::AddLabel(const LabelSpec& spec) {
-  labels_.push_back(std::make_unique<RecordingLabel>(spec));
+Label* RecordingForm::AddLabel(const LabelLayout& layout) {
+  labels_.push_back(std::make_unique<RecordingLabel>(layout));
   return labels_.back().get();
 }
 
-Button* RecordingForm::AddButton(const ButtonSpec& spec, std::function<void()> onClick) {
-  buttons_.push_back(std::make_unique<RecordingButton>(spec, std::move(onClick), app_));
+Button* RecordingForm::AddButton(const ButtonLayout& layout, std::function<void()> onClick) {
+  buttons_.push_back(std::make_unique<RecordingButton>(layout, std::move(onClick), app_));
   return buttons_.back().get();
 }
 
-ProgressBar* RecordingForm::AddProgressBar(const ProgressBarSpec& spec) {
-  bars_.push_back(std::make_unique<RecordingProgressBar>(spec));
+ProgressBar* RecordingForm::AddProgressBar(const ProgressBarLayout& layout) {
+  bars_.push_back(std::make_unique<RecordingProgressBar>(layout));
   return bars_.back().get();
 }
 
@@ -78,8 +78,8 @@ void RecordingForm::Show() {
   shown_ = true;
 }
 
-Form* RecordingApplication::CreateForm(const FormSpec& spec) {
-  forms_.push_back(std::make_unique<RecordingForm>(spec, *this));
+Form* RecordingApplication::CreateForm(const FormLayout& layout) {
+  forms_.push_back(std::make_unique<RecordingForm>(layout, *this));
   return forms_.back().get();
 }
 

@@ -16,15 +16,15 @@ class RecordingApplication;
 
 class RecordingLabel : public Label {
  public:
-  explicit RecordingLabel(const LabelSpec& spec);
+  explicit RecordingLabel(const LabelLayout& layout);
   void SetCaption(const std::string& text) override;
   const std::string& Caption() const override { return caption_; }
   Bounds GetBounds() const override { return bounds_; }
-  const std::string& Name() const { return spec_.name; }
+  const std::string& Name() const { return layout_.name; }
   const std::vector<std::string>& History() const { return history_; }
 
  private:
-  LabelSpec spec_;
+  LabelLayout layout_;
   std::string caption_;
   Bounds bounds_;
   std::vector<std::string> history_;
@@ -32,17 +32,17 @@ class RecordingLabel : public Label {
 
 class RecordingButton : public Button {
  public:
-  RecordingButton(const ButtonSpec& spec, std::function<void()> onClick, RecordingApplication& app);
+  RecordingButton(const ButtonLayout& layout, std::function<void()> onClick, RecordingApplication& app);
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
-  const std::string& Caption() const override { return spec_.caption; }
-  const std::string& Name() const { return spec_.name; }
+  const std::string& Caption() const override { return layout_.caption; }
+  const std::string& Name() const { return layout_.name; }
   // Presses the button as a user would: nothing happens while it is disabled.
   void Click();
   const std::vector<bool>& History() const { return history_; }
 
  private:
-  ButtonSpec spec_;
+  ButtonLayout layout_;
   std::function<void()> onClick_;
   RecordingApplication& app_;
   bool enabled_ = true;
@@ -51,7 +51,7 @@ class RecordingButton : public Button {
 
 class RecordingProgressBar : public ProgressBar {
  public:
-  explicit RecordingProgressBar(const ProgressBarSpec& spec);
+  explicit RecordingProgressBar(const ProgressBarLayout& layout);
   const std::string& Name() const { return name_; }
   void SetMax(int max) override;
   void SetPosition(int position) override;
@@ -70,13 +70,13 @@ class RecordingProgressBar : public ProgressBar {
 
 class RecordingForm : public Form {
  public:
-  RecordingForm(const FormSpec& spec, RecordingApplication& app) : spec_(spec), app_(app) {}
-  Label* AddLabel(const LabelSpec& spec) override;
-  Button* AddButton(const ButtonSpec& spec, std::function<void()> onClick) override;
-  ProgressBar* AddProgressBar(const ProgressBarSpec& spec) override;
+  RecordingForm(const FormLayout& layout, RecordingApplication& app) : layout_(layout), app_(app) {}
+  Label* AddLabel(const LabelLayout& layout) override;
+  Button* AddButton(const ButtonLayout& layout, std::function<void()> onClick) override;
+  ProgressBar* AddProgressBar(const ProgressBarLayout& layout) override;
   void SetOnShow(std::function<void()> onShow) override { onShow_ = std::move(onShow); }
 
-  const FormSpec& Spec() const { return spec_; }
+  const FormLayout& Layout() const { return layout_; }
   RecordingLabel* FindLabel(const std::string& name) const;
   RecordingButton* FindButton(const std::string& name) const;
   RecordingProgressBar* FindProgressBar(const std::string& name) const;
@@ -85,7 +85,7 @@ class RecordingForm : public Form {
   bool Shown() const { return shown_; }
 
  private:
-  FormSpec spec_;
+  FormLayout layout_;
   RecordingApplication& app_;
   std::function<void()> onShow_;
   bool shown_ = false;
@@ -96,7 +96,7 @@ class RecordingForm : public Form {
 
 class RecordingApplication : public Application {
  public:
-  Form* CreateForm(const FormSpec& spec) override;
+  Form* CreateForm(const FormLayout& layout) override;
   // Shows the main form and returns: a test drives the events itself.
   void Run() override;
   void ShowMessage(const std::string& text) override;

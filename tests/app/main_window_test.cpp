@@ -12,9 +12,9 @@ TEST(MainWindow, OpensWithItsStoredLayoutAndTexts) {
   EXPECT_EQ(FrmPrincipal, &window);
   ui::RecordingForm* form = app.MainForm();
   ASSERT_NE(form, nullptr);
-  EXPECT_EQ(form->Spec().caption, "Lirenta");
-  EXPECT_EQ(form->Spec().clientWidth, 418);
-  EXPECT_EQ(form->Spec().clientHeight, 89);
+  EXPECT_EQ(form->Layout().caption, "Lirenta");
+  EXPECT_EQ(form->Layout().clientWidth, 418);
+  EXPECT_EQ(form->Layout().clientHeight, 89);
   EXPECT_EQ(window.lblAtual->Caption(), "Registro atual: 0");
   EXPECT_EQ(window.lblAtual->GetBounds().left, 8);
   EXPECT_EQ(window.lblTotal->Caption(), "Total: 0");

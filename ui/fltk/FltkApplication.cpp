@@ -39,18 +39,18 @@ int MeasureWidth(const std::string& utf8) {
 // A label of the form: FLTK copies nothing, so the widget keeps its UTF-8 text here.
 class FltkLabel : public Label {
  public:
-  explicit FltkLabel(const LabelSpec& spec) : spec_(spec) {
-    box_ = new Fl_Box(spec.bounds.left, spec.bounds.top, spec.bounds.width, spec.bounds.height);
+  explicit FltkLabel(const LabelLayout& layout) : layout_(layout) {
+    box_ = new Fl_Box(layout.bounds.left, layout.bounds.top, layout.bounds.width, layout.bounds.height);
     box_->labelfont(kFont);
     box_->labelsize(kFontSize);
     box_->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP |
-                (spec.alignment == Alignment::Right ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT));
-    SetCaption(spec.caption);
+                (layout.alignment == Alignment::Right ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT));
+    SetCaption(layout.caption);
   }
   void SetCaption(const std::string& text) override {
     caption_ = text;
     utf8_ = rt::Win1252ToUtf8(text);
-    Bounds b = AutoSizedBounds(spec_, MeasureWidth(utf8_));
+    Bounds b = AutoSizedBounds(layout_, MeasureWidth(utf8_));
     box_->label(utf8_.c_str());
     if (box_->window()) box_->window()->damage(FL_DAMAGE_ALL);
     box_->resize(b.left, b.top, b.width, b.height);
@@ -60,7 +60,7 @@ class FltkLabel : public Label {
   Bounds GetBounds() const override { return {box_->x(), box_->y(), box_->w(), box_->h()}; }
 
  private:
-  LabelSpec spec_;
+  LabelLayout layout_;
   Fl_Box* box_;
   std::string caption_;
   std::string utf8_;
@@ -68,10 +68,10 @@ class FltkLabel : public Label {
 
 class FltkButton : public Button {
  public:
-  FltkButton(const ButtonSpec& spec, std::function<void()> onClick, Application& app)
-      : spec_(spec), utf8_(rt::Win1252ToUtf8(spec.caption)), onClick_(std::move(onClick)), app_(app) {
-    button_ = new Fl_Button(spec.bounds.left, spec.bounds.top, spec.bounds.width,
-                            spec.bounds.height, utf8_.c_str());
+  FltkButton(const ButtonLayout& layout, std::function<void()> onClick, Application& app)
+      : layout_(layout), utf8_(rt::Win1252ToUtf8(layout.caption)), onClick_(std::move(onClick)), app_(app) {
+    button_ = new Fl_Button(layout.bounds.left, layout.bounds.top, layout.bounds.width,
+                            layout.bounds.height, utf8_.c_str());
     button_->labelfont(kFont);
     button_->labelsize(kFontSize);
     button_->callback(&FltkButton::Clicked, this);
@@ -83,7 +83,7 @@ class FltkButton : public Button {
       button_->deactivate();
   }
   bool Enabled() const override { return button_->active() != 0; }
-  const std::string& Caption() const override { return spec_.caption; }
+  const std::string& Caption() const override { return layout_.caption; }
   Fl_Button* Widget() const { return button_; }
 
  private:
@@ -91,7 +91,7 @@ class FltkButton : public Button {
     auto* b = static_cast<FltkButton*>(self);
     if (b->onClick_) b->app_.HandleEvent(b->onClick_);
   }
-  ButtonSpec spec_;
+  ButtonLayout layout_;
   std::string utf8_;
   std::function<void()> onClick_;
   Application& app_;
@@ -101,10 +101,10 @@ class FltkButton : public Button {
 // FLTK's bar divides by (maximum - minimum); an empty range is drawn as an empty bar.
 class FltkProgressBar : public ProgressBar {
  public:
-  explicit FltkProgressBar(const ProgressBarSpec& spec) : max_(spec.max), position_(spec.position) {
-    bar_ = new Fl_Progress(spec.bounds.left, spec.bounds.top, spec.bounds.width,
-                           spec.bounds.height);
-    bar_->minimum(float(spec.min));
+  explicit FltkProgressBar(const ProgressBarLayout& layout) : max_(layout.max), position_(layout.position) {
+    bar_ = new Fl_Progress(layout.bounds.left, layout.bounds.top, layout.bounds.width,
+                           layout.bounds.height);
+    bar_->minimum(float(layout.min));
     bar_->selection_color(FL_DARK_BLUE);
     Update();
   }
@@ -138,29 +138,29 @@ class FltkProgressBar : public ProgressBar {
 
 class FltkForm : public Form {
  public:
-  FltkForm(const FormSpec& spec, FltkApplication& app) : app_(app) {
-    caption_ = rt::Win1252ToUtf8(spec.caption);
-    window_ = std::make_unique<Fl_Double_Window>(spec.clientWidth, spec.clientHeight, caption_.c_str());
+  FltkForm(const FormLayout& layout, FltkApplication& app) : app_(app) {
+    caption_ = rt::Win1252ToUtf8(layout.caption);
+    window_ = std::make_unique<Fl_Double_Window>(layout.clientWidth, layout.clientHeight, caption_.c_str());
     // Fixed size: the window manager offers no maximise box and no resizing.
-    window_->size_range(spec.clientWidth, spec.clientHeight, spec.clientWidth, spec.clientHeight);
+    window_->size_range(layout.clientWidth, layout.clientHeight, layout.clientWidth, layout.clientHeight);
     window_->callback(&FltkForm::CloseRequested, this);
     window_->end();
   }
-  Label* AddLabel(const LabelSpec& spec) override {
+  Label* AddLabel(const LabelLayout& layout) override {
     window_->begin();
-    labels_.push_back(std::make_unique<FltkLabel>(spec));
+    labels_.push_back(std::make_unique<FltkLabel>(layout));
     window_->end();
     return labels_.back().get();
   }
-  Button* AddButton(const ButtonSpec& spec, std::function<void()> onClick) override {
+  Button* AddButton(const ButtonLayout& layout, std::function<void()> onClick) override {
     window_->begin();
-    buttons_.push_back(std::make_unique<FltkButton>(spec, std::move(onClick), app_));
+    buttons_.push_back(std::make_unique<FltkButton>(layout, std::move(onClick), app_));
     window_->end();
     return buttons_.back().get();
   }
-  ProgressBar* AddProgressBar(const ProgressBarSpec& spec) override {
+  ProgressBar* AddProgressBar(const ProgressBarLayout& layout) override {
     window_->begin();
-    bars_.push_back(std::make_unique<FltkProgressBar>(spec));
+    bars_.push_back(std::make_unique<FltkProgressBar>(layout));
     window_->end();
     return bars_.back().get();
   }
@@ -198,8 +198,8 @@ FltkApplication::~FltkApplication() {
   forms_.clear();
 }
 
-Form* FltkApplication::CreateForm(const FormSpec& spec) {
-  forms_.push_back(std::make_unique<FltkForm>(spec, *this));
+Form* FltkApplication::CreateForm(const FormLayout& layout) {
+  forms_.push_back(std::make_unique<FltkForm>(layout, *this));
   return forms_.back().get();
 }
 

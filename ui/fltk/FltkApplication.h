@@ -17,7 +17,7 @@ class FltkApplication : public Application {
   FltkApplication();
   ~FltkApplication() override;
 
-  Form* CreateForm(const FormSpec& spec) override;
+  Form* CreateForm(const FormLayout& layout) override;
   void Run() override;
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
