@@ -2,10 +2,8 @@
 // parameter values, fetching a result into the record cache, and walking the cached rows.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,26 +11,8 @@
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
 #include "db/IBSQL.h"
+#include "tests/support/AllocationCounter.h"
 #include "tests/support/FirebirdFixture.h"
-
-// Counts every allocation of the program.
-std::atomic<long> gAllocations{0};
-
-// The replacements pair malloc with free; GCC cannot see that and warns when it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -98,7 +78,7 @@ TEST_F(QueryAllocationsTest, APreparedUpdateAllocatesOnlyItsNewParameterValues) 
   for (int i = 0; i < kRows; ++i)
     values.push_back("a value long enough for the heap " + std::to_string(i));
 
-  const long before = gAllocations;
+  const long before = test::AllocationCount();
   for (int i = 0; i < kRows; ++i) {
     update->Close();
     value->AssignString(values[static_cast<std::size_t>(i)]);
@@ -106,7 +86,7 @@ TEST_F(QueryAllocationsTest, APreparedUpdateAllocatesOnlyItsNewParameterValues) 
     update->ExecuteSql();
   }
   // One text value per execution, nothing else.
-  EXPECT_EQ(gAllocations - before, kRows);
+  EXPECT_EQ(test::AllocationCount() - before, kRows);
 
   auto check = Query("SELECT V FROM Tb_Numeros WHERE N = 3000");
   check->Open();
@@ -120,7 +100,7 @@ TEST_F(QueryAllocationsTest, FetchingAndWalkingTheCacheAllocateNothingPerRow) {
   n.SetDataSet(query.get());
   query->Open();
 
-  long before = gAllocations;
+  long before = test::AllocationCount();
   long sum = 0;
   int rows = 0;
   while (!query->AtEnd()) {
@@ -131,9 +111,9 @@ TEST_F(QueryAllocationsTest, FetchingAndWalkingTheCacheAllocateNothingPerRow) {
   EXPECT_EQ(rows, kRows);
   EXPECT_EQ(sum, long(kRows) * (kRows + 1) / 2);
   // The cache grows by reallocating its one block, a chunk at a time.
-  EXPECT_EQ(gAllocations - before, 0);
+  EXPECT_EQ(test::AllocationCount() - before, 0);
 
-  before = gAllocations;
+  before = test::AllocationCount();
   query->MoveFirst();
   rows = 0;
   while (!query->AtEnd()) {
@@ -143,7 +123,7 @@ TEST_F(QueryAllocationsTest, FetchingAndWalkingTheCacheAllocateNothingPerRow) {
   }
   EXPECT_EQ(rows, kRows);
   EXPECT_EQ(sum, 0);
-  EXPECT_EQ(gAllocations - before, 0);
+  EXPECT_EQ(test::AllocationCount() - before, 0);
 }
 
 }  // namespace

@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <regex>
 #include <string>
 #include <vector>
@@ -17,26 +15,8 @@
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "db/IBSQLMonitor.h"
+#include "tests/support/AllocationCounter.h"
 #include "tests/support/FirebirdFixture.h"
-
-// Counts every allocation of the program, so tests can tell that a path allocates nothing.
-std::atomic<long> gAllocations{0};
-
-// The replacements pair malloc with free; GCC cannot see that and warns when it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -585,7 +565,7 @@ TEST_F(IBSQLTest, TenThousandPreparedUpdates) {
   char* buffer = up[0].Data().SqlData();
   std::vector<std::string> values;
   for (int i = 0; i < kRows; ++i) values.push_back("valor " + std::to_string(i));
-  const long allocations = gAllocations;
+  const long allocations = test::AllocationCount();
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < kRows; ++i) {
     up[0].SetTextValue(values[std::size_t(i)]);
@@ -593,7 +573,7 @@ TEST_F(IBSQLTest, TenThousandPreparedUpdates) {
     update->ExecQuery();
   }
   // Binding new values and executing the prepared statement allocates nothing.
-  EXPECT_EQ(gAllocations - allocations, 0);
+  EXPECT_EQ(test::AllocationCount() - allocations, 0);
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("10000 prepared UPDATEs: %.1f ms (%.1f us each)\n", ms, ms * 1000.0 / kRows);

@@ -2,10 +2,8 @@
 // naming, buffers, null handling, conversions and the errors of the value paths.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,25 +11,7 @@
 #include "db/IBSQL.h"
 #include "db/IBXSQLDA.h"
 #include "runtime/DateTime.h"
-
-// Counts every allocation of the program, so tests can tell that a path allocates nothing.
-std::atomic<long> gAllocations{0};
-
-// The replacements pair malloc with free; GCC cannot see that and warns when it inlines them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-#pragma GCC diagnostic pop
+#include "tests/support/AllocationCounter.h"
 
 namespace {
 
@@ -222,17 +202,17 @@ TEST_F(XSQLDATest, WritingNewValuesReusesTheValueBuffer) {
   area[1].SetLongValue(1);
   char* text = area[0].Data().SqlData();
   char* code = area[1].Data().SqlData();
-  const long start = gAllocations;
+  const long start = test::AllocationCount();
   std::vector<std::string> texts;
   for (int i = 0; i < 200; ++i) texts.push_back(std::string(std::size_t(i % 45), 'a'));
-  const long before = gAllocations;
+  const long before = test::AllocationCount();
   ASSERT_GT(before, start);  // the counter sees allocations
   for (int i = 0; i < 200; ++i) {
     area[0].SetTextValue(texts[std::size_t(i)]);
     area[1].SetLongValue(i);
     area[1].SetIsNull(i % 2 == 0);
   }
-  EXPECT_EQ(gAllocations - before, 0);
+  EXPECT_EQ(test::AllocationCount() - before, 0);
   EXPECT_EQ(area[0].Data().SqlData(), text);
   EXPECT_EQ(area[1].Data().SqlData(), code);
   EXPECT_EQ(area[0].TextValue(), std::string(199 % 45, 'a'));
