@@ -18,6 +18,7 @@
 #include "db/IBSQLMonitor.h"
 #include "db/IBSchema.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -71,16 +72,7 @@ struct Connection {
   TIBTransaction transaction{"TR"};
 };
 
-template <class E, class F>
-std::string MessageOf(F action) {
-  try {
-    action();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  ADD_FAILURE() << "no exception of the expected class";
-  return {};
-}
+using test::MessageOf;
 
 template <class T>
 T& Declare(T& field, TDataSet& dataSet, const std::string& column) {

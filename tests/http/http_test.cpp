@@ -16,6 +16,7 @@
 #include "http/IdHTTP.h"
 #include "http/IdIOHandlerMemory.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -59,15 +60,7 @@ Refusal RefusalOf(const std::function<void()>& action) {
   return r;
 }
 
-template <typename E>
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  return "(no exception)";
-}
+using test::MessageOf;
 
 void ExpectNoFailures(ScriptedServer& server) {
   for (const std::string& f : server.Failures()) ADD_FAILURE() << f;

@@ -13,6 +13,7 @@
 #include "http/IdIOHandlerMemory.h"
 #include "http/IdTCPConnection.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -33,15 +34,7 @@ class MemoryConnection : public ::testing::Test {
   TIdTCPClient client;
 };
 
-template <typename E>
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  return "(no exception)";
-}
+using test::MessageOf;
 
 TEST(TIdManagedBuffer, HandsOutBytesInOrderAcrossCompaction) {
   TIdManagedBuffer queue;
