@@ -1,0 +1,58 @@
+// The composer lookup's pure parts: page names and addresses from a performer and a title, and
+// the composer cut out of a page.
+//
+// Input parts: the page, a performer, a title.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/ComposerLookup.h"
+#include "fuzz/FuzzInput.h"
+
+namespace {
+
+bool IsTrimmed(const std::string& text) {
+  return text.empty() || (static_cast<unsigned char>(text.front()) > 0x20 &&
+                          static_cast<unsigned char>(text.back()) > 0x20);
+}
+
+void CheckPageName(const std::string& text) {
+  const std::string name = app::PageName(text);
+  fuzz::Check(name.size() <= text.size(), "a page name is never longer than its text", name);
+  for (char c : name) {
+    fuzz::Check(!(c >= 'A' && c <= 'Z'), "a page name is lower case", name);
+    fuzz::Check(c != ' ' && c != '&', "a page name has no blank and no &", name);
+    for (char unsafe : std::string("\\/:*?\"<>|"))
+      fuzz::Check(c != unsafe, "a page name has no character a file name may not hold", name);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  fuzz::FuzzInput input(data, size);
+  const std::string page = input.Next();
+  const std::string performer = input.Next();
+  const std::string title = input.Next();
+
+  const std::string composer = app::ExtractComposer(page);
+  fuzz::Check(composer.size() <= app::kComposerMaxLength, "a composer fits the column", composer);
+  fuzz::Check(IsTrimmed(composer), "a composer is trimmed", composer);
+  fuzz::Check(composer.empty() || page.find(composer) != std::string::npos,
+              "a composer is cut out of the page", composer);
+  if (page.find(app::kComposerStartMarker) == std::string::npos)
+    fuzz::Check(composer.empty(), "no composer without the marker", composer);
+
+  CheckPageName(performer);
+  CheckPageName(title);
+  const std::string base(app::kLyricsBaseAddress);
+  for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
+    const std::string address = app::PageAddress(base, performer, title, attempt);
+    fuzz::Check(address.compare(0, base.size(), base) == 0, "an address starts at the base");
+    // Performer and title add exactly one directory level, whatever they hold.
+    const std::string rest = address.substr(base.size());
+    fuzz::Check(rest.find('/') == rest.rfind('/') && rest.find('/') != std::string::npos,
+                "one separator between performer and title", rest);
+  }
+  return 0;
+}

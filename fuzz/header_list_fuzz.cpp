@@ -1,0 +1,94 @@
+// Header blocks: reading names and values (with continuation lines), setting a header with its
+// folding, folding a line on its own, and reading a response's fields from a block.
+//
+// Input parts: the header block, a name, a value, a fold width byte.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/FuzzInput.h"
+#include "http/IdHeaderList.h"
+#include "runtime/Exception.h"
+
+namespace {
+
+// The text without the characters folding may drop at a break.
+std::string WithoutBreakCharacters(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != ',' && c != '\r' && c != '\n') out += c;
+  return out;
+}
+
+// A name folding cannot break and reading finds whole: no break character, no quote, no ":".
+bool IsPlainName(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name)
+    if (c == ':' || c == '\r' || c == '\n' || c == ' ' || c == '\t' || c == ',' || c == '"')
+      return false;
+  return true;
+}
+
+bool IsTrimmed(const std::string& text) {
+  return text.empty() || (static_cast<unsigned char>(text.front()) > 0x20 &&
+                          static_cast<unsigned char>(text.back()) > 0x20);
+}
+
+void ReadEveryLine(const TIdHeaderList& list) {
+  for (int i = -1; i <= list.Count(); ++i) {
+    std::string name = list.NameAt(i);
+    std::string value = list.ValueAt(i);
+    fuzz::Check(IsTrimmed(value), "a value is trimmed", value);
+    if (i < 0 || i >= list.Count())
+      fuzz::Check(name.empty() && value.empty(), "outside the list everything is empty");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  fuzz::FuzzInput input(data, size);
+  const std::string block = input.Next();
+  const std::string name = input.Next();
+  const std::string value = input.Next();
+  const int width = static_cast<int>(input.NextByte() % 100);
+
+  TIdHeaderList list;
+  list.SetText(block);
+  ReadEveryLine(list);
+  std::vector<std::string> collected;
+  list.CollectValues(name, collected);
+  int index = list.IndexOfHeader(name);
+  fuzz::Check(index >= -1 && index < list.Count(), "IndexOfHeader stays inside the list");
+  fuzz::Check((index >= 0) == !collected.empty(), "a found name has collected values");
+
+  list.SetHeader(name, value);
+  ReadEveryLine(list);
+  if (!value.empty() && IsPlainName(name))
+    fuzz::Check(list.IndexOfHeader(name) >= 0, "a header that was set is found", name);
+
+  // Folding never drops anything but the break characters.
+  const std::string line = name + ": " + value;
+  std::string joined;
+  for (const std::string& piece : idheaders::FoldLine(line, width)) joined += piece;
+  fuzz::Check(WithoutBreakCharacters(joined) == WithoutBreakCharacters(line),
+              "folding keeps every character but breaks", joined);
+
+  int64_t number = 0;
+  idheaders::ReadDecimal(value, number);
+
+  // A response's fields from the same block; only an unreadable Content-Range may raise.
+  TIdResponseHeaderInfo response;
+  response.HeaderLines.SetText(block);
+  try {
+    response.ReadHeaders();
+  } catch (const EConvertError&) {
+  }
+  fuzz::Check(response.LengthGiven() == (response.ContentLength() >= 0),
+              "LengthGiven follows ContentLength");
+  response.ComposeHeaders();
+  ReadEveryLine(response.HeaderLines);
+  return 0;
+}

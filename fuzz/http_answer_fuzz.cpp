@@ -1,0 +1,105 @@
+// A whole HTTP answer read by the GET exchange through a memory peer: status line, headers,
+// "100 Continue", sized, chunked and until-close bodies, cookies, refusals, and bytes left over
+// for the next request on the same connection. No socket is ever touched.
+//
+// Input: one control part, then the peer's bytes (separators included). Control byte bits
+// 0-1: how the bytes arrive (one piece, one byte per receive, pieces of 2-17 bytes); bits 2-3:
+// what the peer does after them (closes, stays silent, fails with a reset); bits 4-7: the
+// piece size.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz/FuzzInput.h"
+#include "http/IdException.h"
+#include "http/IdHTTP.h"
+#include "http/IdIOHandlerMemory.h"
+#include "runtime/Exception.h"
+
+namespace {
+
+// The Windows Sockets number of a connection reset by the peer.
+constexpr int32_t kConnectionReset = 10054;
+
+// Every CR is followed by LF and every LF follows a CR, and there is no NUL: a request head the
+// answer could not inject anything into.
+bool WellFormedHead(const std::string& written) {
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    char c = written[i];
+    if (c == '\0') return false;
+    if (c == '\r' && (i + 1 >= written.size() || written[i + 1] != '\n')) return false;
+    if (c == '\n' && (i == 0 || written[i - 1] != '\r')) return false;
+  }
+  return true;
+}
+
+void FeedPeer(TIdIOHandlerMemory& peer, const std::string& bytes, unsigned control) {
+  switch (control & 3) {
+    case 0:
+    case 3:
+      peer.Feed(bytes);
+      break;
+    case 1:
+      peer.FeedBytewise(bytes);
+      break;
+    case 2: {
+      const std::size_t piece = 2 + ((control >> 4) & 15);
+      for (std::size_t at = 0; at < bytes.size(); at += piece) peer.Feed(bytes.substr(at, piece));
+      break;
+    }
+  }
+  switch ((control >> 2) & 3) {
+    case 0:
+    case 3:
+      peer.FeedClose();
+      break;
+    case 1:
+      break;  // silent: every further wait times out at once
+    case 2:
+      peer.FeedError(kConnectionReset);
+      break;
+  }
+}
+
+// One GET; returns false when the exchange failed other than by a refused answer.
+bool Exchange(TIdHTTP& http, TIdIOHandlerMemory& peer, const std::string& url) {
+  const std::size_t writtenBefore = peer.Written.size();
+  std::string text = "before";
+  try {
+    http.GetPage(url, text);
+    const int32_t code = http.Response().StatusCode();
+    // Besides a 2xx answer only an authentication challenge that was answered ends normally.
+    fuzz::Check((code >= 200 && code < 300) || code == 401 || code == 407,
+                "only a 2xx answer returns normally", http.Response().StatusLine);
+    return true;
+  } catch (const EIdHTTPProtocolException& e) {
+    fuzz::Check(e.ReplyCode == http.Response().StatusCode(), "a refused answer carries its code",
+                http.Response().StatusLine);
+    return true;
+  } catch (const Exception& e) {
+    // A failure after the request went out must not leave the rest of the answer readable.
+    if (peer.Written.size() > writtenBefore)
+      fuzz::Check(!peer.Connected(), "a failed exchange closes the connection", e.Message);
+    return false;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  fuzz::FuzzInput input(data, size);
+  const unsigned control = input.NextByte();
+  const std::string bytes = input.Rest();
+
+  TIdIOHandlerMemory peer;
+  FeedPeer(peer, bytes, control);
+  TIdHTTP http;
+  http.SetIOHandler(&peer);
+
+  // The second request reads what the first answer left on the connection, or connects anew.
+  if (Exchange(http, peer, "http://host/artist/song.html"))
+    Exchange(http, peer, "http://host/artist/song-cifrada.html");
+  fuzz::Check(WellFormedHead(peer.Written), "the request heads are well formed", peer.Written);
+  fuzz::Check(peer.ConnectCount <= 2, "at most one connect per request");
+  return 0;
+}
