@@ -31,6 +31,12 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_odr_violati
 test: deps build sanitize-build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
 	cd $(ASAN_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE no-sanitizer
+	FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) bash scripts/fuzz.sh --smoke $(FUZZ_SMOKE_SECONDS)
+
+# The fuzz tree (clang-14, libFuzzer): `make test` runs every target over its seeds plus a few
+# seconds of new inputs; `make fuzz` runs each for a minute.
+FUZZ_DIR    ?= build-fuzz
+FUZZ_SMOKE_SECONDS ?= 10
 
 $(ASAN_DIR)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIRENTA_SANITIZE=ON
@@ -48,10 +54,10 @@ bench: deps build
 	@if [ -x scripts/bench.sh ]; then bash scripts/bench.sh $(BUILD_DIR); else echo "no benchmarks yet"; fi
 
 fuzz: deps
-	@if [ -x scripts/fuzz.sh ]; then bash scripts/fuzz.sh 60; else echo "no fuzz targets yet"; fi
+	@if [ -x scripts/fuzz.sh ]; then FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) bash scripts/fuzz.sh 60; else echo "no fuzz targets yet"; fi
 
 install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
