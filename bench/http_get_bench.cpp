@@ -1,0 +1,193 @@
+// HTTP GET on a kept-alive connection: the same 4 KiB page fetched from the fixture site on
+// loopback by the main window's HTTP client (TIdHTTP::GetPage), by libcurl with one easy handle
+// reused, and by a raw-socket client sending the very request bytes ours sends (the floor:
+// what the loopback and the server cost). The three take turns in rounds, so that a noisy
+// machine slows them alike.
+#include <curl/curl.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/U_Principal.h"
+#include "bench/support/Arguments.h"
+#include "bench/support/FixtureSiteProcess.h"
+#include "bench/support/HeadRecorder.h"
+#include "bench/support/RawHttpClient.h"
+#include "bench/support/ResultTable.h"
+#include "bench/support/SongCorpus.h"
+#include "ui/ConsoleApplication.h"
+
+namespace {
+
+// Defaults of a full run.
+constexpr long kDefaultGets = 10000;
+constexpr long kDefaultRounds = 20;
+constexpr long kDefaultPageBytes = 4096;
+// Targets: ours at most libcurl's time per GET, and within 1.5 times the raw floor.
+constexpr double kLibcurlTarget = 1.0;
+constexpr double kFloorTarget = 1.5;
+
+constexpr const char* kPagePath = "/perf/pagina.html";
+
+struct Way {
+  std::string name;
+  std::function<std::size_t()> get;  // one GET; returns the body's size
+  double seconds = 0;
+  double bestRound = 0;  // seconds per GET in the fastest round
+};
+
+std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* text) {
+  static_cast<std::string*>(text)->append(data, size * count);
+  return size * count;
+}
+
+class CurlEasy {
+ public:
+  CurlEasy(const std::string& url, const std::string& accept, const std::string& userAgent) {
+    handle_ = curl_easy_init();
+    if (handle_ == nullptr) throw std::runtime_error("curl_easy_init failed");
+    headers_ = curl_slist_append(headers_, ("Accept: " + accept).c_str());
+    curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(handle_, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, AppendBody);
+    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &body_);
+  }
+  ~CurlEasy() {
+    curl_easy_cleanup(handle_);
+    curl_slist_free_all(headers_);
+  }
+  CurlEasy(const CurlEasy&) = delete;
+  CurlEasy& operator=(const CurlEasy&) = delete;
+
+  void SetUrl(const std::string& url) { curl_easy_setopt(handle_, CURLOPT_URL, url.c_str()); }
+  const std::string& Get() {
+    body_.clear();
+    const CURLcode result = curl_easy_perform(handle_);
+    long code = 0;
+    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code);
+    if (result != CURLE_OK || code != 200)
+      throw std::runtime_error(std::string("libcurl GET failed: ") + curl_easy_strerror(result));
+    return body_;
+  }
+
+ private:
+  CURL* handle_ = nullptr;
+  curl_slist* headers_ = nullptr;
+  std::string body_;
+};
+
+int Run(const bench::Arguments& args) {
+  const long gets = args.Count("gets", kDefaultGets);
+  const long rounds = std::max(1L, args.Count("rounds", kDefaultRounds));
+  const long pageBytes = args.Count("page-bytes", kDefaultPageBytes);
+  const std::string sitePath =
+      args.Text("site", std::string(LIRENTA_BIN_DIR) + "/lirenta-fixture-site");
+
+  bench::ScratchFolder scratch;
+  const std::string page = bench::ComposerPage("Autor de Teste", std::size_t(pageBytes));
+  {
+    std::filesystem::create_directories(scratch.File("site/perf"));
+    std::ofstream(scratch.File("site") + kPagePath, std::ios::binary) << page;
+  }
+  bench::FixtureSiteProcess site(sitePath, scratch.File("site"));
+  const std::string url = "http://127.0.0.1:" + std::to_string(site.Port()) + kPagePath;
+
+  // Our client exactly as the main window sets it up.
+  ui::ConsoleApplication application(stdout, stderr, false);
+  TFrmPrincipal window(application);
+  TIdHTTP& ours = *window.IdHTTP1;
+  CurlEasy curl(url, ours.Request().Accept, ours.Request().UserAgent);
+
+  const std::string ourHead = bench::CaptureRequestHead(kPagePath, [&](const std::string& at) {
+    std::string ignored;
+    ours.GetPage(at, ignored);
+  });
+  const std::string curlHead = bench::CaptureRequestHead(kPagePath, [&](const std::string& at) {
+    curl.SetUrl(at);
+    curl.Get();
+  });
+  curl.SetUrl(url);
+  const std::string rawHead = bench::RetargetHead(ourHead, kPagePath, site.Port());
+  bench::RawHttpClient raw(site.Port());
+
+  std::string ourPage, rawPage;
+  std::array<Way, 3> ways = {
+      Way{"ours (TIdHTTP::GetPage)",
+          [&] {
+            std::string text;
+            ours.GetPage(url, text);
+            return text.size();
+          }},
+      Way{"libcurl (easy handle reused)", [&] { return curl.Get().size(); }},
+      Way{"raw socket (floor)",
+          [&] {
+            if (raw.Exchange(rawHead, rawPage) != 200) throw std::runtime_error("raw GET refused");
+            return rawPage.size();
+          }},
+  };
+  // One GET each opens the connections and warms the caches.
+  for (Way& way : ways)
+    if (way.get() != page.size()) throw std::runtime_error(way.name + ": wrong body size");
+
+  const long perRound = std::max(1L, gets / rounds);
+  for (long round = 0; round < rounds; ++round) {
+    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
+      Way& way = ways[(std::size_t(round) + turn) % ways.size()];
+      const auto start = std::chrono::steady_clock::now();
+      std::size_t bytes = 0;
+      for (long i = 0; i < perRound; ++i) bytes += way.get();
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (bytes != page.size() * std::size_t(perRound))
+        throw std::runtime_error(way.name + ": wrong body size");
+      way.seconds += seconds;
+      const double perGet = seconds / double(perRound);
+      if (round == 0 || perGet < way.bestRound) way.bestRound = perGet;
+    }
+  }
+
+  const long done = perRound * rounds;
+  const double ourTime = ways[0].seconds;
+  bench::ResultTable table(
+      "HTTP GET of a " + std::to_string(page.size()) + "-byte page, kept-alive connection, " +
+          std::to_string(done) + " GETs each in " + std::to_string(rounds) + " interleaved rounds",
+      {"client", "us/GET", "best round us/GET", "ours / this", "target", "verdict"});
+  table.AddRow({ways[0].name, bench::Fixed(bench::MicrosPer(ways[0].seconds, done), 1),
+                bench::Fixed(ways[0].bestRound * 1e6, 1), "", "", ""});
+  const double toCurl = ourTime / ways[1].seconds;
+  table.AddRow({ways[1].name, bench::Fixed(bench::MicrosPer(ways[1].seconds, done), 1),
+                bench::Fixed(ways[1].bestRound * 1e6, 1), bench::Ratio(toCurl),
+                "<= " + bench::Ratio(kLibcurlTarget), bench::Verdict(toCurl <= kLibcurlTarget)});
+  const double toFloor = ourTime / ways[2].seconds;
+  table.AddRow({ways[2].name, bench::Fixed(bench::MicrosPer(ways[2].seconds, done), 1),
+                bench::Fixed(ways[2].bestRound * 1e6, 1), bench::Ratio(toFloor),
+                "<= " + bench::Ratio(kFloorTarget), bench::Verdict(toFloor <= kFloorTarget)});
+  table.AddNote("request head: ours " + std::to_string(ourHead.size()) +
+                " bytes (the floor sends the same), libcurl " + std::to_string(curlHead.size()) +
+                " bytes");
+  table.AddNote("server: lirenta-fixture-site on 127.0.0.1, one connection per client");
+  table.Publish(args.Text("results", ""));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const int status = Run(bench::Arguments(argc, argv));
+    curl_global_cleanup();
+    return status;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_http_get: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,239 @@
+// The whole run: lirenta-console over 1,000, 10,000 and 100,000 songs against the fixture site,
+// a third of the songs found at their first address, a third at "-cifrada" and a third nowhere
+// (one, two and three GETs). Beside it, in the same invocation and taking turns with it, the
+// floor for the same work: the song list walked through the client library's C API, the same
+// request bytes sent by a raw-socket client and the UPDATEs executed through the C API.
+//
+// Before every run, of either side, the composers are emptied again; after it, the rows that
+// got their composer are counted.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ComposerLookup.h"
+#include "app/U_Principal.h"
+#include "bench/support/Arguments.h"
+#include "bench/support/ChildProgram.h"
+#include "bench/support/FixtureSiteProcess.h"
+#include "bench/support/HeadRecorder.h"
+#include "bench/support/RawFirebird.h"
+#include "bench/support/RawHttpClient.h"
+#include "bench/support/ResultTable.h"
+#include "bench/support/SongCorpus.h"
+#include "ui/ConsoleApplication.h"
+
+namespace {
+
+// Defaults of a full run.
+const std::vector<long> kDefaultSizes = {1000, 10000, 100000};
+constexpr long kDefaultRounds = 3;
+constexpr long kDefaultPageBytes = 4096;
+// Targets: at least 0.8 of the floor's songs per second; 10 times the songs within 10 times
+// the time; peak resident memory under 64 MiB.
+constexpr double kFloorTarget = 0.8;
+// Time may grow at most in proportion to the songs (10 times the songs, 10 times the time).
+constexpr double kGrowthTarget = 1.0;
+constexpr double kPeakMemoryTargetMiB = 64.0;
+// A console run that takes longer than this is stopped and counts as a failure.
+constexpr auto kRunDeadline = std::chrono::minutes(30);
+
+constexpr const char* kSongList =
+    "SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas";
+constexpr const char* kRawUpdate = "UPDATE Tb_Musicas SET Mus_Compositor = ? WHERE Mus_Codigo = ?";
+
+struct SizeResult {
+  long songs = 0;
+  long gets = 0;
+  int rounds = 0;
+  double oursSeconds = 0;  // summed over the rounds
+  double floorSeconds = 0;
+  double peakMiB = 0;  // the highest of the rounds
+};
+
+void ResetComposers(const std::string& database) {
+  bench::RawAttachment attachment(database, bench::kSongUser, bench::kSongPassword);
+  bench::RawTransaction transaction(attachment.Handle());
+  bench::RawStatement reset(attachment.Handle(), transaction.Handle(),
+                            "UPDATE Tb_Musicas SET Mus_Compositor = NULL");
+  reset.Execute();
+  transaction.Commit();
+}
+
+int CountComposers(const std::string& database) {
+  bench::RawAttachment attachment(database, bench::kSongUser, bench::kSongPassword);
+  bench::RawTransaction transaction(attachment.Handle());
+  bench::RawStatement count(attachment.Handle(), transaction.Handle(),
+                            "SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor = "
+                            "'Autor ' || Mus_Codigo");
+  count.Open();
+  return count.Fetch() ? count.IntegerAt(0) : -1;
+}
+
+// The floor: the update run's work with nothing but the C API and a raw socket. Returns the
+// number of GETs made.
+long FloorRun(const std::string& database, uint16_t port, const std::string& requestHead) {
+  bench::RawAttachment attachment(database, bench::kSongUser, bench::kSongPassword);
+  bench::RawTransaction transaction(attachment.Handle());
+  bench::RawStatement count(attachment.Handle(), transaction.Handle(), app::kCountStatement);
+  count.Open();
+  if (!count.Fetch()) throw std::runtime_error("no count");
+  count.CloseCursor();
+  bench::RawStatement songs(attachment.Handle(), transaction.Handle(), kSongList);
+  bench::RawStatement update(attachment.Handle(), transaction.Handle(), kRawUpdate);
+  bench::RawHttpClient http(port);
+  long gets = 0;
+  std::string body;
+  songs.Open();
+  while (songs.Fetch()) {
+    const std::string title(songs.TextAt(1));
+    const std::string performer(songs.TextAt(2));
+    for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
+      const std::string target = app::PageAddress("/", performer, title, attempt);
+      ++gets;
+      if (http.Exchange(bench::RetargetHead(requestHead, target, port), body) / 100 != 2) continue;
+      const std::string composer = app::ExtractComposer(body);
+      if (!composer.empty()) {
+        update.SetText(0, composer);
+        update.SetInteger(1, songs.IntegerAt(0));
+        update.Execute();
+      }
+      break;
+    }
+  }
+  songs.CloseCursor();
+  transaction.Commit();
+  return gets;
+}
+
+SizeResult MeasureSize(const bench::Arguments& args, long size, long rounds,
+                       const std::string& requestHead) {
+  const std::string binDir = std::string(LIRENTA_BIN_DIR);
+  bench::ScratchFolder scratch;
+  const std::string database = scratch.File("kavro.fdb");
+  bench::CreateSongDatabase(database, int(size));
+  bench::WriteSongSite(scratch.File("site"), int(size),
+                       std::size_t(args.Count("page-bytes", kDefaultPageBytes)));
+  // The console program reads BaseKavro.ini next to itself.
+  const std::string console = scratch.File("lirenta-console");
+  std::filesystem::copy_file(args.Text("console", binDir + "/lirenta-console"), console);
+  std::ofstream(scratch.File("BaseKavro.ini"), std::ios::binary)
+      << "[BANCO]\r\nCAMINHO=" << database << "\r\n";
+  bench::FixtureSiteProcess site(args.Text("site", binDir + "/lirenta-fixture-site"),
+                                 scratch.File("site"));
+
+  SizeResult result;
+  result.songs = size;
+  result.gets = bench::GetsFor(int(size));
+  const int expected = bench::ComposersFor(int(size));
+  for (long round = 0; round < rounds; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool ours = (round + turn) % 2 == 0;
+      ResetComposers(database);
+      if (ours) {
+        bench::ChildProgram::Options options;
+        options.args = {console};
+        options.env = {std::string(app::kLyricsAddressVariable) + "=" + site.BaseUrl()};
+        options.stdoutPath = scratch.File("console.out");
+        bench::ChildProgram program(options);
+        const std::optional<bench::ChildExit> exit = program.Wait(kRunDeadline);
+        if (!exit || exit->status != 0)
+          throw std::runtime_error("lirenta-console did not complete the run over " +
+                                   std::to_string(size) + " songs");
+        result.oursSeconds += exit->seconds;
+        result.peakMiB = std::max(result.peakMiB, double(exit->peakResidentKb) / 1024.0);
+      } else {
+        const auto start = std::chrono::steady_clock::now();
+        const long gets = FloorRun(database, site.Port(), requestHead);
+        result.floorSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (gets != result.gets)
+          throw std::runtime_error("the floor made an unexpected number of GETs");
+      }
+      const int found = CountComposers(database);
+      if (found != expected)
+        throw std::runtime_error(std::string(ours ? "lirenta-console" : "the floor") + " wrote " +
+                                 std::to_string(found) + " composers of " +
+                                 std::to_string(expected));
+    }
+  }
+  result.rounds = int(rounds);
+  return result;
+}
+
+int Run(const bench::Arguments& args) {
+  const std::vector<long> sizes = args.Counts("sizes", kDefaultSizes);
+  const long rounds = std::max(1L, args.Count("rounds", kDefaultRounds));
+
+  // The request bytes of the main window's HTTP client, for the floor to send.
+  std::string requestHead;
+  {
+    ui::ConsoleApplication application(stdout, stderr, false);
+    TFrmPrincipal window(application);
+    requestHead = bench::CaptureRequestHead("/x", [&](const std::string& url) {
+      std::string ignored;
+      window.IdHTTP1->GetPage(url, ignored);
+    });
+  }
+
+  std::vector<SizeResult> results;
+  for (long size : sizes) {
+    std::fprintf(stderr, "whole run: %ld songs, %ld rounds...\n", size, rounds);
+    results.push_back(MeasureSize(args, size, rounds, requestHead));
+  }
+
+  bench::ResultTable table(
+      "Whole run of lirenta-console against the fixture site (a third of the songs found at "
+      "once, a third at \"-cifrada\", a third nowhere)",
+      {"songs", "GETs", "ours s", "ours songs/s", "ours GETs/s", "peak RSS MiB", "floor s",
+       "floor songs/s", "ours / floor", "time x prev size", "RSS growth MiB", "verdict"});
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const SizeResult& r = results[i];
+    const double ours = r.oursSeconds / r.rounds;
+    const double floor = r.floorSeconds / r.rounds;
+    const double ratio = floor / ours;  // ours' songs per second over the floor's
+    bool met = ratio >= kFloorTarget && r.peakMiB < kPeakMemoryTargetMiB;
+    std::string growth, memory;
+    if (i > 0) {
+      const SizeResult& p = results[i - 1];
+      const double timeGrowth = ours / (p.oursSeconds / p.rounds);
+      const double sizeGrowth = double(r.songs) / double(p.songs);
+      growth = bench::Ratio(timeGrowth) + " for " + bench::Ratio(sizeGrowth);
+      memory = (r.peakMiB >= p.peakMiB ? "+" : "") + bench::Fixed(r.peakMiB - p.peakMiB, 1);
+      met = met && timeGrowth <= kGrowthTarget * sizeGrowth;
+    }
+    table.AddRow({std::to_string(r.songs), std::to_string(r.gets), bench::Fixed(ours, 2),
+                  bench::Fixed(double(r.songs) / ours, 0), bench::Fixed(double(r.gets) / ours, 0),
+                  bench::Fixed(r.peakMiB, 1), bench::Fixed(floor, 2),
+                  bench::Fixed(double(r.songs) / floor, 0), bench::Ratio(ratio), growth, memory,
+                  bench::Verdict(met)});
+  }
+  table.AddNote("targets: ours / floor (songs per second) >= " + bench::Ratio(kFloorTarget) +
+                "; 10x the songs within 10x the time; peak RSS < " +
+                bench::Fixed(kPeakMemoryTargetMiB, 0) + " MiB");
+  table.AddNote("times are the mean of " + std::to_string(rounds) +
+                " rounds per size, ours and the floor taking turns; ours is the whole process "
+                "from fork to exit (start-up, attach, song list, run, commit)");
+  table.AddNote(
+      "floor: C API song list and UPDATEs plus a raw-socket client sending ours' "
+      "request bytes, in the benchmark's process; peak RSS is ours' (getrusage of the "
+      "child)");
+  table.Publish(args.Text("results", ""));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(bench::Arguments(argc, argv));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_whole_run: %s\n", e.what());
+    return 1;
+  }
+}
