@@ -96,14 +96,13 @@ void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
     for (bool done = false; !done;) {
       ++HopCount;
       PrepareTarget();
-      headSent = false;
-      OpenRoute();
-      headSent = true;
-      do {
-        response.StatusLine = ReadLine();
+      SendAndReadStatusLine(headSent);
+      for (;;) {
         ReadHeaderBlock();
         StoreCookies();
-      } while (response.StatusCode() == 100);
+        if (response.StatusCode() != 100) break;
+        response.StatusLine = ReadLine();
+      }
 
       switch (DecideNext()) {
         case TIdHTTPNext::nxFollow:
@@ -199,7 +198,27 @@ void TIdCustomHTTP::EnsureConnected() {
     // connection serves it as well.
     DisconnectFromPeer();
   }
-  if (!IsConnected()) ConnectToPeer(ConnectTimeout);
+  FReusedConnection = IsConnected();
+  if (!FReusedConnection) ConnectToPeer(ConnectTimeout);
+}
+
+void TIdCustomHTTP::SendAndReadStatusLine(bool& headSent) {
+  // The 1 ms look of EnsureConnected misses a close that is still on its way; one resend
+  // covers it, and a fresh connection that fails the same way fails the exchange.
+  for (bool resent = false;; resent = true) {
+    headSent = false;
+    try {
+      OpenRoute();
+      headSent = true;
+      Response().StatusLine = ReadLine();
+      return;
+    } catch (const EIdConnClosedGracefully&) {
+      if (resent || !FReusedConnection || InputQueue.Size() != 0) throw;
+    } catch (const EIdSocketError&) {
+      if (resent || !FReusedConnection || InputQueue.Size() != 0) throw;
+    }
+    DisconnectFromPeer();
+  }
 }
 
 void TIdCustomHTTP::SendHead() {

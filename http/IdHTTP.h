@@ -12,6 +12,9 @@
 // - An exchange that fails after its request was sent, with anything but a refused answer,
 //   closes the connection: the rest of that answer must never be read as the next one.
 // - A body longer than kMaxBodySize fails the exchange and closes the connection.
+// - A request that went out on a kept connection and met a close or a reset before any byte
+//   of an answer is sent once more on a fresh connection: the server dropped the idle
+//   connection as the request crossed it, and a GET may safely be asked again.
 #pragma once
 
 #include <cstdint>
@@ -113,6 +116,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   TIdHTTPRouteKind SelectRoute();
   void OpenRoute();
   void EnsureConnected();
+  // OpenRoute and the status line, with the one resend described at the top.
+  void SendAndReadStatusLine(bool& headSent);
   void SendHead();
   void ReadHeaderBlock();
   void StoreCookies();
@@ -131,6 +136,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
   TIdURI FURI;
   std::unique_ptr<TIdCookieManager> FCookieManager;
+  // The last request went out on a connection kept from an earlier exchange.
+  bool FReusedConnection = false;
 };
 
 class TIdHTTP : public TIdCustomHTTP {
