@@ -255,7 +255,13 @@ void TIdCookieManager::AdmitCookie(std::unique_ptr<TIdNetscapeCookie> cookie,
 
 void TIdCookieManager::StoreCookie(std::unique_ptr<TIdNetscapeCookie> cookie) {
   std::unique_lock guard(lock_);
-  TIdCookieList& list = cookies_.ListFor(cookie->DomainText + cookie->PathText);
+  const std::string key = cookie->DomainText + cookie->PathText;
+  if (cookies_.CookieCount() >= kMaxStoredCookies) {
+    // A full store takes no new cookie (nor a new key), only changes to stored ones.
+    const int k = cookies_.IndexOfKey(key);
+    if (k < 0 || cookies_.ListAt(k).IndexOfName(cookie->NameText) < 0) return;
+  }
+  TIdCookieList& list = cookies_.ListFor(key);
   const int existing = list.IndexOfName(cookie->NameText);
   if (existing < 0) {
     list.Add(std::move(cookie));

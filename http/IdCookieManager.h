@@ -122,6 +122,11 @@ class TIdCookieManager {
   // Asked for every admitted cookie before it is stored; false drops it.
   using TNewCookieEvent = std::function<bool(TIdCookieManager& sender, TIdNetscapeCookie& cookie)>;
 
+  // Cookies the store keeps at most, as common browsers do for one site: every stored cookie
+  // rides on every later request, and a server must not be able to grow those without bound.
+  // A new cookie beyond it is dropped; stored ones can still be changed.
+  static constexpr int kMaxStoredCookies = 180;
+
   TIdCookieManager() = default;
   ~TIdCookieManager();
   TIdCookieManager(const TIdCookieManager&) = delete;
