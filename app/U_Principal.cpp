@@ -194,9 +194,11 @@ void TFrmPrincipal::btnBuscarClick() {
     failure = std::current_exception();
   }
   // Always: the button comes back and what was done becomes permanent. A failing commit's
-  // failure is the one that travels on.
+  // failure is the one that travels on. A transaction that ended with a lost connection has
+  // nothing left to commit: trying would only report "Transaction is not active" in place of
+  // the failure that says what happened.
   btnBuscar->SetEnabled(true);
-  Trans_Kavro->CommitRetaining();
+  if (!failure || Trans_Kavro->Active()) Trans_Kavro->CommitRetaining();
   if (failure) std::rethrow_exception(failure);
 
   application_.ShowMessage(app::kCompletedMessage);
