@@ -1,0 +1,24 @@
+// The songs as the database holds them, read byte for byte after a program has run on it.
+//
+// The reader attaches through the database client (embedded for a plain path, through the
+// server for "host/port:path") and detaches before it returns, so another process may open the
+// file afterwards. isql-fb is no help here: its listing cannot show CR, LF or NUL inside a value.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace test {
+
+struct StoredSong {
+  std::string Nome;
+  std::string Interprete;
+  std::optional<std::string> Compositor;  // nullopt for NULL
+};
+
+// Every row of Tb_Musicas by MUS_CODIGO. Throws the client's exception when the database
+// cannot be read.
+std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString);
+
+}  // namespace test
