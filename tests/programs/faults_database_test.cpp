@@ -6,11 +6,14 @@
 
 #include <thread>
 
+#include "app/ComposerLookup.h"
+#include "app/U_Principal.h"
 #include "tests/support/ConsoleRun.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/StoredSongs.h"
+#include "ui/RecordingApplication.h"
 
 namespace {
 
@@ -160,6 +163,68 @@ TEST(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesTheWholeRunButNoMor
   ASSERT_TRUE(server->Start(reason)) << reason;
   // Nothing was committed before the server died: song 1's update went with it.
   ExpectDefaultSongsUnchanged(test::ReadStoredSongs(server->ConnectString(db.Path())));
+}
+
+TEST(DatabaseServerFaults, WindowStaysUsableAcrossServerDeathsAndReconnects) {
+  test::FirebirdServer* server = test::FirebirdServer::Instance();
+  if (server == nullptr) GTEST_SKIP() << "no Firebird server: " << test::FirebirdServer::Reason();
+  test::FirebirdDatabase db;
+  const std::string connect = server->ConnectString(db.Path());
+  test::LyricsSite site;
+  AddDefaultPages(site);
+  ASSERT_TRUE(site.Start());
+  setenv(app::kLyricsAddressVariable, site.BaseUrl().c_str(), 1);
+  test::TempDir settings;
+  test::WriteFile(settings.File(app::kSettingsFileName), "[BANCO]\r\nCAMINHO=" + connect + "\r\n");
+
+  ui::RecordingApplication app;
+  app.SetTitle(app::kApplicationTitle);
+  {
+    TFrmPrincipal window(app);
+    window.SettingsDirectory = settings.Path() + "/";
+    ui::RecordingButton* button = app.MainForm()->FindButton("btnBuscar");
+    app.Run();
+    ASSERT_TRUE(window.DB_Kavro->Connected());
+
+    // 1. The server dies after the first row: the second row's update meets the lost
+    // connection, the run ends with that failure and the button comes back.
+    app.SetPendingInput([&] {
+      if (server->Running()) server->Kill();
+    });
+    button->Click();
+    app.SetPendingInput(nullptr);
+    EXPECT_TRUE(window.btnBuscar->Enabled());
+    ASSERT_EQ(app.Failures().size(), 1u);
+    EXPECT_NE(app.Failures()[0].find("connection"), std::string::npos) << app.Failures()[0];
+    EXPECT_TRUE(app.Messages().empty());
+    EXPECT_FALSE(window.DB_Kavro->Connected());
+
+    // 2. The server is back: the next press connects again and the run completes.
+    std::string reason;
+    ASSERT_TRUE(server->Start(reason)) << reason;
+    button->Click();
+    EXPECT_EQ(app.Messages(), std::vector<std::string>{app::kCompletedMessage});
+    EXPECT_EQ(app.Failures().size(), 1u);
+
+    // 3. The server dies while the window is idle: the next press fails on the dead
+    // connection with a message, and the one after reconnects.
+    server->Kill();
+    button->Click();
+    EXPECT_TRUE(window.btnBuscar->Enabled());
+    ASSERT_EQ(app.Failures().size(), 2u);
+    EXPECT_NE(app.Failures()[1].find("connection"), std::string::npos) << app.Failures()[1];
+    ASSERT_TRUE(server->Start(reason)) << reason;
+    button->Click();
+    EXPECT_EQ(app.Messages().size(), 2u);
+    EXPECT_EQ(app.Failures().size(), 2u);
+    EXPECT_EQ(button->History(),
+              (std::vector<bool>{false, true, false, true, false, true, false, true}));
+  }
+  unsetenv(app::kLyricsAddressVariable);
+  auto stored = test::ReadStoredSongs(connect);
+  EXPECT_EQ(stored[1].Compositor, "Ana Reis");
+  EXPECT_EQ(stored[2].Compositor, "Z\xE9 Ramalhete");
+  EXPECT_EQ(stored[3].Compositor, "M\xE1rio Quintela");
 }
 
 }  // namespace
