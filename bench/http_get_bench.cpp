@@ -4,6 +4,7 @@
 // what the loopback and the server cost). The three take turns in rounds, so that a noisy
 // machine slows them alike.
 #include <curl/curl.h>
+#include <stdlib.h>
 
 #include <array>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ComposerLookup.h"
 #include "app/U_Principal.h"
 #include "bench/support/Arguments.h"
 #include "bench/support/FixtureSiteProcess.h"
@@ -35,6 +37,8 @@ constexpr double kLibcurlTarget = 1.0;
 constexpr double kFloorTarget = 1.5;
 
 constexpr const char* kPagePath = "/perf/pagina.html";
+// Songs of the second comparison, the update run's mix of found and missing pages.
+constexpr long kDefaultMixSongs = 3000;
 
 struct Way {
   std::string name;
@@ -84,6 +88,66 @@ class CurlEasy {
   std::string body_;
 };
 
+// The update run's GETs without its database: every song's lookup through the main window's
+// FindComposer (one GET for a third of the songs, two for a third, three for the last third,
+// every missing page a refused 404 answer), against the raw client making the same GETs and
+// cutting the composer out of the same pages.
+void MeasureLookupMix(const bench::Arguments& args, TFrmPrincipal& window,
+                      const bench::FixtureSiteProcess& site, const std::string& rawHead,
+                      long rounds) {
+  const long songs = std::max(rounds, args.Count("mix-songs", kDefaultMixSongs));
+  const long perRound = songs / rounds;
+  const long done = perRound * rounds;
+  setenv(app::kLyricsAddressVariable, site.BaseUrl().c_str(), 1);
+  bench::RawHttpClient raw(site.Port());
+  std::string body;
+  std::array<Way, 2> ways = {Way{"ours (TFrmPrincipal::FindComposer)", nullptr},
+                             Way{"raw socket (floor)", nullptr}};
+  auto lookup = [&](std::size_t way, int song) {
+    const std::string performer = bench::PerformerOf(song), title = bench::TitleOf(song);
+    if (way == 0) return window.FindComposer(performer, title);
+    for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
+      const std::string target = app::PageAddress("/", performer, title, attempt);
+      if (raw.Exchange(bench::RetargetHead(rawHead, target, site.Port()), body) / 100 == 2)
+        return app::ExtractComposer(body);
+    }
+    return std::string();
+  };
+  for (long round = 0; round < rounds; ++round) {
+    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
+      const std::size_t way = (std::size_t(round) + turn) % ways.size();
+      const int from = int(round * perRound) + 1;
+      const auto start = std::chrono::steady_clock::now();
+      for (int song = from; song < from + perRound; ++song) {
+        const std::string composer = lookup(way, song);
+        const bool found = bench::KindOf(song) != bench::PageKind::Missing;
+        if (composer != (found ? bench::ComposerOf(song) : std::string()))
+          throw std::runtime_error(ways[way].name + ": wrong composer for song " +
+                                   std::to_string(song));
+      }
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      ways[way].seconds += seconds;
+      const double perSong = seconds / double(perRound);
+      if (round == 0 || perSong < ways[way].bestRound) ways[way].bestRound = perSong;
+    }
+  }
+  const long gets = bench::GetsFor(int(done));
+  bench::ResultTable table("The update run's lookups without the database: " +
+                               std::to_string(done) + " songs, " + std::to_string(gets) +
+                               " GETs each side, " + std::to_string(rounds) + " interleaved rounds",
+                           {"client", "us/song", "best round us/song", "us/GET", "ours / this"});
+  for (std::size_t i = 0; i < ways.size(); ++i)
+    table.AddRow({ways[i].name, bench::Fixed(bench::MicrosPer(ways[i].seconds, done), 1),
+                  bench::Fixed(ways[i].bestRound * 1e6, 1),
+                  bench::Fixed(bench::MicrosPer(ways[i].seconds, gets), 1),
+                  i == 0 ? "" : bench::Ratio(ways[0].seconds / ways[i].seconds)});
+  table.AddNote(
+      "a third of the pages found at once, a third at \"-cifrada\", a third missing "
+      "(three 404 answers); every composer checked");
+  table.Publish(args.Text("results", ""));
+}
+
 int Run(const bench::Arguments& args) {
   const long gets = args.Count("gets", kDefaultGets);
   const long rounds = std::max(1L, args.Count("rounds", kDefaultRounds));
@@ -93,6 +157,9 @@ int Run(const bench::Arguments& args) {
 
   bench::ScratchFolder scratch;
   const std::string page = bench::ComposerPage("Autor de Teste", std::size_t(pageBytes));
+  bench::WriteSongSite(scratch.File("site"),
+                       int(std::max(rounds, args.Count("mix-songs", kDefaultMixSongs))),
+                       std::size_t(pageBytes));
   {
     std::filesystem::create_directories(scratch.File("site/perf"));
     std::ofstream(scratch.File("site") + kPagePath, std::ios::binary) << page;
@@ -175,6 +242,8 @@ int Run(const bench::Arguments& args) {
                 " bytes");
   table.AddNote("server: lirenta-fixture-site on 127.0.0.1, one connection per client");
   table.Publish(args.Text("results", ""));
+
+  MeasureLookupMix(args, window, site, rawHead, rounds);
   return 0;
 }
 
