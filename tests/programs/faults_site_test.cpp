@@ -99,12 +99,16 @@ TEST_F(SiteFaults, BodyCutShortByACloseCountsOnlyWhenTheComposerCameWhole) {
 
 TEST_F(SiteFaults, ServerClosingOrResettingEveryKeptAliveConnectionBetweenSongs) {
   test::FirebirdDatabase db(Songs(4));
-  // Each answer promises to keep the connection, and the server drops it right after.
-  Server server({{Server::ExpectHead(), Server::Send(Ok(Page("C1"))), Server::Close()},
-                 {Server::ExpectHead(), Server::Send(Ok(Page("C2"))), Server::Reset()},
-                 {Server::ExpectHead(), Server::Send(Ok(Page("C3"))), Server::HalfClose(),
-                  Server::AwaitClose()},
-                 {Server::ExpectHead(), Server::Send(Ok(Page("C4"))), Server::Close()}});
+  // Each answer promises to keep the connection, and the server drops it right after. The
+  // reset waits a moment first: a reset on its heels would let the kernel throw the answer away
+  // before the client read it. Whether the next request still reaches a dying connection or
+  // not, no song may fall back to its second address.
+  Server server(
+      {{Server::ExpectHead(), Server::Send(Ok(Page("C1"))), Server::Close()},
+       {Server::ExpectHead(), Server::Send(Ok(Page("C2"))), Server::Stall(100ms), Server::Reset()},
+       {Server::ExpectHead(), Server::Send(Ok(Page("C3"))), Server::HalfClose(),
+        Server::AwaitClose()},
+       {Server::ExpectHead(), Server::Send(Ok(Page("C4"))), Server::Close()}});
   test::ConsoleOutcome run = RunOn(db, server.Port());
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out, kCompleted);
@@ -112,11 +116,10 @@ TEST_F(SiteFaults, ServerClosingOrResettingEveryKeptAliveConnectionBetweenSongs)
   EXPECT_TRUE(server.Failures().empty()) << server.Failures()[0];
   EXPECT_EQ(server.Accepted(), 4);
   for (int i = 0; i < 4; ++i) {
-    const std::string line = GetLine("/ana/t" + std::to_string(i + 1) + ".html");
-    EXPECT_EQ(server.Received(std::size_t(i)).rfind(line, 0), 0u)
-        << server.Received(std::size_t(i));
-    EXPECT_EQ(server.Received(std::size_t(i)).find("GET ", 1), std::string::npos)
-        << "one request per connection";
+    const std::string received = server.Received(std::size_t(i));
+    EXPECT_EQ(received.rfind(GetLine("/ana/t" + std::to_string(i + 1) + ".html"), 0), 0u)
+        << received;
+    EXPECT_EQ(received.find("-cifrada"), std::string::npos) << received;
   }
   auto stored = test::ReadStoredSongs(db.Path());
   for (int i = 1; i <= 4; ++i) EXPECT_EQ(stored[i].Compositor, "C" + std::to_string(i)) << i;
