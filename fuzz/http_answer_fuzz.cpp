@@ -6,6 +6,11 @@
 // 0-1: how the bytes arrive (one piece, one byte per receive, pieces of 2-17 bytes); bits 2-3:
 // what the peer does after them (closes, stays silent, fails with a reset); bits 4-7: the
 // piece size.
+//
+// When the control part's second byte is "B", the rest is not an answer but a body: the target
+// wraps it in a well-formed 200 answer (third control byte: sized, chunked or until close;
+// fourth: the chunk size; fifth, bit 0: a "100 Continue" first), follows it with a second
+// answer, and requires both bodies to arrive byte for byte.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -33,7 +38,7 @@ bool WellFormedHead(const std::string& written) {
   return true;
 }
 
-void FeedPeer(TIdIOHandlerMemory& peer, const std::string& bytes, unsigned control) {
+void FeedBytes(TIdIOHandlerMemory& peer, const std::string& bytes, unsigned control) {
   switch (control & 3) {
     case 0:
     case 3:
@@ -48,6 +53,10 @@ void FeedPeer(TIdIOHandlerMemory& peer, const std::string& bytes, unsigned contr
       break;
     }
   }
+}
+
+void FeedPeer(TIdIOHandlerMemory& peer, const std::string& bytes, unsigned control) {
+  FeedBytes(peer, bytes, control);
   switch ((control >> 2) & 3) {
     case 0:
     case 3:
@@ -59,6 +68,60 @@ void FeedPeer(TIdIOHandlerMemory& peer, const std::string& bytes, unsigned contr
       peer.FeedError(kConnectionReset);
       break;
   }
+}
+
+enum class BodyForm { Sized, Chunked, UntilClose };
+
+std::string Chunked(const std::string& body, std::size_t chunkSize) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t at = 0; at < body.size(); at += chunkSize) {
+    const std::string chunk = body.substr(at, chunkSize);
+    std::string size;
+    for (std::size_t n = chunk.size(); n > 0; n /= 16) size.insert(size.begin(), kHex[n % 16]);
+    out += size + "\r\n" + chunk + "\r\n";
+  }
+  return out + "0\r\n\r\n";
+}
+
+// A well-formed answer around `body`, then a second one, each body required intact.
+void CheckWellFormedAnswers(const std::string& control, const std::string& body) {
+  const unsigned code = control.size() > 0 ? static_cast<unsigned char>(control[0]) : 0;
+  const auto form =
+      static_cast<BodyForm>((control.size() > 2 ? static_cast<unsigned char>(control[2]) : 0) % 3);
+  const std::size_t chunkSize =
+      1 + (control.size() > 3 ? static_cast<unsigned char>(control[3]) : 0);
+  const bool continueFirst = control.size() > 4 && (control[4] & 1);
+
+  std::string answer = continueFirst ? "HTTP/1.1 100 Continue\r\n\r\n" : "";
+  switch (form) {
+    case BodyForm::Sized:
+      answer +=
+          "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+      break;
+    case BodyForm::Chunked:
+      answer += "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(body, chunkSize);
+      break;
+    case BodyForm::UntilClose:
+      answer += "HTTP/1.0 200 OK\r\n\r\n" + body;
+      break;
+  }
+  const std::string second = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond";
+
+  TIdIOHandlerMemory peer;
+  FeedBytes(peer, answer, code);
+  if (form == BodyForm::UntilClose) peer.FeedClose();
+  FeedBytes(peer, second, code);
+  peer.FeedClose();
+  TIdHTTP http;
+  http.SetIOHandler(&peer);
+  std::string text;
+  http.GetPage("http://host/artist/song.html", text);
+  fuzz::Check(text == body, "the body arrives byte for byte", text);
+  http.GetPage("http://host/artist/song-cifrada.html", text);
+  fuzz::Check(text == "second", "the next answer follows on the connection", text);
+  fuzz::Check(peer.ConnectCount == (form == BodyForm::UntilClose ? 2 : 1),
+              "a kept connection is reused");
 }
 
 // One GET; returns false when the exchange failed other than by a refused answer.
@@ -88,8 +151,13 @@ bool Exchange(TIdHTTP& http, TIdIOHandlerMemory& peer, const std::string& url) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fuzz::FuzzInput input(data, size);
-  const unsigned control = input.NextByte();
+  const std::string controlPart = input.Next();
+  const unsigned control = controlPart.empty() ? 0 : static_cast<unsigned char>(controlPart[0]);
   const std::string bytes = input.Rest();
+  if (controlPart.size() > 1 && controlPart[1] == 'B') {
+    CheckWellFormedAnswers(controlPart, bytes);
+    return 0;
+  }
 
   TIdIOHandlerMemory peer;
   FeedPeer(peer, bytes, control);
