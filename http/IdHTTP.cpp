@@ -1,5 +1,6 @@
 #include "http/IdHTTP.h"
 
+#include <exception>
 #include <limits>
 #include <vector>
 
@@ -52,6 +53,48 @@ class TemporaryBody {
   std::string* body_;
 };
 
+// What an exchange leaves behind when a failure ends it: a refused answer was read whole, so
+// the connection is as good as after a 2xx; after any other failure it is closed once a request
+// head went out, because the rest of that answer must never be read as the next one.
+//
+// A guard rather than a catch and rethrow: a refusal (a 404 for every page that does not exist)
+// is the common way out of an exchange, and every rethrow unwinds the stack once more.
+class ExchangeFailureCleanup {
+ public:
+  ExchangeFailureCleanup(TIdCustomHTTP& http, const bool& headSent, const bool& refusing)
+      : http_(http), headSent_(headSent), refusing_(refusing) {}
+  ~ExchangeFailureCleanup() {
+    if (std::uncaught_exceptions() <= failures_) return;
+    try {
+      if ((headSent_ && !refusing_) || !http_.ResponseKeepsConnection()) http_.DisconnectFromPeer();
+    } catch (...) {
+    }
+  }
+  ExchangeFailureCleanup(const ExchangeFailureCleanup&) = delete;
+  ExchangeFailureCleanup& operator=(const ExchangeFailureCleanup&) = delete;
+
+ private:
+  TIdCustomHTTP& http_;
+  const bool& headSent_;
+  const bool& refusing_;
+  const int failures_ = std::uncaught_exceptions();
+};
+
+// Hands the body bytes that arrived to the caller's text on every way out of a GET.
+class BodyDelivery {
+ public:
+  BodyDelivery(std::string& stream, std::string& text) : stream_(stream), text_(text) {}
+  ~BodyDelivery() {
+    if (!stream_.empty()) text_ = std::move(stream_);
+  }
+  BodyDelivery(const BodyDelivery&) = delete;
+  BodyDelivery& operator=(const BodyDelivery&) = delete;
+
+ private:
+  std::string& stream_;
+  std::string& text_;
+};
+
 }  // namespace
 
 // --- TIdHTTPResponse -----------------------------------------------------------------------
@@ -92,7 +135,9 @@ void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
   };
 
   bool headSent = false;
-  try {
+  FRefusing = false;
+  {
+    ExchangeFailureCleanup cleanup(*this, headSent, FRefusing);
     for (bool done = false; !done;) {
       ++HopCount;
       PrepareTarget();
@@ -123,16 +168,6 @@ void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
           break;
       }
     }
-  } catch (const EIdHTTPProtocolException&) {
-    // A refused answer was read whole; the connection is as good as after a 2xx.
-    if (!ResponseKeepsConnection()) DisconnectFromPeer();
-    throw;
-  } catch (...) {
-    try {
-      if (headSent || !ResponseKeepsConnection()) DisconnectFromPeer();
-    } catch (...) {
-    }
-    throw;
   }
   if (!ResponseKeepsConnection()) DisconnectFromPeer();
 }
@@ -401,6 +436,7 @@ void TIdCustomHTTP::RefuseResponse() {
     ReadBody();
     body = std::move(temporary.text);
   }
+  FRefusing = true;
   throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, std::move(body));
 }
 
@@ -473,11 +509,6 @@ void TIdHTTP::GetToStream(const std::string& url, std::string& stream) {
 
 void TIdHTTP::GetPage(const std::string& url, std::string& text) {
   std::string stream;
-  try {
-    GetToStream(url, stream);
-  } catch (...) {
-    if (!stream.empty()) text = std::move(stream);
-    throw;
-  }
-  if (!stream.empty()) text = std::move(stream);
+  BodyDelivery delivery(stream, text);
+  GetToStream(url, stream);
 }

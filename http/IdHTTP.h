@@ -136,6 +136,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
   TIdURI FURI;
   std::unique_ptr<TIdCookieManager> FCookieManager;
+  // Set by RefuseResponse as its refusal leaves: the one failure after which the connection
+  // stays usable.
+  bool FRefusing = false;
   // The last request went out on a connection kept from an earlier exchange.
   bool FReusedConnection = false;
 };
