@@ -19,6 +19,7 @@
 #include "app/ComposerLookup.h"
 #include "app/U_Principal.h"
 #include "bench/support/Arguments.h"
+#include "bench/support/CpuTime.h"
 #include "bench/support/FixtureSiteProcess.h"
 #include "bench/support/HeadRecorder.h"
 #include "bench/support/RawHttpClient.h"
@@ -44,7 +45,8 @@ struct Way {
   std::string name;
   std::function<std::size_t()> get;  // one GET; returns the body's size
   double seconds = 0;
-  double bestRound = 0;  // seconds per GET in the fastest round
+  double cpuSeconds = 0;  // processor time of this process, user and system
+  double bestRound = 0;   // seconds per GET in the fastest round
 };
 
 std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* text) {
@@ -117,6 +119,7 @@ void MeasureLookupMix(const bench::Arguments& args, TFrmPrincipal& window,
     for (std::size_t turn = 0; turn < ways.size(); ++turn) {
       const std::size_t way = (std::size_t(round) + turn) % ways.size();
       const int from = int(round * perRound) + 1;
+      const double cpuStart = bench::ProcessCpuSeconds();
       const auto start = std::chrono::steady_clock::now();
       for (int song = from; song < from + perRound; ++song) {
         const std::string composer = lookup(way, song);
@@ -128,19 +131,22 @@ void MeasureLookupMix(const bench::Arguments& args, TFrmPrincipal& window,
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       ways[way].seconds += seconds;
+      ways[way].cpuSeconds += bench::ProcessCpuSeconds() - cpuStart;
       const double perSong = seconds / double(perRound);
       if (round == 0 || perSong < ways[way].bestRound) ways[way].bestRound = perSong;
     }
   }
   const long gets = bench::GetsFor(int(done));
-  bench::ResultTable table("The update run's lookups without the database: " +
-                               std::to_string(done) + " songs, " + std::to_string(gets) +
-                               " GETs each side, " + std::to_string(rounds) + " interleaved rounds",
-                           {"client", "us/song", "best round us/song", "us/GET", "ours / this"});
+  bench::ResultTable table(
+      "The update run's lookups without the database: " + std::to_string(done) + " songs, " +
+          std::to_string(gets) + " GETs each side, " + std::to_string(rounds) +
+          " interleaved rounds",
+      {"client", "us/song", "best round us/song", "us/GET", "CPU us/GET", "ours / this"});
   for (std::size_t i = 0; i < ways.size(); ++i)
     table.AddRow({ways[i].name, bench::Fixed(bench::MicrosPer(ways[i].seconds, done), 1),
                   bench::Fixed(ways[i].bestRound * 1e6, 1),
                   bench::Fixed(bench::MicrosPer(ways[i].seconds, gets), 1),
+                  bench::Fixed(bench::MicrosPer(ways[i].cpuSeconds, gets), 1),
                   i == 0 ? "" : bench::Ratio(ways[0].seconds / ways[i].seconds)});
   table.AddNote(
       "a third of the pages found at once, a third at \"-cifrada\", a third missing "
@@ -208,6 +214,7 @@ int Run(const bench::Arguments& args) {
   for (long round = 0; round < rounds; ++round) {
     for (std::size_t turn = 0; turn < ways.size(); ++turn) {
       Way& way = ways[(std::size_t(round) + turn) % ways.size()];
+      const double cpuStart = bench::ProcessCpuSeconds();
       const auto start = std::chrono::steady_clock::now();
       std::size_t bytes = 0;
       for (long i = 0; i < perRound; ++i) bytes += way.get();
@@ -216,6 +223,7 @@ int Run(const bench::Arguments& args) {
       if (bytes != page.size() * std::size_t(perRound))
         throw std::runtime_error(way.name + ": wrong body size");
       way.seconds += seconds;
+      way.cpuSeconds += bench::ProcessCpuSeconds() - cpuStart;
       const double perGet = seconds / double(perRound);
       if (round == 0 || perGet < way.bestRound) way.bestRound = perGet;
     }
@@ -226,16 +234,19 @@ int Run(const bench::Arguments& args) {
   bench::ResultTable table(
       "HTTP GET of a " + std::to_string(page.size()) + "-byte page, kept-alive connection, " +
           std::to_string(done) + " GETs each in " + std::to_string(rounds) + " interleaved rounds",
-      {"client", "us/GET", "best round us/GET", "ours / this", "target", "verdict"});
+      {"client", "us/GET", "best round us/GET", "CPU us/GET", "ours / this", "target", "verdict"});
+  auto cpu = [&](const Way& way) {
+    return bench::Fixed(bench::MicrosPer(way.cpuSeconds, done), 1);
+  };
   table.AddRow({ways[0].name, bench::Fixed(bench::MicrosPer(ways[0].seconds, done), 1),
-                bench::Fixed(ways[0].bestRound * 1e6, 1), "", "", ""});
+                bench::Fixed(ways[0].bestRound * 1e6, 1), cpu(ways[0]), "", "", ""});
   const double toCurl = ourTime / ways[1].seconds;
   table.AddRow({ways[1].name, bench::Fixed(bench::MicrosPer(ways[1].seconds, done), 1),
-                bench::Fixed(ways[1].bestRound * 1e6, 1), bench::Ratio(toCurl),
+                bench::Fixed(ways[1].bestRound * 1e6, 1), cpu(ways[1]), bench::Ratio(toCurl),
                 "<= " + bench::Ratio(kLibcurlTarget), bench::Verdict(toCurl <= kLibcurlTarget)});
   const double toFloor = ourTime / ways[2].seconds;
   table.AddRow({ways[2].name, bench::Fixed(bench::MicrosPer(ways[2].seconds, done), 1),
-                bench::Fixed(ways[2].bestRound * 1e6, 1), bench::Ratio(toFloor),
+                bench::Fixed(ways[2].bestRound * 1e6, 1), cpu(ways[2]), bench::Ratio(toFloor),
                 "<= " + bench::Ratio(kFloorTarget), bench::Verdict(toFloor <= kFloorTarget)});
   table.AddNote("request head: ours " + std::to_string(ourHead.size()) +
                 " bytes (the floor sends the same), libcurl " + std::to_string(curlHead.size()) +

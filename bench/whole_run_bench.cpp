@@ -20,6 +20,7 @@
 #include "app/U_Principal.h"
 #include "bench/support/Arguments.h"
 #include "bench/support/ChildProgram.h"
+#include "bench/support/CpuTime.h"
 #include "bench/support/FixtureSiteProcess.h"
 #include "bench/support/HeadRecorder.h"
 #include "bench/support/RawFirebird.h"
@@ -53,6 +54,10 @@ struct SizeResult {
   int rounds = 0;
   double oursSeconds = 0;  // summed over the rounds
   double floorSeconds = 0;
+  double oursStart = 0;  // fork to the song list open and counted, summed over the rounds
+  double oursEnd = 0;    // last song to the end of the process (commit, message, shutdown)
+  double oursCpu = 0;    // processor time, summed over the rounds
+  double floorCpu = 0;
   double peakMiB = 0;  // the highest of the rounds
 };
 
@@ -140,16 +145,36 @@ SizeResult MeasureSize(const bench::Arguments& args, long size, long rounds,
         options.args = {console};
         options.env = {std::string(app::kLyricsAddressVariable) + "=" + site.BaseUrl()};
         options.stdoutPath = scratch.File("console.out");
+        options.pipeStderr = true;
         bench::ChildProgram program(options);
+        // Standard error marks the phases: "Total: N" once the song list is open and counted,
+        // a line ending "(100%)" after the last song.
+        auto since = [&] {
+          return std::chrono::duration<double>(std::chrono::steady_clock::now() - program.Started())
+              .count();
+        };
+        double counted = -1, walked = -1;
+        while (const std::optional<std::string> line = program.ReadStderrLine(kRunDeadline)) {
+          if (counted < 0 && line->rfind("Total: ", 0) == 0) counted = since();
+          if (line->size() >= 6 && line->compare(line->size() - 6, 6, "(100%)") == 0) {
+            walked = since();
+            break;
+          }
+        }
         const std::optional<bench::ChildExit> exit = program.Wait(kRunDeadline);
         if (!exit || exit->status != 0)
           throw std::runtime_error("lirenta-console did not complete the run over " +
                                    std::to_string(size) + " songs");
         result.oursSeconds += exit->seconds;
+        result.oursCpu += exit->cpuSeconds;
+        result.oursStart += counted;
+        result.oursEnd += exit->seconds - walked;
         result.peakMiB = std::max(result.peakMiB, double(exit->peakResidentKb) / 1024.0);
       } else {
+        const double cpuStart = bench::ProcessCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         const long gets = FloorRun(database, site.Port(), requestHead);
+        result.floorCpu += bench::ProcessCpuSeconds() - cpuStart;
         result.floorSeconds +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (gets != result.gets)
@@ -190,8 +215,9 @@ int Run(const bench::Arguments& args) {
   bench::ResultTable table(
       "Whole run of lirenta-console against the fixture site (a third of the songs found at "
       "once, a third at \"-cifrada\", a third nowhere)",
-      {"songs", "GETs", "ours s", "ours songs/s", "ours GETs/s", "peak RSS MiB", "floor s",
-       "floor songs/s", "ours / floor", "time x prev size", "RSS growth MiB", "verdict"});
+      {"songs", "GETs", "ours s", "ours start s", "ours end s", "ours CPU s", "ours songs/s",
+       "ours GETs/s", "peak RSS MiB", "floor s", "floor CPU s", "floor songs/s", "ours / floor",
+       "time x prev size", "RSS growth MiB", "verdict"});
   for (std::size_t i = 0; i < results.size(); ++i) {
     const SizeResult& r = results[i];
     const double ours = r.oursSeconds / r.rounds;
@@ -208,8 +234,10 @@ int Run(const bench::Arguments& args) {
       met = met && timeGrowth <= kGrowthTarget * sizeGrowth;
     }
     table.AddRow({std::to_string(r.songs), std::to_string(r.gets), bench::Fixed(ours, 2),
-                  bench::Fixed(double(r.songs) / ours, 0), bench::Fixed(double(r.gets) / ours, 0),
-                  bench::Fixed(r.peakMiB, 1), bench::Fixed(floor, 2),
+                  bench::Fixed(r.oursStart / r.rounds, 3), bench::Fixed(r.oursEnd / r.rounds, 3),
+                  bench::Fixed(r.oursCpu / r.rounds, 2), bench::Fixed(double(r.songs) / ours, 0),
+                  bench::Fixed(double(r.gets) / ours, 0), bench::Fixed(r.peakMiB, 1),
+                  bench::Fixed(floor, 2), bench::Fixed(r.floorCpu / r.rounds, 2),
                   bench::Fixed(double(r.songs) / floor, 0), bench::Ratio(ratio), growth, memory,
                   bench::Verdict(met)});
   }

@@ -15,6 +15,7 @@ struct ChildExit {
   int status = -1;          // exit status, or 128 + signal number
   double seconds = 0;       // from just before fork to the end
   long peakResidentKb = 0;  // ru_maxrss of the child
+  double cpuSeconds = 0;    // user and system time of the child
 };
 
 class ChildProgram {

@@ -17,9 +17,6 @@ namespace bench {
 
 namespace {
 
-// Bytes asked of the socket per receive call.
-constexpr std::size_t kReceiveChunk = 65536;
-
 sockaddr_in Loopback(uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -58,14 +55,12 @@ void RawHttpClient::Fill() {
     in_.erase(0, at_);
     at_ = 0;
   }
-  const std::size_t old = in_.size();
-  in_.resize(old + kReceiveChunk);
   ssize_t n;
   do {
-    n = recv(fd_, in_.data() + old, kReceiveChunk, 0);
+    n = recv(fd_, buffer_.data(), buffer_.size(), 0);
   } while (n < 0 && errno == EINTR);
-  in_.resize(old + std::size_t(n > 0 ? n : 0));
   if (n <= 0) throw std::runtime_error("the server closed the connection");
+  in_.append(buffer_.data(), std::size_t(n));
 }
 
 int RawHttpClient::Exchange(std::string_view head, std::string& body) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bench {
 
@@ -25,9 +26,13 @@ class RawHttpClient {
  private:
   void Fill();
 
+  // Bytes asked of the socket per receive call.
+  static constexpr std::size_t kReceiveChunk = 65536;
+
   int fd_ = -1;
-  std::string in_;      // received and not yet used
-  std::size_t at_ = 0;  // start of the unused part of in_
+  std::vector<char> buffer_ = std::vector<char>(kReceiveChunk);  // one receive call's bytes
+  std::string in_;                                               // received and not yet used
+  std::size_t at_ = 0;                                           // start of the unused part of in_
 };
 
 // The request head `head` (as captured from a client) with its target replaced by `target`
