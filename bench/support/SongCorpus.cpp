@@ -119,9 +119,9 @@ void WriteSongSite(const std::string& root, int count, std::size_t pageBytes) {
   }
 }
 
-ScratchFolder::ScratchFolder() {
-  char name[] = "/tmp/lirenta-bench-XXXXXX";
-  if (mkdtemp(name) == nullptr) throw std::runtime_error("no temporary folder");
+ScratchFolder::ScratchFolder(const std::string& parent) {
+  std::string name = parent + "/lirenta-bench-XXXXXX";
+  if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary folder in " + parent);
   path_ = name;
 }
 

@@ -34,10 +34,10 @@ void CreateSongDatabase(const std::string& path, int count);
 // Writes the pages of songs 1..count below `root`, each of about `pageBytes` bytes.
 void WriteSongSite(const std::string& root, int count, std::size_t pageBytes);
 
-// A fresh temporary folder removed with its contents when the object goes.
+// A fresh temporary folder below `parent` removed with its contents when the object goes.
 class ScratchFolder {
  public:
-  ScratchFolder();
+  explicit ScratchFolder(const std::string& parent = "/tmp");
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
