@@ -26,6 +26,7 @@
 #include "bench/support/RawFirebird.h"
 #include "bench/support/RawHttpClient.h"
 #include "bench/support/ResultTable.h"
+#include "bench/support/Rounds.h"
 #include "bench/support/SongCorpus.h"
 #include "ui/ConsoleApplication.h"
 
@@ -54,8 +55,8 @@ struct SizeResult {
   long songs = 0;
   long gets = 0;
   int rounds = 0;
-  double oursSeconds = 0;  // summed over the rounds
-  double floorSeconds = 0;
+  std::vector<double> oursSeconds;  // one entry per round
+  std::vector<double> floorSeconds;
   double oursStart = 0;  // fork to the song list open and counted, summed over the rounds
   double oursEnd = 0;    // last song to the end of the process (commit, message, shutdown)
   double oursCpu = 0;    // processor time, summed over the rounds
@@ -172,7 +173,7 @@ SizeResult MeasureSize(const bench::Arguments& args, long size, long rounds,
         if (!exit || exit->status != 0)
           throw std::runtime_error("lirenta-console did not complete the run over " +
                                    std::to_string(size) + " songs");
-        result.oursSeconds += exit->seconds;
+        result.oursSeconds.push_back(exit->seconds);
         result.oursCpu += exit->cpuSeconds;
         result.oursStart += counted;
         result.oursEnd += exit->seconds - walked;
@@ -182,8 +183,8 @@ SizeResult MeasureSize(const bench::Arguments& args, long size, long rounds,
         const auto start = std::chrono::steady_clock::now();
         const long gets = FloorRun(database, site.Port(), requestHead);
         result.floorCpu += bench::ProcessCpuSeconds() - cpuStart;
-        result.floorSeconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        result.floorSeconds.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         if (gets != result.gets)
           throw std::runtime_error("the floor made an unexpected number of GETs");
       }
@@ -227,14 +228,15 @@ int Run(const bench::Arguments& args) {
        "time x prev size", "RSS growth MiB", "verdict"});
   for (std::size_t i = 0; i < results.size(); ++i) {
     const SizeResult& r = results[i];
-    const double ours = r.oursSeconds / r.rounds;
-    const double floor = r.floorSeconds / r.rounds;
-    const double ratio = floor / ours;  // ours' songs per second over the floor's
+    const double ours = bench::Median(r.oursSeconds);
+    const double floor = bench::Median(r.floorSeconds);
+    // Ours' songs per second over the floor's, round by round.
+    const double ratio = bench::MedianRatio(r.floorSeconds, r.oursSeconds);
     bool met = ratio >= kFloorTarget && r.peakMiB < kPeakMemoryTargetMiB;
     std::string growth, memory;
     if (i > 0) {
       const SizeResult& p = results[i - 1];
-      const double timeGrowth = ours / (p.oursSeconds / p.rounds);
+      const double timeGrowth = ours / bench::Median(p.oursSeconds);
       const double sizeGrowth = double(r.songs) / double(p.songs);
       growth = bench::Ratio(timeGrowth) + " for " + bench::Ratio(sizeGrowth);
       memory = (r.peakMiB >= p.peakMiB ? "+" : "") + bench::Fixed(r.peakMiB - p.peakMiB, 1);
@@ -251,9 +253,10 @@ int Run(const bench::Arguments& args) {
   table.AddNote("targets: ours / floor (songs per second) >= " + bench::Ratio(kFloorTarget) +
                 "; 10x the songs within 10x the time; peak RSS < " +
                 bench::Fixed(kPeakMemoryTargetMiB, 0) + " MiB");
-  table.AddNote("times are the mean of " + std::to_string(rounds) +
-                " rounds per size, ours and the floor taking turns; ours is the whole process "
-                "from fork to exit (start-up, attach, song list, run, commit)");
+  table.AddNote("times are the median of " + std::to_string(rounds) +
+                " rounds per size (start, end and CPU the mean), ours and the floor taking "
+                "turns; ours / floor is the median of the rounds' ratios; ours is the whole "
+                "process from fork to exit (start-up, attach, song list, run, commit)");
   table.AddNote(
       "floor: C API song list and UPDATEs plus a raw-socket client sending ours' "
       "request bytes, in the benchmark's process; peak RSS is ours' (getrusage of the "
