@@ -194,7 +194,7 @@ int Run(const bench::Arguments& args) {
   const std::string rawHead = bench::RetargetHead(ourHead, kPagePath, site.Port());
   bench::RawHttpClient raw(site.Port());
 
-  std::string ourPage, rawPage;
+  std::string rawPage;
   std::array<Way, 3> ways = {
       Way{"ours (TIdHTTP::GetPage)",
           [&] {
