@@ -1,5 +1,6 @@
 #include "http/IdHeaderList.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -198,6 +199,13 @@ void TIdHeaderList::SetHeader(std::string_view name, std::string_view value) {
   line.reserve(name.size() + SeparatorText.size() + value.size());
   line.append(name).append(SeparatorText).append(value);
   if (!FoldOnWrite) {
+    lines_[std::size_t(index)] = std::move(line);
+    return;
+  }
+  // A line shorter than the fold width and without a CR cannot break: folding it would only
+  // drop its trailing blanks. Every request sets all its lines, so this is the common case.
+  if (line.size() < std::size_t(std::max(FoldWidth, 0)) && line.find('\r') == std::string::npos) {
+    line.erase(line.find_last_not_of(' ') + 1);
     lines_[std::size_t(index)] = std::move(line);
     return;
   }
