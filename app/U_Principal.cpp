@@ -141,7 +141,9 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
     // A fresh text per attempt: a refused answer's body must not stand in for the page.
     std::string page;
     try {
-      IdHTTP1->GetPage(app::PageAddress(base, performer, title, attempt), page);
+      // A refused answer (a missing page is the common case) comes back as false rather than
+      // as a raised failure; both mean the same here.
+      if (!IdHTTP1->TryGetPage(app::PageAddress(base, performer, title, attempt), page)) continue;
     } catch (...) {
       continue;  // any failure of a fetch: try the next address
     }

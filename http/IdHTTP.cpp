@@ -53,20 +53,19 @@ class TemporaryBody {
   std::string* body_;
 };
 
-// What an exchange leaves behind when a failure ends it: a refused answer was read whole, so
-// the connection is as good as after a 2xx; after any other failure it is closed once a request
-// head went out, because the rest of that answer must never be read as the next one.
+// What an exchange leaves behind when a failure ends it: once a request head went out the
+// connection is closed, because the rest of that answer must never be read as the next one.
+// (A refused answer is read whole and ends the exchange normally, so it never gets here.)
 //
-// A guard rather than a catch and rethrow: a refusal (a 404 for every page that does not exist)
-// is the common way out of an exchange, and every rethrow unwinds the stack once more.
+// A guard rather than a catch and rethrow: every rethrow unwinds the stack once more.
 class ExchangeFailureCleanup {
  public:
-  ExchangeFailureCleanup(TIdCustomHTTP& http, const bool& headSent, const bool& refusing)
-      : http_(http), headSent_(headSent), refusing_(refusing) {}
+  ExchangeFailureCleanup(TIdCustomHTTP& http, const bool& headSent)
+      : http_(http), headSent_(headSent) {}
   ~ExchangeFailureCleanup() {
     if (std::uncaught_exceptions() <= failures_) return;
     try {
-      if ((headSent_ && !refusing_) || !http_.ResponseKeepsConnection()) http_.DisconnectFromPeer();
+      if (headSent_ || !http_.ResponseKeepsConnection()) http_.DisconnectFromPeer();
     } catch (...) {
     }
   }
@@ -76,7 +75,6 @@ class ExchangeFailureCleanup {
  private:
   TIdCustomHTTP& http_;
   const bool& headSent_;
-  const bool& refusing_;
   const int failures_ = std::uncaught_exceptions();
 };
 
@@ -121,6 +119,12 @@ TIdCustomHTTP::~TIdCustomHTTP() = default;
 
 void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
                                 const std::string* source, std::string* bodyStream) {
+  if (!TryRunExchange(verb, url, source, bodyStream))
+    throw EIdHTTPProtocolException(FRefusal.code, FRefusal.statusLine, std::move(FRefusal.body));
+}
+
+bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& url,
+                                   const std::string* source, std::string* bodyStream) {
   TIdHTTPRequest& request = Request();
   TIdHTTPResponse& response = Response();
   const std::size_t startPos = bodyStream ? bodyStream->size() : 0;
@@ -135,9 +139,9 @@ void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
   };
 
   bool headSent = false;
-  FRefusing = false;
+  bool refused = false;
   {
-    ExchangeFailureCleanup cleanup(*this, headSent, FRefusing);
+    ExchangeFailureCleanup cleanup(*this, headSent);
     for (bool done = false; !done;) {
       ++HopCount;
       PrepareTarget();
@@ -166,10 +170,15 @@ void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
           --HopCount;
           request.Target = url;
           break;
+        case TIdHTTPNext::nxRefused:
+          done = true;
+          refused = true;
+          break;
       }
     }
   }
   if (!ResponseKeepsConnection()) DisconnectFromPeer();
+  return !refused;
 }
 
 void TIdCustomHTTP::PrepareTarget() {
@@ -328,12 +337,12 @@ TIdHTTPNext TIdCustomHTTP::DecideNext() {
     std::string location = response.Location;
     std::string verb = request.Verb;
     if (HandleRedirects && HopCount < RedirectMaximum) {
-      if (!AskRedirect(location, verb)) RefuseResponse();
+      if (!AskRedirect(location, verb)) return RefuseResponse();
       request.Target = location;
       request.Verb = verb;
       next = TIdHTTPNext::nxFollow;
     } else {
-      if (!AskRedirect(location, verb)) RefuseResponse();
+      if (!AskRedirect(location, verb)) return RefuseResponse();
       response.Location = location;
       next = TIdHTTPNext::nxDone;
     }
@@ -359,7 +368,7 @@ TIdHTTPNext TIdCustomHTTP::DecideNext() {
         ProxyParams.ProxyUsername.clear();
         ProxyParams.ProxyPassword.clear();
       }
-      RefuseResponse();
+      return RefuseResponse();
     }
     if (HTTPOptions.hoInProcessAuth) {
       DrainBody();
@@ -369,7 +378,7 @@ TIdHTTPNext TIdCustomHTTP::DecideNext() {
     return TIdHTTPNext::nxDone;
   }
 
-  RefuseResponse();
+  return RefuseResponse();
 }
 
 bool TIdCustomHTTP::AskRedirect(std::string& location, std::string& verb) {
@@ -428,16 +437,16 @@ bool TIdCustomHTTP::AskProxyAuthorization() {
   return handled;
 }
 
-void TIdCustomHTTP::RefuseResponse() {
+TIdHTTPNext TIdCustomHTTP::RefuseResponse() {
   const TIdHTTPResponse& response = Response();
-  std::string body;
   {
     TemporaryBody temporary(*this, kRefusedBodyTimeout);
     ReadBody();
-    body = std::move(temporary.text);
+    FRefusal.body = std::move(temporary.text);
   }
-  FRefusing = true;
-  throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, std::move(body));
+  FRefusal.code = response.StatusCode();
+  FRefusal.statusLine = response.StatusLine;
+  return TIdHTTPNext::nxRefused;
 }
 
 void TIdCustomHTTP::DrainBody() {
@@ -511,4 +520,10 @@ void TIdHTTP::GetPage(const std::string& url, std::string& text) {
   std::string stream;
   BodyDelivery delivery(stream, text);
   GetToStream(url, stream);
+}
+
+bool TIdHTTP::TryGetPage(const std::string& url, std::string& text) {
+  std::string stream;
+  BodyDelivery delivery(stream, text);
+  return TryRunExchange("GET", url, nullptr, &stream);
 }

@@ -40,7 +40,8 @@ struct TIdHTTPOptions {
 enum class TIdHTTPRouteKind { rkDirect, rkSecure, rkProxy, rkSecureProxy };
 
 // What the exchange does after an answer.
-enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxReadAndRepeat, nxAuthRetry };
+// nxRefused: the answer was refused and read whole; the exchange ends with that refusal.
+enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxReadAndRepeat, nxAuthRetry, nxRefused };
 
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
  public:
@@ -84,9 +85,15 @@ class TIdCustomHTTP : public TIdTCPClient {
   TIdCustomHTTP();
   ~TIdCustomHTTP() override;
 
-  // The exchange; the body of a 2xx answer is appended to `bodyStream`.
+  // The exchange; the body of a 2xx answer is appended to `bodyStream`. A refused answer
+  // raises EIdHTTPProtocolException.
   void RunExchange(const std::string& verb, const std::string& url, const std::string* source,
                    std::string* bodyStream);
+  // The same exchange, but a refused answer returns false instead of raising (every other
+  // failure still raises). Refusals are the common outcome of a lookup that tries several
+  // addresses; raising one costs more than the rest of its exchange.
+  bool TryRunExchange(const std::string& verb, const std::string& url, const std::string* source,
+                      std::string* bodyStream);
 
   TIdHTTPRequest& Request() { return FHTTPProto->Request; }
   TIdHTTPResponse& Response() { return FHTTPProto->Response; }
@@ -125,7 +132,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool AskRedirect(std::string& location, std::string& verb);
   bool AskAuthorization();
   bool AskProxyAuthorization();
-  [[noreturn]] void RefuseResponse();
+  // Reads the refused answer's body and keeps the refusal for the end of the exchange.
+  TIdHTTPNext RefuseResponse();
   void DrainBody();
   void ReadBody();
   // The size of the next chunk; 0 for a line that is not a hexadecimal number.
@@ -136,9 +144,13 @@ class TIdCustomHTTP : public TIdTCPClient {
   std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
   TIdURI FURI;
   std::unique_ptr<TIdCookieManager> FCookieManager;
-  // Set by RefuseResponse as its refusal leaves: the one failure after which the connection
-  // stays usable.
-  bool FRefusing = false;
+  // The refusal that ended the last exchange (set by RefuseResponse).
+  struct Refusal {
+    int32_t code = 0;
+    std::string statusLine;
+    std::string body;
+  };
+  Refusal FRefusal;
   // The last request went out on a connection kept from an earlier exchange.
   bool FReusedConnection = false;
 };
@@ -149,6 +161,8 @@ class TIdHTTP : public TIdCustomHTTP {
   // byte. Whatever body bytes arrived also reach `text` when the exchange fails; without any,
   // `text` keeps what it held.
   void GetPage(const std::string& url, std::string& text);
+  // As GetPage, but a refused answer (404 and the like) returns false instead of raising.
+  bool TryGetPage(const std::string& url, std::string& text);
   // GET of `url`, the body appended to `stream`.
   void GetToStream(const std::string& url, std::string& stream);
 };

@@ -428,6 +428,25 @@ TEST(HttpRefusal, NotFoundCarriesItsBodyAndTheConnectionIsReused) {
   EXPECT_EQ(server.Accepted(), 1);
 }
 
+TEST(HttpRefusal, TryGetPageReportsARefusalWithoutRaisingAndKeepsTheConnection) {
+  ScriptedServer server({{S::ExpectHead(), S::Send(Answer("404 Not Found", "<h1>no page</h1>")),
+                          S::ExpectHead(), S::Send(Answer("200 OK", "found")), S::ExpectHead(),
+                          S::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"), S::Close()}});
+  {
+    TIdHTTP http;
+    std::string text = "before";
+    EXPECT_FALSE(http.TryGetPage(Url(server, "/a.html"), text));
+    EXPECT_EQ(text, "before") << "a refused answer's body is not the page";
+    EXPECT_TRUE(http.IsConnected());
+    EXPECT_TRUE(http.TryGetPage(Url(server, "/a-cifrada.html"), text));
+    EXPECT_EQ(text, "found");
+    // Failures other than a refusal still raise.
+    EXPECT_THROW(http.TryGetPage(Url(server, "/b.html"), text), EIdException);
+  }
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Accepted(), 1);
+}
+
 TEST(HttpRefusal, StatusWithoutNumberAndEmptyLineBeforeTheStatus) {
   ScriptedServer server({{S::ExpectHead(), S::Send(Answer("abc", "x")), S::ExpectHead(),
                           S::Send("\r\n" + Answer("200 OK", "ok")), S::AwaitClose()}});
