@@ -124,41 +124,47 @@ void TSQLVAR::SetIndSize(int size) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// TSQLVAR_V1
+// TSQLVARLayout, TSQLVAR_V1, TSQLVAR_V2
 
-std::string TSQLVAR_V1::AliasName() const {
+template <class Entry>
+std::string TSQLVARLayout<Entry>::AliasName() const {
   return GetName(entry_->aliasname, entry_->aliasname_length);
 }
-std::string TSQLVAR_V1::OwnName() const {
+template <class Entry>
+std::string TSQLVARLayout<Entry>::OwnName() const {
   return GetName(entry_->ownname, entry_->ownname_length);
 }
-std::string TSQLVAR_V1::RelName() const {
+template <class Entry>
+std::string TSQLVARLayout<Entry>::RelName() const {
   return GetName(entry_->relname, entry_->relname_length);
 }
-std::string TSQLVAR_V1::SqlName() const {
+template <class Entry>
+std::string TSQLVARLayout<Entry>::SqlName() const {
   return GetName(entry_->sqlname, entry_->sqlname_length);
 }
-bool TSQLVAR_V1::SqlNameIs(std::string_view name) const {
+template <class Entry>
+bool TSQLVARLayout<Entry>::SqlNameIs(std::string_view name) const {
   return NameIs(entry_->sqlname, entry_->sqlname_length, name);
 }
-char* TSQLVAR_V1::SqlData() const {
-  return entry_->sqldata;
+template <class Entry>
+void TSQLVARLayout<Entry>::SetAliasName(std::string_view v) {
+  PutName(entry_->aliasname, entry_->aliasname_length, v);
 }
-short* TSQLVAR_V1::SqlInd() const {
-  return entry_->sqlind;
+template <class Entry>
+void TSQLVARLayout<Entry>::SetOwnName(std::string_view v) {
+  PutName(entry_->ownname, entry_->ownname_length, v);
 }
-int TSQLVAR_V1::SqlLen() const {
-  return entry_->sqllen;
+template <class Entry>
+void TSQLVARLayout<Entry>::SetRelName(std::string_view v) {
+  PutName(entry_->relname, entry_->relname_length, v);
 }
-int TSQLVAR_V1::SqlScale() const {
-  return entry_->sqlscale;
+template <class Entry>
+void TSQLVARLayout<Entry>::SetSqlName(std::string_view v) {
+  PutName(entry_->sqlname, entry_->sqlname_length, v);
 }
-int TSQLVAR_V1::SqlSubtype() const {
-  return entry_->sqlsubtype;
-}
-int TSQLVAR_V1::SqlType() const {
-  return entry_->sqltype;
-}
+
+template class TSQLVARLayout<XSQLVAR>;
+template class TSQLVARLayout<XSQLVAR_V2>;
 
 int TSQLVAR_V1::SqlPrecision() const {
   switch (entry_->sqltype & ~1) {
@@ -171,111 +177,6 @@ int TSQLVAR_V1::SqlPrecision() const {
     default:
       return 0;
   }
-}
-
-void TSQLVAR_V1::SetAliasName(std::string_view v) {
-  PutName(entry_->aliasname, entry_->aliasname_length, v);
-}
-void TSQLVAR_V1::SetOwnName(std::string_view v) {
-  PutName(entry_->ownname, entry_->ownname_length, v);
-}
-void TSQLVAR_V1::SetRelName(std::string_view v) {
-  PutName(entry_->relname, entry_->relname_length, v);
-}
-void TSQLVAR_V1::SetSqlName(std::string_view v) {
-  PutName(entry_->sqlname, entry_->sqlname_length, v);
-}
-void TSQLVAR_V1::SetSqlData(char* v) {
-  entry_->sqldata = v;
-}
-void TSQLVAR_V1::SetSqlInd(short* v) {
-  entry_->sqlind = v;
-}
-void TSQLVAR_V1::SetSqlLen(int v) {
-  entry_->sqllen = ISC_SHORT(v);
-}
-void TSQLVAR_V1::SetSqlScale(int v) {
-  entry_->sqlscale = ISC_SHORT(v);
-}
-void TSQLVAR_V1::SetSqlSubtype(int v) {
-  entry_->sqlsubtype = ISC_SHORT(v);
-}
-void TSQLVAR_V1::SetSqlType(int v) {
-  entry_->sqltype = ISC_SHORT(v);
-}
-
-// ---------------------------------------------------------------------------------------------
-// TSQLVAR_V2
-
-std::string TSQLVAR_V2::AliasName() const {
-  return GetName(entry_->aliasname, entry_->aliasname_length);
-}
-std::string TSQLVAR_V2::OwnName() const {
-  return GetName(entry_->ownname, entry_->ownname_length);
-}
-std::string TSQLVAR_V2::RelName() const {
-  return GetName(entry_->relname, entry_->relname_length);
-}
-std::string TSQLVAR_V2::SqlName() const {
-  return GetName(entry_->sqlname, entry_->sqlname_length);
-}
-bool TSQLVAR_V2::SqlNameIs(std::string_view name) const {
-  return NameIs(entry_->sqlname, entry_->sqlname_length, name);
-}
-char* TSQLVAR_V2::SqlData() const {
-  return entry_->sqldata;
-}
-short* TSQLVAR_V2::SqlInd() const {
-  return entry_->sqlind;
-}
-int TSQLVAR_V2::SqlLen() const {
-  return entry_->sqllen;
-}
-int TSQLVAR_V2::SqlPrecision() const {
-  return entry_->sqlprecision;
-}
-int TSQLVAR_V2::SqlScale() const {
-  return entry_->sqlscale;
-}
-int TSQLVAR_V2::SqlSubtype() const {
-  return entry_->sqlsubtype;
-}
-int TSQLVAR_V2::SqlType() const {
-  return entry_->sqltype;
-}
-
-void TSQLVAR_V2::SetAliasName(std::string_view v) {
-  PutName(entry_->aliasname, entry_->aliasname_length, v);
-}
-void TSQLVAR_V2::SetOwnName(std::string_view v) {
-  PutName(entry_->ownname, entry_->ownname_length, v);
-}
-void TSQLVAR_V2::SetRelName(std::string_view v) {
-  PutName(entry_->relname, entry_->relname_length, v);
-}
-void TSQLVAR_V2::SetSqlName(std::string_view v) {
-  PutName(entry_->sqlname, entry_->sqlname_length, v);
-}
-void TSQLVAR_V2::SetSqlData(char* v) {
-  entry_->sqldata = v;
-}
-void TSQLVAR_V2::SetSqlInd(short* v) {
-  entry_->sqlind = v;
-}
-void TSQLVAR_V2::SetSqlLen(int v) {
-  entry_->sqllen = ISC_SHORT(v);
-}
-void TSQLVAR_V2::SetSqlPrecision(int v) {
-  entry_->sqlprecision = ISC_SHORT(v);
-}
-void TSQLVAR_V2::SetSqlScale(int v) {
-  entry_->sqlscale = ISC_SHORT(v);
-}
-void TSQLVAR_V2::SetSqlSubtype(int v) {
-  entry_->sqlsubtype = ISC_SHORT(v);
-}
-void TSQLVAR_V2::SetSqlType(int v) {
-  entry_->sqltype = ISC_SHORT(v);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -120,21 +120,20 @@ class TSQLVAR {
   short indicator_ = 0;
 };
 
-// Accessor for the basic entry layout (32-character names, no precision field).
-class TSQLVAR_V1 : public TSQLVAR {
+// The accessors both entry layouts share; `Entry` is the layout's struct.
+template <class Entry>
+class TSQLVARLayout : public TSQLVAR {
  public:
   std::string AliasName() const override;
   std::string OwnName() const override;
   std::string RelName() const override;
-  char* SqlData() const override;
-  short* SqlInd() const override;
-  int SqlLen() const override;
+  char* SqlData() const override { return entry_->sqldata; }
+  short* SqlInd() const override { return entry_->sqlind; }
+  int SqlLen() const override { return entry_->sqllen; }
   std::string SqlName() const override;
-  // This layout has no precision field: the width of the integer type stands in.
-  int SqlPrecision() const override;
-  int SqlScale() const override;
-  int SqlSubtype() const override;
-  int SqlType() const override;
+  int SqlScale() const override { return entry_->sqlscale; }
+  int SqlSubtype() const override { return entry_->sqlsubtype; }
+  int SqlType() const override { return entry_->sqltype; }
   void* XSqlVar() const override { return entry_; }
   bool SqlNameIs(std::string_view name) const override;
 
@@ -142,51 +141,31 @@ class TSQLVAR_V1 : public TSQLVAR {
   void SetOwnName(std::string_view value) override;
   void SetRelName(std::string_view value) override;
   void SetSqlName(std::string_view value) override;
-  void SetSqlData(char* value) override;
-  void SetSqlInd(short* value) override;
-  void SetSqlLen(int value) override;
-  void SetSqlPrecision(int) override {}
-  void SetSqlScale(int value) override;
-  void SetSqlSubtype(int value) override;
-  void SetSqlType(int value) override;
-  void SetXSqlVar(void* entry) override { entry_ = static_cast<XSQLVAR*>(entry); }
+  void SetSqlData(char* value) override { entry_->sqldata = value; }
+  void SetSqlInd(short* value) override { entry_->sqlind = value; }
+  void SetSqlLen(int value) override { entry_->sqllen = ISC_SHORT(value); }
+  void SetSqlScale(int value) override { entry_->sqlscale = ISC_SHORT(value); }
+  void SetSqlSubtype(int value) override { entry_->sqlsubtype = ISC_SHORT(value); }
+  void SetSqlType(int value) override { entry_->sqltype = ISC_SHORT(value); }
+  void SetXSqlVar(void* entry) override { entry_ = static_cast<Entry*>(entry); }
 
- private:
-  XSQLVAR* entry_ = nullptr;
+ protected:
+  Entry* entry_ = nullptr;
+};
+
+// Accessor for the basic entry layout (32-character names, no precision field).
+class TSQLVAR_V1 : public TSQLVARLayout<XSQLVAR> {
+ public:
+  // This layout has no precision field: the width of the integer type stands in.
+  int SqlPrecision() const override;
+  void SetSqlPrecision(int) override {}
 };
 
 // Accessor for the extended entry layout (68-character names and a precision field).
-class TSQLVAR_V2 : public TSQLVAR {
+class TSQLVAR_V2 : public TSQLVARLayout<XSQLVAR_V2> {
  public:
-  std::string AliasName() const override;
-  std::string OwnName() const override;
-  std::string RelName() const override;
-  char* SqlData() const override;
-  short* SqlInd() const override;
-  int SqlLen() const override;
-  std::string SqlName() const override;
-  int SqlPrecision() const override;
-  int SqlScale() const override;
-  int SqlSubtype() const override;
-  int SqlType() const override;
-  void* XSqlVar() const override { return entry_; }
-  bool SqlNameIs(std::string_view name) const override;
-
-  void SetAliasName(std::string_view value) override;
-  void SetOwnName(std::string_view value) override;
-  void SetRelName(std::string_view value) override;
-  void SetSqlName(std::string_view value) override;
-  void SetSqlData(char* value) override;
-  void SetSqlInd(short* value) override;
-  void SetSqlLen(int value) override;
-  void SetSqlPrecision(int value) override;
-  void SetSqlScale(int value) override;
-  void SetSqlSubtype(int value) override;
-  void SetSqlType(int value) override;
-  void SetXSqlVar(void* entry) override { entry_ = static_cast<XSQLVAR_V2*>(entry); }
-
- private:
-  XSQLVAR_V2* entry_ = nullptr;
+  int SqlPrecision() const override { return entry_->sqlprecision; }
+  void SetSqlPrecision(int value) override { entry_->sqlprecision = ISC_SHORT(value); }
 };
 
 // One entry of a descriptor area with typed reads and writes of its value.
