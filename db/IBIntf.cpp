@@ -18,7 +18,8 @@ constexpr int kEntryPointMissingCode = ENOSYS;
 constexpr TClientVersion kClientVersion50 = 50000;
 
 // Entry-point names as template arguments of the stand-by functions.
-#define LIRENTA_DB_NAME(name) constexpr char k_##name[] = #name;
+// Only the entry points that have stand-by functions use their names.
+#define LIRENTA_DB_NAME(name) [[maybe_unused]] constexpr char k_##name[] = #name;
 LIRENTA_DB_ALL_ENTRY_POINTS(LIRENTA_DB_NAME)
 #undef LIRENTA_DB_NAME
 
