@@ -32,10 +32,11 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_odr_violati
                  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan-firebird.supp:print_suppressions=0 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# The plain suites run last, so the run ends with their summary.
 test: deps build sanitize-build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
-	cd $(ASAN_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE no-sanitizer
 	FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) bash scripts/fuzz.sh --smoke $(FUZZ_SMOKE_SECONDS)
+	cd $(ASAN_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE no-sanitizer
+	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
 
 # The fuzz tree (clang-14, libFuzzer): `make test` runs every target over its seeds plus a few
 # seconds of new inputs; `make fuzz` runs each for a minute.
