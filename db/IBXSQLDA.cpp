@@ -51,6 +51,23 @@ int64_t Pow10(int n) {
   return v;
 }
 
+// The stored number of an integer entry (SQL_SHORT, SQL_LONG or SQL_INT64), before its scale.
+int64_t StoredInteger(int type, const char* data) {
+  if (type == SQL_SHORT) {
+    int16_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  if (type == SQL_LONG) {
+    int32_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  int64_t v;
+  std::memcpy(&v, data, sizeof v);
+  return v;
+}
+
 bool IsBoolean(int type) {
   return type == SQL_BOOLEAN_V7 || type == SQL_BOOLEAN;
 }
@@ -436,20 +453,10 @@ int64_t TIBXSQLVAR::Int64Value() const {
   int scale = sqlvar_->SqlScale();
   int64_t raw = 0;
   switch (SqlType()) {
-    case SQL_SHORT: {
-      int16_t v;
-      std::memcpy(&v, data, sizeof v);
-      raw = v;
-      break;
-    }
-    case SQL_LONG: {
-      int32_t v;
-      std::memcpy(&v, data, sizeof v);
-      raw = v;
-      break;
-    }
+    case SQL_SHORT:
+    case SQL_LONG:
     case SQL_INT64:
-      std::memcpy(&raw, data, sizeof raw);
+      raw = StoredInteger(SqlType(), data);
       break;
     case SQL_DOUBLE:
     case SQL_FLOAT:
@@ -499,19 +506,7 @@ double TIBXSQLVAR::DoubleValue() const {
     case SQL_LONG:
     case SQL_INT64: {
       int scale = sqlvar_->SqlScale();
-      int64_t raw = 0;
-      if (SqlType() == SQL_SHORT) {
-        int16_t v;
-        std::memcpy(&v, data, sizeof v);
-        raw = v;
-      } else if (SqlType() == SQL_LONG) {
-        int32_t v;
-        std::memcpy(&v, data, sizeof v);
-        raw = v;
-      } else {
-        std::memcpy(&raw, data, sizeof raw);
-      }
-      return double(raw) * std::pow(10.0, scale);
+      return double(StoredInteger(SqlType(), data)) * std::pow(10.0, scale);
     }
     case SQL_TEXT:
     case SQL_VARYING:
@@ -530,20 +525,7 @@ int64_t TIBXSQLVAR::CurrencyValue() const {
       int scale = sqlvar_->SqlScale();
       if (scale >= -4) {
         // Exact: shift the stored digits to four decimals.
-        const char* data = sqlvar_->SqlData();
-        int64_t raw = 0;
-        if (SqlType() == SQL_SHORT) {
-          int16_t v;
-          std::memcpy(&v, data, sizeof v);
-          raw = v;
-        } else if (SqlType() == SQL_LONG) {
-          int32_t v;
-          std::memcpy(&v, data, sizeof v);
-          raw = v;
-        } else {
-          std::memcpy(&raw, data, sizeof raw);
-        }
-        return raw * Pow10(4 + scale);
+        return StoredInteger(SqlType(), sqlvar_->SqlData()) * Pow10(4 + scale);
       }
       return std::llround(DoubleValue() * double(kCurrencyScale));
     }
