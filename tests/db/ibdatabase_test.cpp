@@ -12,6 +12,7 @@
 #include "db/IBSQLMonitor.h"
 #include "runtime/Exception.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -31,13 +32,7 @@ Bytes Concat(std::initializer_list<int> head, const std::string& text) {
 
 template <class F>
 EIBClientError ClientErrorOf(F call) {
-  try {
-    call();
-  } catch (const EIBClientError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no client error raised";
-  return EIBClientError("");
+  return test::FailureOf<EIBClientError>(call, "");
 }
 
 // ---------------------------------------------------------------------------------------------

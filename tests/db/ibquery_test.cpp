@@ -18,6 +18,7 @@
 #include "db/IBSQL.h"
 #include "db/IBSQLMonitor.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -101,24 +102,12 @@ class TraceCounter {
 
 template <class E, class F>
 E ErrorOf(F action) {
-  try {
-    action();
-  } catch (const E& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no exception of the expected class";
-  return E("");
+  return test::FailureOf<E>(action, "");
 }
 
 template <class F>
 EIBClientError ClientErrorOf(F action) {
-  try {
-    action();
-  } catch (const EIBClientError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no client error";
-  return EIBClientError(-1, "");
+  return test::FailureOf<EIBClientError>(action, -1, "");
 }
 
 // Reads the composers of all songs through a statement of its own in `transaction`.

@@ -17,6 +17,7 @@
 #include "db/IBSQLMonitor.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -39,24 +40,12 @@ const std::string kSelectSongs =
 
 template <class F>
 EIBClientError ClientErrorOf(F action) {
-  try {
-    action();
-  } catch (const EIBClientError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no client error";
-  return EIBClientError(-1, "");
+  return test::FailureOf<EIBClientError>(action, -1, "");
 }
 
 template <class F>
 EIBInterBaseError ServerErrorOf(F action) {
-  try {
-    action();
-  } catch (const EIBInterBaseError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no server error";
-  return EIBInterBaseError(0, 0, "");
+  return test::FailureOf<EIBInterBaseError>(action, 0, 0, "");
 }
 
 class IBSQLTest : public ::testing::Test {

@@ -12,19 +12,14 @@
 #include "db/IBXSQLDA.h"
 #include "runtime/DateTime.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
 // Runs `action` and returns the client error it raises.
 template <class F>
 EIBClientError ClientErrorOf(F action) {
-  try {
-    action();
-  } catch (const EIBClientError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no client error";
-  return EIBClientError(-1, "");
+  return test::FailureOf<EIBClientError>(action, -1, "");
 }
 
 // Describes entry `i` of `area` as the server would: type (with nullable bit), length, scale.

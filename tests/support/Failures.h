@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace test {
 
@@ -18,6 +19,19 @@ std::string MessageOf(F&& action) {
   }
   ADD_FAILURE() << "no exception of the expected class";
   return {};
+}
+
+// The `E` that `action` raises; when it raises nothing, a test failure and an `E` made from
+// `fallback`.
+template <class E, class F, class... A>
+E FailureOf(F&& action, A&&... fallback) {
+  try {
+    action();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no exception of the expected class";
+  return E(std::forward<A>(fallback)...);
 }
 
 }  // namespace test
