@@ -16,10 +16,12 @@ all: build
 deps:
 	@PACKAGES="$(PACKAGES)" bash scripts/install-deps.sh
 
-$(BUILD_DIR)/CMakeCache.txt:
+# The generated Makefile, not the cache, marks a finished configure: a configure that failed
+# leaves a cache behind, and the next build must configure again.
+$(BUILD_DIR)/Makefile:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 
-build: $(BUILD_DIR)/CMakeCache.txt
+build: $(BUILD_DIR)/Makefile
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 # The second tree builds the same suites with AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -43,10 +45,10 @@ test: deps build sanitize-build
 FUZZ_DIR    ?= build-fuzz
 FUZZ_SMOKE_SECONDS ?= 10
 
-$(ASAN_DIR)/CMakeCache.txt:
+$(ASAN_DIR)/Makefile:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLIRENTA_SANITIZE=ON
 
-sanitize-build: $(ASAN_DIR)/CMakeCache.txt
+sanitize-build: $(ASAN_DIR)/Makefile
 	cmake --build $(ASAN_DIR) -j$(JOBS)
 
 demo: deps build
