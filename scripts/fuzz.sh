@@ -32,7 +32,7 @@ input_timeout=10
 # A target stuck past its time by this much is stopped from outside.
 grace=60
 
-if [ ! -f "$fuzz_dir/CMakeCache.txt" ]; then
+if [ ! -f "$fuzz_dir/Makefile" ]; then
   CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$fuzz_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DLIRENTA_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 fi
