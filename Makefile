@@ -7,9 +7,9 @@ JOBS        ?= 2
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libfltk1.3-dev libx11-dev xvfb xdotool imagemagick x11-utils \
             libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server \
-            clang-14 libclang-rt-14-dev libcurl4-openssl-dev
+            clang-14 libclang-rt-14-dev libcurl4-openssl-dev dpkg-dev file procps
 
-.PHONY: all deps build test sanitize-build demo demo-gui bench fuzz clean install
+.PHONY: all deps build test sanitize-build demo demo-gui bench fuzz clean install package fresh-check
 
 all: build
 
@@ -37,8 +37,8 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_odr_violati
 # The plain suites run last, so the run ends with their summary.
 test: deps build sanitize-build
 	FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) bash scripts/fuzz.sh --smoke $(FUZZ_SMOKE_SECONDS)
-	cd $(ASAN_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE no-sanitizer
-	cd $(BUILD_DIR) && ctest --output-on-failure -j$(JOBS)
+	$(SANITIZER_ENV) bash scripts/ctest.sh $(ASAN_DIR) --output-on-failure -j$(JOBS) -LE no-sanitizer
+	bash scripts/ctest.sh $(BUILD_DIR) --output-on-failure -j$(JOBS)
 
 # The fuzz tree (clang-14, libFuzzer): `make test` runs every target over its seeds plus a few
 # seconds of new inputs; `make fuzz` runs each for a minute.
@@ -65,6 +65,14 @@ fuzz: deps
 
 install: build
 	cmake --install $(BUILD_DIR)
+
+# build/lirenta_<version>_amd64.deb, installable with apt-get install ./build/lirenta_…_amd64.deb
+package: deps build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# make test and make demo in a fresh minimal Debian 12, then the package installed in another.
+fresh-check:
+	bash scripts/fresh-check.sh
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -36,8 +36,14 @@ show_songs() {
       }' | iconv -f WINDOWS-1252 -t UTF-8
 }
 
+composers() {
+  printf 'SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor IS NOT NULL;\n' |
+    isql-fb -q -user SYSDBA -password velkadrum "$db" | tr -dc '0-9'
+}
+
 echo "== Songs before the run"
 show_songs
+before=$(composers)
 
 "$build/bin/lirenta-fixture-site" --root "$demo/site" --port 0 --idle-seconds 600 > "$demo/site.log" 2>&1 &
 site=$!
@@ -65,4 +71,8 @@ trap - EXIT
 echo
 echo "== Songs after the run"
 show_songs
+echo
+after=$(composers)
+total=$(printf 'SELECT COUNT(*) FROM Tb_Musicas;\n' | isql-fb -q -user SYSDBA -password velkadrum "$db" | tr -dc '0-9')
+echo "Composers written: $after of $total songs have a composer ($before before the run)"
 exit $status

@@ -20,11 +20,11 @@ class Loopback : public ::testing::Test {
   static void TearDownTestSuite() { database_.reset(); }
 
   void SetUp() override {
-    if (!server_)
-      GTEST_SKIP() << "no Firebird server on loopback: " << test::FirebirdServer::Reason();
+    ASSERT_NE(server_, nullptr) << "no Firebird server on loopback: "
+                                << test::FirebirdServer::Reason();
     std::string reason;
-    if (!server_->Running() && !server_->Start(reason))
-      GTEST_SKIP() << "the Firebird server did not start again: " << reason;
+    ASSERT_TRUE(server_->Running() || server_->Start(reason))
+        << "the Firebird server did not start again: " << reason;
   }
 
   void SetUpConnection(TIBDatabase& database, TIBTransaction& transaction) {

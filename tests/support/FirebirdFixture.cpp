@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -26,10 +25,11 @@ namespace {
 
 constexpr const char* kIsql = "isql-fb";
 constexpr const char* kServerProgram = "/usr/sbin/firebird";
-constexpr const char* kSecurityDatabase = "/var/lib/firebird/3.0/system/security3.fdb";
-// Serialises the loopback servers of test programs that ctest runs side by side: each server
-// holds the security database open, which the embedded engine allows to one process only.
-constexpr const char* kServerLockFile = "/tmp/lirenta-firebird-server.lock";
+// The installed server's own folder: the private root links to its libraries, plugins and
+// messages, and to nothing of its configuration.
+constexpr const char* kInstalledRoot = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
+constexpr const char* kRootLinks[] = {"firebird.msg", "plugins", "intl", "UDF", "lib",
+                                      "plugins.conf", "fbtrace.conf"};
 // isql-fb creates a database in well under a second; a minute means it hangs.
 constexpr auto kIsqlDeadline = std::chrono::seconds(60);
 // The server answers on its port within a second or two of starting.
@@ -39,8 +39,6 @@ constexpr auto kServerStartDeadline = std::chrono::seconds(20);
 constexpr auto kServerStopGrace = std::chrono::seconds(2);
 // A killed process is gone within this.
 constexpr auto kServerStopDeadline = std::chrono::seconds(10);
-// Another test program's server may hold the lock for the length of its suite.
-constexpr auto kServerLockDeadline = std::chrono::seconds(240);
 
 using Clock = std::chrono::steady_clock;
 
@@ -116,7 +114,7 @@ const std::vector<Song>& DefaultSongs() {
 }
 
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
-            std::string& output) {
+            std::string& output, const std::vector<std::string>& environment) {
   output.clear();
   char scriptPath[] = "/tmp/lirenta-isql-XXXXXX";
   const int scriptFd = mkstemp(scriptPath);
@@ -147,6 +145,7 @@ int RunIsql(const std::string& script, const std::vector<std::string>& arguments
     dup2(pipeFds[1], 1);
     dup2(pipeFds[1], 2);
     close(pipeFds[0]);
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
     execvp(kIsql, argv.data());
     _exit(127);
   }
@@ -259,32 +258,49 @@ FirebirdServer* FirebirdServer::Instance() {
     return nullptr;
   }
   std::unique_ptr<FirebirdServer> server(new FirebirdServer());
-  server->lockFd_ = open(kServerLockFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (server->lockFd_ < 0) {
-    reason = std::string("cannot open ") + kServerLockFile + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  const auto until = Clock::now() + kServerLockDeadline;
-  while (flock(server->lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    if (Clock::now() >= until) {
-      reason = "another test program kept the Firebird server lock too long";
-      return nullptr;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  // The password is set through the embedded engine while no server holds the security
-  // database.
-  std::string output;
-  const int rc = RunIsql(std::string("CREATE OR ALTER USER SYSDBA PASSWORD ") +
-                             SqlLiteral(kSysdbaPassword) + ";\nCOMMIT;\n",
-                         {"-user", kSysdbaUser, kSecurityDatabase}, output);
-  if (rc != 0) {
-    reason = "cannot set the SYSDBA password (is a Firebird server already running?): " + output;
-    return nullptr;
-  }
-  if (!server->Start(reason)) return nullptr;
+  if (!server->MakeRoot(reason) || !server->Start(reason)) return nullptr;
   ServerSlot() = std::move(server);
   return ServerSlot().get();
+}
+
+bool FirebirdServer::MakeRoot(std::string& reason) {
+  char folder[] = "/tmp/lirenta-fbroot-XXXXXX";
+  if (!mkdtemp(folder)) {
+    reason = std::string("cannot create the server's root folder: ") + std::strerror(errno);
+    return false;
+  }
+  root_ = folder;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const char* name : kRootLinks) {
+    fs::create_symlink(fs::path(kInstalledRoot) / name, fs::path(root_) / name, ec);
+    if (ec) {
+      reason = "cannot link " + std::string(name) + " into the server's root: " + ec.message();
+      return false;
+    }
+  }
+  fs::create_directory(root_ + "/lock", ec);
+  const std::string security = root_ + "/security3.fdb";
+  std::ofstream(root_ + "/firebird.conf") << "SecurityDatabase = " << security
+                                          << "\nRemoteBindAddress = 127.0.0.1\nUdfAccess = None\n";
+  std::ofstream(root_ + "/databases.conf") << "";
+  // The security database is an empty database; the user manager makes its tables when the
+  // first user is created.
+  std::string output;
+  if (RunIsql("CREATE DATABASE " + SqlLiteral(security) + " USER " + SqlLiteral(kSysdbaUser) +
+                  ";\n",
+              {}, output, Environment()) != 0 ||
+      RunIsql(std::string("CREATE OR ALTER USER SYSDBA PASSWORD ") + SqlLiteral(kSysdbaPassword) +
+                  ";\nCOMMIT;\n",
+              {"-user", kSysdbaUser, security}, output, Environment()) != 0) {
+    reason = "cannot make the server's security database: " + output;
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> FirebirdServer::Environment() const {
+  return {"FIREBIRD=" + root_, "FIREBIRD_LOCK=" + root_ + "/lock", "FIREBIRD_TMP=" + root_};
 }
 
 bool FirebirdServer::Start(std::string& reason) {
@@ -295,6 +311,7 @@ bool FirebirdServer::Start(std::string& reason) {
     return false;
   }
   const std::string port = std::to_string(port_);
+  const std::vector<std::string> environment = Environment();
   const pid_t pid = fork();
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -304,6 +321,7 @@ bool FirebirdServer::Start(std::string& reason) {
       dup2(devNull, 1);
       dup2(devNull, 2);
     }
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
     execl(kServerProgram, kServerProgram, "-p", port.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -349,7 +367,10 @@ void FirebirdServer::Stop() {
 
 FirebirdServer::~FirebirdServer() {
   Stop();
-  if (lockFd_ >= 0) close(lockFd_);
+  if (!root_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
 }
 
 std::string FirebirdServer::ConnectString(const std::string& path) const {

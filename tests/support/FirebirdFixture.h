@@ -5,8 +5,11 @@
 // destroyed. The embedded engine opens a database file for one process at a time: a test that
 // runs isql-fb or a server on a database must not hold it open itself.
 //
-// FirebirdServer runs /usr/sbin/firebird on a free port of 127.0.0.1 for the test program that
-// asks for it, with the SYSDBA password set beforehand, and stops it when the program ends.
+// FirebirdServer runs a private instance of /usr/sbin/firebird on a free port of 127.0.0.1 for
+// the test program that asks for it, and stops it when the program ends. The instance has a root
+// folder of its own (links to the installed libraries, plugins and messages, its own
+// firebird.conf naming a security database made for it, its own lock folder), so the machine's
+// security database, configuration and any server it runs are never touched.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -61,13 +64,14 @@ class FirebirdDatabase {
 };
 
 // Runs isql-fb with `script` as input; returns the exit status and the combined output.
+// `environment` ("NAME=value" entries) is added to isql-fb's environment.
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
-            std::string& output);
+            std::string& output, const std::vector<std::string>& environment = {});
 
 class FirebirdServer {
  public:
   // The server of this test program, started on the first call. Null when it cannot be
-  // started; Reason() then says why.
+  // started; Reason() then says why, and the caller fails.
   static FirebirdServer* Instance();
   static const std::string& Reason();
 
@@ -87,9 +91,13 @@ class FirebirdServer {
  private:
   FirebirdServer() = default;
 
+  // Makes the instance's root folder and its security database with the SYSDBA password.
+  bool MakeRoot(std::string& reason);
+  std::vector<std::string> Environment() const;
+
+  std::string root_;
   int port_ = 0;
   pid_t pid_ = -1;
-  int lockFd_ = -1;
 };
 
 // A test suite with one fresh database (DefaultSongs) for all its tests.
