@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "runtime/TerminationSignals.h"
 #include "runtime/Text.h"
 
 namespace ui {
@@ -40,7 +41,8 @@ int MeasureWidth(const std::string& utf8) {
 class FltkLabel : public Label {
  public:
   explicit FltkLabel(const LabelLayout& layout) : layout_(layout) {
-    box_ = new Fl_Box(layout.bounds.left, layout.bounds.top, layout.bounds.width, layout.bounds.height);
+    box_ = new Fl_Box(layout.bounds.left, layout.bounds.top, layout.bounds.width,
+                      layout.bounds.height);
     box_->labelfont(kFont);
     box_->labelsize(kFontSize);
     box_->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP |
@@ -69,7 +71,10 @@ class FltkLabel : public Label {
 class FltkButton : public Button {
  public:
   FltkButton(const ButtonLayout& layout, std::function<void()> onClick, Application& app)
-      : layout_(layout), utf8_(rt::Win1252ToUtf8(layout.caption)), onClick_(std::move(onClick)), app_(app) {
+      : layout_(layout),
+        utf8_(rt::Win1252ToUtf8(layout.caption)),
+        onClick_(std::move(onClick)),
+        app_(app) {
     button_ = new Fl_Button(layout.bounds.left, layout.bounds.top, layout.bounds.width,
                             layout.bounds.height, utf8_.c_str());
     button_->labelfont(kFont);
@@ -101,7 +106,8 @@ class FltkButton : public Button {
 // FLTK's bar divides by (maximum - minimum); an empty range is drawn as an empty bar.
 class FltkProgressBar : public ProgressBar {
  public:
-  explicit FltkProgressBar(const ProgressBarLayout& layout) : max_(layout.max), position_(layout.position) {
+  explicit FltkProgressBar(const ProgressBarLayout& layout)
+      : max_(layout.max), position_(layout.position) {
     bar_ = new Fl_Progress(layout.bounds.left, layout.bounds.top, layout.bounds.width,
                            layout.bounds.height);
     bar_->minimum(float(layout.min));
@@ -140,9 +146,11 @@ class FltkForm : public Form {
  public:
   FltkForm(const FormLayout& layout, FltkApplication& app) : app_(app) {
     caption_ = rt::Win1252ToUtf8(layout.caption);
-    window_ = std::make_unique<Fl_Double_Window>(layout.clientWidth, layout.clientHeight, caption_.c_str());
+    window_ = std::make_unique<Fl_Double_Window>(layout.clientWidth, layout.clientHeight,
+                                                 caption_.c_str());
     // Fixed size: the window manager offers no maximise box and no resizing.
-    window_->size_range(layout.clientWidth, layout.clientHeight, layout.clientWidth, layout.clientHeight);
+    window_->size_range(layout.clientWidth, layout.clientHeight, layout.clientWidth,
+                        layout.clientHeight);
     window_->callback(&FltkForm::CloseRequested, this);
     window_->end();
   }
@@ -191,9 +199,19 @@ class FltkForm : public Form {
 FltkApplication::FltkApplication() {
   Fl::scheme("gtk+");
   Fl::visible_focus(1);
+  // A request to end the process (SIGTERM, SIGINT) is a close of the main window.
+  if (rt::TerminationSignalDescriptor() >= 0)
+    Fl::add_fd(rt::TerminationSignalDescriptor(), FL_READ, &FltkApplication::EndRequested, this);
+}
+
+void FltkApplication::EndRequested(int descriptor, void* self) {
+  // The descriptor stays readable: one call is all it gets.
+  Fl::remove_fd(descriptor);
+  static_cast<FltkApplication*>(self)->Terminate();
 }
 
 FltkApplication::~FltkApplication() {
+  if (rt::TerminationSignalDescriptor() >= 0) Fl::remove_fd(rt::TerminationSignalDescriptor());
   // Widgets belong to their windows; the control wrappers only point at them.
   forms_.clear();
 }
@@ -211,11 +229,17 @@ void FltkApplication::Run() {
   Fl::flush();
 }
 
-void FltkApplication::ProcessMessages() { Fl::check(); }
+void FltkApplication::ProcessMessages() {
+  Fl::check();
+}
 
-void FltkApplication::ShowMessage(const std::string& text) { ShowBox(text, false); }
+void FltkApplication::ShowMessage(const std::string& text) {
+  ShowBox(text, false);
+}
 
-void FltkApplication::ShowErrorBox(const std::string& text) { ShowBox(text, true); }
+void FltkApplication::ShowErrorBox(const std::string& text) {
+  ShowBox(text, true);
+}
 
 void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
   // A box shown after the application was told to end closes by itself at once.
@@ -257,7 +281,8 @@ void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
   box.position((Fl::w() - w) / 2, (Fl::h() - h) / 2);
   box.show();
   ok->take_focus();
-  while (!done && box.shown()) Fl::wait();
+  // A box that is up when the application is told to end closes by itself as well.
+  while (!done && box.shown() && !Terminated()) Fl::wait();
   box.hide();
 }
 
