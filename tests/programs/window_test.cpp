@@ -190,4 +190,63 @@ TEST(WindowProgram, KeysLabelEdgesAndWindowClassAreAPersonsExpectations) {
   EXPECT_EQ(*status, 0);
 }
 
+TEST(WindowProgram, FailureTextWithToolkitMarkupIsDrawnWhole) {
+  test::VirtualDisplay display;
+  ASSERT_TRUE(display.Ok()) << "Xvfb could not start";
+  // Every UPDATE fails with a server message of two lines of equal length: the first holds
+  // the characters a toolkit may read as markup ("@" starts a symbol, "&" marks a shortcut),
+  // the second has plain letters of about their width in their places.
+  test::FirebirdDatabase db(
+      test::DefaultSongs(),
+      "CREATE EXCEPTION E_CONTATO 'Contato: suporte@kavro.com.br & @@ fim\n"
+      "Contato: suporteWkavro.com.br W WW fim';\n"
+      "SET TERM ^ ;\n"
+      "CREATE TRIGGER TG_CONTATO FOR Tb_Musicas BEFORE UPDATE AS BEGIN EXCEPTION E_CONTATO; END^\n"
+      "SET TERM ; ^\n");
+  test::LyricsSite site;
+  site.AddComposerPage("trio-flor-e-cafe/cancao-do-mar.html", "Ana Reis");
+  ASSERT_TRUE(site.Start());
+  WindowProgram program(display, db, site.BaseUrl());
+  test::WindowInfo window =
+      test::WaitForWindow(display, "Lirenta", kClientWidth, kClientHeight, 15000ms);
+  ASSERT_NE(window.id, 0u) << program.process->Stderr();
+  ASSERT_TRUE(test::ClickAt(display, window.id, 148 + 122 / 2, 56 + 25 / 2));
+  test::WindowInfo box =
+      test::WaitForOtherWindow(display, "Lirenta", kClientWidth, kClientHeight, 30000ms);
+  ASSERT_NE(box.id, 0u) << "no error box\n" << program.process->Stderr();
+  test::SaveScreenshot(display, box.id,
+                       std::string(LIRENTA_BUILD_DIR) + "/artifacts/error-box-markup.png");
+
+  // The text stands right of the error icon and above the OK button.
+  constexpr int kTextLeft = 12 + 32 + 12;
+  const int textBottom = box.height - 12 - 23 - 2;
+  test::Picture text =
+      test::WaitForInk(display, box.id, kTextLeft, 0, box.width - kTextLeft, textBottom, 15000ms);
+  std::vector<std::pair<int, int>> lines = text.InkRowBands();
+  std::vector<int> widths;
+  std::string shown;
+  // A band of a row or two is the underscore below a line, not a line.
+  std::erase_if(lines, [](std::pair<int, int> band) { return band.second - band.first < 3; });
+  for (auto [top, bottom] : lines) {
+    auto [first, last] = text.InkColumns(top, bottom);
+    widths.push_back(last - first + 1);
+    shown += " " + std::to_string(top) + ".." + std::to_string(bottom) + ":" +
+             std::to_string(last - first + 1);
+  }
+  // The server's lines: "exception 1", the exception's name, its message's two lines, the
+  // trigger's position. A line cut at its "@" would be about half as wide as its ruler.
+  ASSERT_EQ(lines.size(), 5u) << "lines (rows: ink width):" << shown;
+  const double ratio = double(widths[2]) / double(widths[3]);
+  EXPECT_GT(ratio, 0.9) << "lines (rows: ink width):" << shown;
+  EXPECT_LT(ratio, 1.1) << "lines (rows: ink width):" << shown;
+
+  ASSERT_TRUE(test::SendCloseRequest(display, box.id));
+  for (int i = 0; i < 100 && test::FindWindows(display, "Lirenta").size() > 1; ++i)
+    std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(test::SendCloseRequest(display, window.id));
+  auto status = program.process->Wait(10000ms);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+}
+
 }  // namespace
