@@ -11,7 +11,7 @@
 
 int main() {
   ui::ConsoleApplication application(stdout, stderr, isatty(STDERR_FILENO) != 0);
-  application.InstallSignalHandlers();
+  application.WatchSignals();
   application.SetTitle(app::kApplicationTitle);
   TFrmPrincipal window(application);
   application.Run();

@@ -212,6 +212,7 @@ void TIBCustomDataSet::StatementChanging(TIBSQL* statement) {
     FieldDefs().Clear();
     positionMap_.clear();
     columns_.clear();
+    SelectTextChanging();
   }
 }
 

@@ -88,6 +88,9 @@ class TIBCustomDataSet : public TDataSet, public TIBBaseOwner {
 
   // Whether the prepared select statement returns rows.
   bool ReturnsRows() const;
+  // Runs when the select statement's text is about to change, after the dataset has closed and
+  // dropped its internal preparation.
+  virtual void SelectTextChanging() {}
 
  private:
   // What one result column needs beyond its definition.

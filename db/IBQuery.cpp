@@ -51,7 +51,7 @@ void TSQLLines::SetText(std::string_view text) {
 }
 
 TIBQuery::TIBQuery(std::string name)
-    : TIBCustomDataSet(std::move(name)), sql_([this] { QueryChanged(); }) {}
+    : TIBCustomDataSet(std::move(name)), sql_([this] { QueryChanged(); }), params_(&Name) {}
 
 TIBQuery::~TIBQuery() {
   try {
@@ -138,9 +138,7 @@ void TIBQuery::ExecuteSql() {
 }
 
 TParam* TIBQuery::GetParam(std::string_view name) {
-  TParam* param = params_.LookupParam(name);
-  if (param == nullptr) Error("Parameter '" + std::string(name) + "' not found");
-  return param;
+  return params_.GetParam(name);
 }
 
 void TIBQuery::SetParams() {

@@ -67,6 +67,8 @@ class TIBQuery : public TIBCustomDataSet {
 
  protected:
   void OpenCursor() override;
+  // A new text of the select statement, from wherever it comes, unprepares the query.
+  void SelectTextChanging() override { prepared_ = false; }
 
  private:
   // Change handler of the SQL lines.

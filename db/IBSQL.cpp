@@ -287,7 +287,7 @@ void TIBSQL::Prepare() {
   base_.RequireTransaction();
   if (prepared_) return;
   std::string text = SQLText();
-  if (rt::Trim(text).empty()) db::RaiseClientError(db::ClientError::EmptyQuery);
+  if (text.empty()) db::RaiseClientError(db::ClientError::EmptyQuery);
   if (ParamCheck) {
     std::vector<std::string> names;
     processedSQL_ = PreprocessSQL(text, GenerateParamNames, names);
@@ -297,7 +297,7 @@ void TIBSQL::Prepare() {
   } else {
     processedSQL_ = text;
   }
-  if (rt::Trim(processedSQL_).empty()) db::RaiseClientError(db::ClientError::EmptyQuery);
+  if (processedSQL_.empty()) db::RaiseClientError(db::ClientError::EmptyQuery);
   try {
     DoPrepare();
   } catch (...) {

@@ -324,10 +324,10 @@ void TIBXSQLVAR::SetDateTimeValue(TDateTime value) {
 }
 
 void TIBXSQLVAR::SetQuadValue(ISC_QUAD value) {
+  if (IsNullable()) SetIsNull(false);
   int type = SqlType();
   if (type != SQL_BLOB && type != SQL_ARRAY && type != SQL_QUAD)
     db::RaiseClientError(db::ClientError::InvalidDataConversion);
-  if (IsNullable()) SetIsNull(false);
   ForSameNamed([&](TIBXSQLVAR& v) {
     TSQLVAR& d = *v.sqlvar_;
     d.SetSqlLen(sizeof value);
@@ -356,10 +356,9 @@ bool IsKeyEntry(const TSQLVAR& d) {
 }  // namespace
 
 void TIBXSQLVAR::WriteText(std::string_view value) {
-  // The length check guards the entries that take the text as it is (not the key entries).
-  bool plain = AnySameNamed([](TIBXSQLVAR& v) { return !IsKeyEntry(*v.sqlvar_); });
-  if (plain && maxLen_ > 0 && std::size_t(maxLen_) < value.size())
-    db::RaiseClientError(db::ClientError::StringTooLarge, {int(value.size()), maxLen_});
+  // As every setter: the null state goes and the type is set before anything is checked, so a
+  // text that is too long leaves a non-null SQL_TEXT entry behind. The length check guards the
+  // entries that take the text as it is (not the key entries).
   if (IsNullable()) SetIsNull(false);
   int nullableBit = sqlvar_->SqlType() & 1;
   ForSameNamed([&](TIBXSQLVAR& v) {
@@ -374,6 +373,8 @@ void TIBXSQLVAR::WriteText(std::string_view value) {
       }
     } else {
       d.SetSqlType(SQL_TEXT | nullableBit);
+      if (maxLen_ > 0 && std::size_t(maxLen_) < value.size())
+        db::RaiseClientError(db::ClientError::StringTooLarge, {int(value.size()), maxLen_});
       d.SetSqlLen(int(value.size()));
       d.SetDataSize(int(value.size()) + 1);
       if (!value.empty()) std::memcpy(d.SqlData(), value.data(), value.size());

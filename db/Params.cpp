@@ -259,7 +259,7 @@ TParam* TParams::LookupParam(std::string_view name) const {
 TParam* TParams::GetParam(std::string_view name) const {
   TParam* param = LookupParam(name);
   if (param == nullptr)
-    DatabaseError("Parameter '" + std::string(name) + "' not found", ownerName_);
+    DatabaseError("Parameter '" + std::string(name) + "' not found", OwnerName());
   return param;
 }
 

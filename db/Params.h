@@ -87,8 +87,9 @@ class TParam {
 
 class TParams {
  public:
-  // `ownerName` names the component the collection belongs to in its error messages.
-  explicit TParams(std::string ownerName = {}) : ownerName_(std::move(ownerName)) {}
+  // `ownerName`, when given, is the name of the component the collection belongs to, read at
+  // the time of an error so that its messages carry the owner's current name.
+  explicit TParams(const std::string* ownerName = nullptr) : ownerName_(ownerName) {}
   TParams(const TParams&) = delete;
   TParams& operator=(const TParams&) = delete;
 
@@ -115,10 +116,9 @@ class TParams {
   // over the source parameter's value.
   void AssignValues(const TParams& source);
 
-  const std::string& OwnerName() const { return ownerName_; }
-  void SetOwnerName(std::string name) { ownerName_ = std::move(name); }
+  std::string OwnerName() const { return ownerName_ ? *ownerName_ : std::string(); }
 
  private:
   std::vector<std::unique_ptr<TParam>> items_;
-  std::string ownerName_;
+  const std::string* ownerName_;
 };

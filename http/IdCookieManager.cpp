@@ -150,7 +150,8 @@ void TIdCookieRFC2965::ReadAttributes(const Attributes& attributes) {
 // --- server text -------------------------------------------------------------------------
 
 std::string TIdNetscapeCookie::ServerText() const {
-  std::string text = NameText + "=" + ValueText;
+  // A cookie without a value writes no name either: its text begins with the attributes.
+  std::string text = ValueText.empty() ? std::string() : NameText + "=" + ValueText;
   if (!PathText.empty()) text += "; path=" + PathText;
   // The expiry goes along whatever its origin, so that a cookie taking over a newer one keeps
   // the newer one's expiry.

@@ -1,11 +1,9 @@
 #include "ui/ConsoleApplication.h"
 
-#include <signal.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
+#include "runtime/TerminationSignals.h"
 #include "runtime/Text.h"
 
 namespace ui {
@@ -14,15 +12,6 @@ namespace {
 
 // Plain (non-terminal) progress is reported in steps of this many percent.
 constexpr int kPlainStepPercent = 5;
-
-std::atomic<int> gSignals{0};
-
-void OnSignal(int signal) {
-  if (gSignals.fetch_add(1) >= 1) {
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-  }
-}
 
 std::string Clock(double seconds) {
   long s = std::lround(std::max(0.0, seconds));
@@ -43,7 +32,9 @@ class ConsoleLabel : public Label {
     app_.LabelChanged(layout_.name, text);
   }
   const std::string& Caption() const override { return caption_; }
-  Bounds GetBounds() const override { return AutoSizedBounds(layout_, EstimatedTextWidth(caption_)); }
+  Bounds GetBounds() const override {
+    return AutoSizedBounds(layout_, EstimatedTextWidth(caption_));
+  }
 
  private:
   LabelLayout layout_;
@@ -117,14 +108,12 @@ class ConsoleForm : public Form {
 ConsoleApplication::ConsoleApplication(std::FILE* out, std::FILE* err, bool errIsTerminal)
     : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
 
-ConsoleApplication::~ConsoleApplication() { EndBarLine(); }
+ConsoleApplication::~ConsoleApplication() {
+  EndBarLine();
+}
 
-void ConsoleApplication::InstallSignalHandlers() {
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+void ConsoleApplication::WatchSignals() {
+  rt::WatchTerminationSignals();
 }
 
 Form* ConsoleApplication::CreateForm(const FormLayout&) {
@@ -137,7 +126,7 @@ void ConsoleApplication::Run() {
 }
 
 void ConsoleApplication::ProcessMessages() {
-  if (gSignals.load() > 0 && !Terminated()) {
+  if (rt::TerminationSignalCount() > 0 && !Terminated()) {
     Terminate();
     EndBarLine();
     std::fprintf(err_, "Ending after the current run.\n");
@@ -150,7 +139,9 @@ void ConsoleApplication::ShowMessage(const std::string& text) {
   WriteBox(text);
 }
 
-void ConsoleApplication::ShowErrorBox(const std::string& text) { WriteBox(text); }
+void ConsoleApplication::ShowErrorBox(const std::string& text) {
+  WriteBox(text);
+}
 
 void ConsoleApplication::WriteBox(const std::string& text) {
   EndBarLine();

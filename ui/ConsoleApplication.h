@@ -34,8 +34,10 @@ class ConsoleApplication : public Application {
 
   // Every message box text shown so far, as Windows-1252.
   const std::vector<std::string>& Messages() const { return messages_; }
-  // Routes SIGINT and SIGTERM to Terminate (see above).
-  void InstallSignalHandlers();
+  // Takes SIGINT and SIGTERM away from every handler (see runtime/TerminationSignals.h); the
+  // first then tells the application to end at its next ProcessMessages. Call before anything
+  // starts a thread, and so before the main window's components exist.
+  void WatchSignals();
 
   // Called by the console controls.
   void LabelChanged(const std::string& name, const std::string& caption);

@@ -17,8 +17,8 @@
 #include "db/IBFields.h"
 #include "db/IBSQL.h"
 #include "db/IBSQLMonitor.h"
-#include "tests/support/FirebirdFixture.h"
 #include "tests/support/Failures.h"
+#include "tests/support/FirebirdFixture.h"
 
 namespace {
 
@@ -275,6 +275,15 @@ TEST_F(IBQueryTest, TextChangeClosesTheQueryAndFreesItsDefaultFields) {
   EXPECT_FALSE(query->Prepared());
   EXPECT_FALSE(query->SelectSQL().Prepared());
   EXPECT_THROW(query->Fields()[0], EListError);
+
+  // A new text given to the select statement itself unprepares the query as well.
+  query->SQL().Add(kCount);
+  query->Open();
+  ASSERT_TRUE(query->Prepared());
+  query->SelectSQL().SetSQL({"SELECT 1 FROM RDB$DATABASE"});
+  EXPECT_FALSE(query->Active());
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_FALSE(query->SelectSQL().Prepared());
 }
 
 TEST_F(IBQueryTest, UpdateTextGivesTwoParametersFoundInAnyLetterCase) {
@@ -293,11 +302,16 @@ TEST_F(IBQueryTest, UpdateTextGivesTwoParametersFoundInAnyLetterCase) {
   EXPECT_EQ(query->GetParam("codigo"), query->Params()[1]);
   EXPECT_EQ(query->GetParam("COMPOSITOR"), query->Params()[0]);
 
+  // The query's own lookup and its collection's carry the query's name as it stands.
   EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->GetParam("Titulo"); }).Message,
             "Q_Atualizar: Parameter 'Titulo' not found");
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->Params().GetParam("Nada"); }).Message,
+            "Q_Atualizar: Parameter 'Nada' not found");
   query->Name.clear();
   EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->GetParam("Titulo"); }).Message,
             "Parameter 'Titulo' not found");
+  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->Params().GetParam("Nada"); }).Message,
+            "Parameter 'Nada' not found");
 }
 
 TEST_F(IBQueryTest, ValuesOfParametersThatKeepTheirNamesSurviveATextChange) {
@@ -527,7 +541,8 @@ TEST_F(IBQueryTest, AFailingFetchKeepsTheQueryOpenAndTheRowItHad) {
   EXPECT_FALSE(broken->Active());
 
   // The second row fails: the first one stays current and readable.
-  auto query = NewQuery("Q", "SELECT 10 / (Mus_Codigo - 2) AS V FROM Tb_Musicas ORDER BY Mus_Codigo");
+  auto query =
+      NewQuery("Q", "SELECT 10 / (Mus_Codigo - 2) AS V FROM Tb_Musicas ORDER BY Mus_Codigo");
   query->Open();
   ASSERT_EQ(query->Fields().Count(), 1);
   const std::string first = query->Fields()[0]->StringValue();

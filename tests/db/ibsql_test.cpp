@@ -15,8 +15,8 @@
 #include "db/IBErrors.h"
 #include "db/IBSQLMonitor.h"
 #include "tests/support/AllocationCounter.h"
-#include "tests/support/FirebirdFixture.h"
 #include "tests/support/Failures.h"
+#include "tests/support/FirebirdFixture.h"
 
 namespace {
 
@@ -388,10 +388,18 @@ TEST_F(IBSQLTest, ClientErrorsOfTheStatementLifecycle) {
   EXPECT_EQ(ClientErrorOf([&] { noTransaction.Prepare(); }).SqlCode, 25);
   other.Close();
 
+  // Only a text without a single byte is the client's own "Empty query"; blanks (joined with
+  // CR LF as every line is) go to the server, whose error is the one raised.
   auto empty = Statement("");
+  empty->SetSQL({});
   EIBClientError e = ClientErrorOf([&] { empty->Prepare(); });
   EXPECT_EQ(e.SqlCode, 42);
   EXPECT_EQ(e.Message, "Empty query");
+  auto blanks = Statement("   ");
+  EIBInterBaseError fromServer = ServerErrorOf([&] { blanks->Prepare(); });
+  EXPECT_EQ(fromServer.SqlCode, -104) << fromServer.Message;
+  EXPECT_NE(fromServer.ServerErrorCode, 0);
+  EXPECT_FALSE(blanks->Prepared());
 
   auto s = Statement(kSelectSongs);
   s->ExecQuery();

@@ -140,12 +140,15 @@ TEST_F(XSQLDATest, TextLongerThanTheDescribedMaximumRaises119) {
   area.SetParamName("Compositor", 0);
   Describe(area, 0, SQL_VARYING + 1, 45);
   area.ApplyDescription();
+  area[0].SetIsNull(true);
   EIBClientError e = ClientErrorOf([&] { area[0].SetTextValue(std::string(46, 'x')); });
   EXPECT_EQ(e.SqlCode, 119);
   EXPECT_EQ(e.Message,
             "Trying to store a string of length 46 into a field that can only contain 45");
-  // Nothing changed: still the described varying entry.
-  EXPECT_EQ(area[0].SqlType(), SQL_VARYING);
+  // The setter cleared the null state and set the type before it checked the length.
+  EXPECT_FALSE(area[0].IsNull());
+  EXPECT_TRUE(area[0].IsNullable());
+  EXPECT_EQ(area[0].SqlType(), SQL_TEXT);
 
   area[0].SetTextValue(std::string(45, 'y'));
   EXPECT_EQ(area[0].SqlType(), SQL_TEXT);

@@ -83,7 +83,8 @@ TEST(ParseSQL, WithoutCreatingTheCollectionStaysAsItIs) {
 }
 
 TEST(TParams, LookupIgnoresLetterCaseAccentedLettersIncluded) {
-  TParams params("Q_Atualizar");
+  const std::string owner = "Q_Atualizar";
+  TParams params(&owner);
   params.Add("Compositor");
   params.Add(
       "C\xD3"

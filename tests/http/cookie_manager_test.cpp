@@ -278,7 +278,11 @@ TEST(CookieParseTest, ServerTextCarriesTheAttributes) {
   EXPECT_EQ(cookie.ServerText(), "n=v; path=/p/; domain=.s.t; secure; comment=c; version=1");
   TIdCookieRFC2109 empty;
   empty.ParseSetCookie("n=; path=/");
-  EXPECT_EQ(empty.ServerText(), "n=; path=/");
+  // Name and "=" go only with a value.
+  EXPECT_EQ(empty.ServerText(), "; path=/");
+  TIdNetscapeCookie bare;
+  bare.ParseSetCookie("n=");
+  EXPECT_EQ(bare.ServerText(), "");
 }
 
 TEST(CookieParseTest, SetCookie2PortsDiscardAndCommentUrl) {

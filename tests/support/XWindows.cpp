@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -89,6 +90,89 @@ bool SaveScreenshot(const VirtualDisplay& display, unsigned long window, const s
 bool ClickAt(const VirtualDisplay& display, unsigned long window, int x, int y) {
   return display.Run("xdotool mousemove --window " + std::to_string(window) + " " +
                      std::to_string(x) + " " + std::to_string(y) + " click 1") == 0;
+}
+
+bool PressKeys(const VirtualDisplay& display, unsigned long window, const std::string& keys) {
+  return display.Run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 50 " +
+                     keys) == 0;
+}
+
+std::pair<std::string, std::string> WindowClass(const VirtualDisplay& display,
+                                                unsigned long window) {
+  std::pair<std::string, std::string> result;
+  Display* dpy = XOpenDisplay(display.Name().c_str());
+  if (dpy == nullptr) return result;
+  XClassHint hint{};
+  if (XGetClassHint(dpy, window, &hint) != 0) {
+    if (hint.res_name != nullptr) result.first = hint.res_name;
+    if (hint.res_class != nullptr) result.second = hint.res_class;
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+  }
+  XCloseDisplay(dpy);
+  return result;
+}
+
+std::pair<int, int> Picture::InkColumns(int fromRow, int toRow) const {
+  int first = -1, last = -1;
+  for (int y = std::max(fromRow, top); y <= std::min(toRow, top + height - 1); ++y)
+    for (int x = left; x < left + width; ++x)
+      if (Ink(x, y)) {
+        if (first < 0 || x < first) first = x;
+        if (x > last) last = x;
+      }
+  return {first, last};
+}
+
+std::vector<std::pair<int, int>> Picture::InkRowBands() const {
+  std::vector<std::pair<int, int>> bands;
+  for (int y = top; y < top + height; ++y) {
+    bool ink = InkColumns(y, y).first >= 0;
+    if (!ink) continue;
+    if (!bands.empty() && bands.back().second == y - 1)
+      bands.back().second = y;
+    else
+      bands.push_back({y, y});
+  }
+  return bands;
+}
+
+Picture TakePicture(const VirtualDisplay& display, unsigned long window, int left, int top,
+                    int width, int height) {
+  Picture picture{left, top, 0, 0, {}, 0};
+  Display* dpy = XOpenDisplay(display.Name().c_str());
+  if (dpy == nullptr) return picture;
+  XImage* image =
+      XGetImage(dpy, window, left, top, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+  if (image != nullptr) {
+    picture.width = width;
+    picture.height = height;
+    picture.grey.resize(std::size_t(width * height));
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        unsigned long pixel = XGetPixel(image, x, y);
+        unsigned r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
+        picture.grey[std::size_t(y * width + x)] = static_cast<unsigned char>((r + g + b) / 3);
+      }
+    XDestroyImage(image);
+    std::vector<int> counts(256, 0);
+    for (unsigned char g : picture.grey) ++counts[g];
+    picture.background = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+  }
+  XCloseDisplay(dpy);
+  return picture;
+}
+
+Picture WaitForInk(const VirtualDisplay& display, unsigned long window, int left, int top,
+                   int width, int height, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    Picture picture = TakePicture(display, window, left, top, width, height);
+    if (!picture.grey.empty() && picture.InkColumns(top, top + height - 1).first >= 0)
+      return picture;
+    if (std::chrono::steady_clock::now() >= deadline) return picture;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 }  // namespace test

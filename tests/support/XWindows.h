@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/VirtualDisplay.h"
@@ -33,5 +34,34 @@ bool SaveScreenshot(const VirtualDisplay& display, unsigned long window, const s
 
 // Text of the window's controls cannot be read through X; a test clicks at client coordinates.
 bool ClickAt(const VirtualDisplay& display, unsigned long window, int x, int y);
+
+// Gives the window the keyboard focus and types `keys` (xdotool key names, e.g. "Return",
+// "KP_Enter", "Escape") through the X test extension, as a keyboard does.
+bool PressKeys(const VirtualDisplay& display, unsigned long window, const std::string& keys);
+
+// The window's WM_CLASS: instance name and class name; empty texts when it has none.
+std::pair<std::string, std::string> WindowClass(const VirtualDisplay& display,
+                                                unsigned long window);
+
+// What the window shows in a rectangle of its client area, as a grey level per pixel.
+struct Picture {
+  int left = 0, top = 0, width = 0, height = 0;
+  std::vector<unsigned char> grey;  // row by row
+  int background = 0;               // the commonest grey level
+  int At(int x, int y) const { return grey[std::size_t((y - top) * width + (x - left))]; }
+  // Ink: clearly darker than the background, the anti-aliased edges of letters included.
+  bool Ink(int x, int y) const { return At(x, y) + 16 < background; }
+  // First and last column (window coordinates) holding ink between rows `top` and `bottom`
+  // (inclusive, window coordinates); -1, -1 when there is none.
+  std::pair<int, int> InkColumns(int fromRow, int toRow) const;
+  // The runs of rows that hold ink, as first and last row (window coordinates).
+  std::vector<std::pair<int, int>> InkRowBands() const;
+};
+Picture TakePicture(const VirtualDisplay& display, unsigned long window, int left, int top,
+                    int width, int height);
+// Takes pictures of the rectangle until one holds ink (the window has drawn there), or until
+// `timeout`; the last picture taken.
+Picture WaitForInk(const VirtualDisplay& display, unsigned long window, int left, int top,
+                   int width, int height, std::chrono::milliseconds timeout);
 
 }  // namespace test

@@ -5,11 +5,11 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Progress.H>
-#include <FL/Fl_Return_Button.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
 
+#include "runtime/TerminationSignals.h"
 #include "runtime/Text.h"
 
 namespace ui {
@@ -26,8 +26,9 @@ constexpr int kBoxButtonHeight = 23;
 constexpr int kBoxIconSize = 32;
 constexpr int kBoxMaxTextWidth = 480;
 constexpr int kBoxMinWidth = 220;
-// FLTK draws a label inside its widget 3 pixels in from each side.
-constexpr int kLabelInset = 3;
+// The class of every window (WM_CLASS "lirenta", "Lirenta"), by which task bars group and
+// name them.
+constexpr const char* kWindowClass = "lirenta";
 
 int MeasureWidth(const std::string& utf8) {
   fl_font(kFont, kFontSize);
@@ -36,42 +37,88 @@ int MeasureWidth(const std::string& utf8) {
   return w;
 }
 
-// A label of the form: FLTK copies nothing, so the widget keeps its UTF-8 text here.
+// Text drawn as it is: FLTK's labels read "@" as the start of a symbol and "&" as a shortcut
+// mark, and keep 3 pixels off each side; this draws none of that. A single line with a side
+// alignment puts the edge of its ink on that edge of the widget; with FL_ALIGN_WRAP the text
+// is broken into lines that fit the width.
+class PlainText : public Fl_Widget {
+ public:
+  PlainText(int x, int y, int w, int h, Fl_Align alignment) : Fl_Widget(x, y, w, h) {
+    align(alignment);
+  }
+  void Text(std::string utf8) {
+    text_ = std::move(utf8);
+    redraw();
+  }
+
+ protected:
+  void draw() override {
+    fl_font(kFont, kFontSize);
+    fl_color(active_r() ? FL_FOREGROUND_COLOR : fl_inactive(FL_FOREGROUND_COLOR));
+    if (align() & FL_ALIGN_WRAP) {
+      fl_draw(text_.c_str(), x(), y(), w(), h(), align() | FL_ALIGN_INSIDE, nullptr, 0);
+      return;
+    }
+    int dx = 0, dy = 0, inkWidth = 0, inkHeight = 0;
+    fl_text_extents(text_.c_str(), dx, dy, inkWidth, inkHeight);
+    const int originX = (align() & FL_ALIGN_RIGHT) ? x() + w() - dx - inkWidth : x() - dx;
+    fl_draw(text_.c_str(), originX, y() + fl_height() - fl_descent());
+  }
+
+ private:
+  std::string text_;
+};
+
+// A label of the form, in UTF-8 for FLTK.
 class FltkLabel : public Label {
  public:
   explicit FltkLabel(const LabelLayout& layout) : layout_(layout) {
-    box_ = new Fl_Box(layout.bounds.left, layout.bounds.top, layout.bounds.width, layout.bounds.height);
-    box_->labelfont(kFont);
-    box_->labelsize(kFontSize);
-    box_->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP |
-                (layout.alignment == Alignment::Right ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT));
+    text_ = new PlainText(layout.bounds.left, layout.bounds.top, layout.bounds.width,
+                          layout.bounds.height,
+                          layout.alignment == Alignment::Right ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT);
     SetCaption(layout.caption);
   }
   void SetCaption(const std::string& text) override {
     caption_ = text;
-    utf8_ = rt::Win1252ToUtf8(text);
-    Bounds b = AutoSizedBounds(layout_, MeasureWidth(utf8_));
-    box_->label(utf8_.c_str());
-    if (box_->window()) box_->window()->damage(FL_DAMAGE_ALL);
-    box_->resize(b.left, b.top, b.width, b.height);
-    box_->redraw();
+    std::string utf8 = rt::Win1252ToUtf8(text);
+    Bounds b = AutoSizedBounds(layout_, MeasureWidth(utf8));
+    text_->Text(std::move(utf8));
+    // The label may have shrunk: what it covered before is drawn again.
+    if (text_->window()) text_->window()->damage(FL_DAMAGE_ALL);
+    text_->resize(b.left, b.top, b.width, b.height);
   }
   const std::string& Caption() const override { return caption_; }
-  Bounds GetBounds() const override { return {box_->x(), box_->y(), box_->w(), box_->h()}; }
+  Bounds GetBounds() const override { return {text_->x(), text_->y(), text_->w(), text_->h()}; }
 
  private:
   LabelLayout layout_;
-  Fl_Box* box_;
+  PlainText* text_;
   std::string caption_;
-  std::string utf8_;
+};
+
+// A push button that Enter and keypad Enter press while it has the focus, as Space does.
+class PushButton : public Fl_Button {
+ public:
+  using Fl_Button::Fl_Button;
+  int handle(int event) override {
+    if (event == FL_KEYBOARD && Fl::focus() == this &&
+        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter)) {
+      if (active_r()) do_callback();
+      return 1;
+    }
+    return Fl_Button::handle(event);
+  }
 };
 
 class FltkButton : public Button {
  public:
   FltkButton(const ButtonLayout& layout, std::function<void()> onClick, Application& app)
-      : layout_(layout), utf8_(rt::Win1252ToUtf8(layout.caption)), onClick_(std::move(onClick)), app_(app) {
-    button_ = new Fl_Button(layout.bounds.left, layout.bounds.top, layout.bounds.width,
-                            layout.bounds.height, utf8_.c_str());
+      : layout_(layout),
+        utf8_(rt::Win1252ToUtf8(layout.caption)),
+        onClick_(std::move(onClick)),
+        app_(app) {
+    button_ = new PushButton(layout.bounds.left, layout.bounds.top, layout.bounds.width,
+                             layout.bounds.height, utf8_.c_str());
     button_->labelfont(kFont);
     button_->labelsize(kFontSize);
     button_->callback(&FltkButton::Clicked, this);
@@ -101,7 +148,8 @@ class FltkButton : public Button {
 // FLTK's bar divides by (maximum - minimum); an empty range is drawn as an empty bar.
 class FltkProgressBar : public ProgressBar {
  public:
-  explicit FltkProgressBar(const ProgressBarLayout& layout) : max_(layout.max), position_(layout.position) {
+  explicit FltkProgressBar(const ProgressBarLayout& layout)
+      : max_(layout.max), position_(layout.position) {
     bar_ = new Fl_Progress(layout.bounds.left, layout.bounds.top, layout.bounds.width,
                            layout.bounds.height);
     bar_->minimum(float(layout.min));
@@ -140,9 +188,11 @@ class FltkForm : public Form {
  public:
   FltkForm(const FormLayout& layout, FltkApplication& app) : app_(app) {
     caption_ = rt::Win1252ToUtf8(layout.caption);
-    window_ = std::make_unique<Fl_Double_Window>(layout.clientWidth, layout.clientHeight, caption_.c_str());
+    window_ = std::make_unique<Fl_Double_Window>(layout.clientWidth, layout.clientHeight,
+                                                 caption_.c_str());
     // Fixed size: the window manager offers no maximise box and no resizing.
-    window_->size_range(layout.clientWidth, layout.clientHeight, layout.clientWidth, layout.clientHeight);
+    window_->size_range(layout.clientWidth, layout.clientHeight, layout.clientWidth,
+                        layout.clientHeight);
     window_->callback(&FltkForm::CloseRequested, this);
     window_->end();
   }
@@ -177,6 +227,8 @@ class FltkForm : public Form {
  private:
   // Closing is never refused; during a run the window stays until the run has finished.
   static void CloseRequested(Fl_Widget*, void* self) {
+    // FLTK hands Escape to a window's callback as well; Escape does not close a main window.
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
     static_cast<FltkForm*>(self)->app_.Terminate();
   }
   FltkApplication& app_;
@@ -191,9 +243,20 @@ class FltkForm : public Form {
 FltkApplication::FltkApplication() {
   Fl::scheme("gtk+");
   Fl::visible_focus(1);
+  Fl_Window::default_xclass(kWindowClass);
+  // A request to end the process (SIGTERM, SIGINT) is a close of the main window.
+  if (rt::TerminationSignalDescriptor() >= 0)
+    Fl::add_fd(rt::TerminationSignalDescriptor(), FL_READ, &FltkApplication::EndRequested, this);
+}
+
+void FltkApplication::EndRequested(int descriptor, void* self) {
+  // The descriptor stays readable: one call is all it gets.
+  Fl::remove_fd(descriptor);
+  static_cast<FltkApplication*>(self)->Terminate();
 }
 
 FltkApplication::~FltkApplication() {
+  if (rt::TerminationSignalDescriptor() >= 0) Fl::remove_fd(rt::TerminationSignalDescriptor());
   // Widgets belong to their windows; the control wrappers only point at them.
   forms_.clear();
 }
@@ -211,11 +274,17 @@ void FltkApplication::Run() {
   Fl::flush();
 }
 
-void FltkApplication::ProcessMessages() { Fl::check(); }
+void FltkApplication::ProcessMessages() {
+  Fl::check();
+}
 
-void FltkApplication::ShowMessage(const std::string& text) { ShowBox(text, false); }
+void FltkApplication::ShowMessage(const std::string& text) {
+  ShowBox(text, false);
+}
 
-void FltkApplication::ShowErrorBox(const std::string& text) { ShowBox(text, true); }
+void FltkApplication::ShowErrorBox(const std::string& text) {
+  ShowBox(text, true);
+}
 
 void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
   // A box shown after the application was told to end closes by itself at once.
@@ -226,7 +295,6 @@ void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
   fl_font(kFont, kFontSize);
   int tw = kBoxMaxTextWidth, th = 0;
   fl_measure(message.c_str(), tw, th, 0);
-  tw += 2 * kLabelInset;
   int iconSpace = errorIcon ? kBoxIconSize + kBoxMargin : 0;
   int w = std::max(kBoxMargin * 2 + iconSpace + tw, kBoxMinWidth);
   int h = kBoxMargin * 3 + std::max(th, errorIcon ? kBoxIconSize : 0) + kBoxButtonHeight;
@@ -242,12 +310,11 @@ void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
     icon->labelsize(18);
   }
   int textTop = kBoxMargin + (errorIcon ? std::max(0, (kBoxIconSize - th) / 2) : 0);
-  auto* textBox = new Fl_Box(kBoxMargin + iconSpace, textTop, tw, th, message.c_str());
-  textBox->labelfont(kFont);
-  textBox->labelsize(kFontSize);
-  textBox->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_WRAP);
-  auto* ok = new Fl_Return_Button((w - kBoxButtonWidth) / 2, h - kBoxMargin - kBoxButtonHeight,
-                                  kBoxButtonWidth, kBoxButtonHeight, "OK");
+  auto* textBox = new PlainText(kBoxMargin + iconSpace, textTop, tw, th,
+                                FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_WRAP);
+  textBox->Text(message);
+  auto* ok = new PushButton((w - kBoxButtonWidth) / 2, h - kBoxMargin - kBoxButtonHeight,
+                            kBoxButtonWidth, kBoxButtonHeight, "OK");
   ok->labelfont(kFont);
   ok->labelsize(kFontSize);
   bool done = false;
@@ -257,7 +324,8 @@ void FltkApplication::ShowBox(const std::string& text, bool errorIcon) {
   box.position((Fl::w() - w) / 2, (Fl::h() - h) / 2);
   box.show();
   ok->take_focus();
-  while (!done && box.shown()) Fl::wait();
+  // A box that is up when the application is told to end closes by itself as well.
+  while (!done && box.shown() && !Terminated()) Fl::wait();
   box.hide();
 }
 
