@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "app/ComposerLookup.h"
-#include "runtime/ExePath.h"
 #include "runtime/Exception.h"
+#include "runtime/ExePath.h"
 #include "runtime/Profile.h"
 #include "runtime/Text.h"
 
@@ -14,7 +14,8 @@ namespace {
 
 // The window's stored layout: client area 418 x 89 pixels at 96 dpi.
 const ui::FormLayout kFormLayout{"FrmPrincipal", "Lirenta", 418, 89};
-const ui::LabelLayout kLblAtual{"lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
+const ui::LabelLayout kLblAtual{
+    "lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
 const ui::LabelLayout kLblTotal{"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right};
 const ui::ProgressBarLayout kProgressBar1{"ProgressBar1", {8, 32, 401, 17}, 0, 100, 0, 1};
 const ui::ButtonLayout kBtnBuscar{"btnBuscar", {148, 56, 122, 25}, "Lirenta", 0};
@@ -50,7 +51,9 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   ui::Form* form = application_.CreateForm(kFormLayout);
   btnBuscar = form->AddButton(kBtnBuscar, [this] { btnBuscarClick(); });
 
+  IdSSLIOHandlerSocket1 = std::make_unique<TIdSSLIOHandlerSocket>();
   IdHTTP1 = std::make_unique<TIdHTTP>();
+  IdHTTP1->SetIOHandler(IdSSLIOHandlerSocket1.get());
   IdHTTP1->Request().Accept = kAccept;
   IdHTTP1->Request().UserAgent = kUserAgent;
   IdHTTP1->Request().BasicAuthentication = false;
@@ -70,8 +73,8 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   Q_MusicasMUS_COMPOSITOR = PersistentField(std::make_unique<TIBStringField>(kSongTextSize),
                                             "Q_MusicasMUS_COMPOSITOR", "MUS_COMPOSITOR");
   Q_Atualizar = std::make_unique<TIBQuery>("Q_Atualizar");
-  Q_MusicasMUS_CODIGO = PersistentField(std::make_unique<TIntegerField>(), "Q_MusicasMUS_CODIGO",
-                                        "MUS_CODIGO");
+  Q_MusicasMUS_CODIGO =
+      PersistentField(std::make_unique<TIntegerField>(), "Q_MusicasMUS_CODIGO", "MUS_CODIGO");
   Q_MusicasMUS_CODIGO->Required = true;
 
   DB_Kavro->SetParams({"user_name=SYSDBA", std::string("password=") + kPassword});
@@ -114,7 +117,9 @@ TFrmPrincipal::~TFrmPrincipal() {
   Q_Musicas.reset();
 }
 
-void TFrmPrincipal::FormShow() { ConnectDatabase(); }
+void TFrmPrincipal::FormShow() {
+  ConnectDatabase();
+}
 
 bool TFrmPrincipal::ConnectDatabase() {
   DB_Kavro->SetConnected(false);
