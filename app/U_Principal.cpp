@@ -1,5 +1,6 @@
 #include "app/U_Principal.h"
 
+#include <cstdlib>
 #include <exception>
 
 #include "app/ComposerLookup.h"
@@ -101,6 +102,7 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   lblAtual = form->AddLabel(kLblAtual);
   lblTotal = form->AddLabel(kLblTotal);
   form->SetOnShow([this] { FormShow(); });
+  if (const char* report = std::getenv(app::kReportVariable)) ReportFile = report;
   if (FrmPrincipal == nullptr) FrmPrincipal = this;
 }
 
@@ -143,22 +145,36 @@ bool TFrmPrincipal::ConnectDatabase() {
 std::string TFrmPrincipal::FindComposer(const std::string& performer, const std::string& title) {
   const std::string base = app::LyricsBaseAddress();
   for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
+    const std::string address = app::PageAddress(base, performer, title, attempt);
     // A fresh text per attempt: a refused answer's body must not stand in for the page.
     std::string page;
     try {
       // A refused answer (a missing page is the common case) comes back as false rather than
       // as a raised failure; both mean the same here.
-      if (!IdHTTP1->TryGetPage(app::PageAddress(base, performer, title, attempt), page)) continue;
-    } catch (...) {
+      if (!IdHTTP1->TryGetPage(address, page)) {
+        if (Report)
+          Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), "");
+        continue;
+      }
+    } catch (const std::exception& failure) {
+      if (Report) Report->Attempt(address, failure.what(), "");
       continue;  // any failure of a fetch: try the next address
+    } catch (...) {
+      if (Report) Report->Attempt(address, "", "");
+      continue;
     }
-    return app::ExtractComposer(page);
+    std::string composer = app::ExtractComposer(page);
+    if (Report)
+      Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), composer);
+    return composer;
   }
   return {};
 }
 
 void TFrmPrincipal::btnBuscarClick() {
   if (!DB_Kavro->Connected() && !ConnectDatabase()) throw EAbort();
+  // A report that cannot be opened stops the run before it starts.
+  Report = ReportFile.empty() ? nullptr : std::make_unique<app::LookupReport>(ReportFile);
 
   btnBuscar->SetEnabled(false);
   std::exception_ptr failure;
@@ -184,6 +200,7 @@ void TFrmPrincipal::btnBuscarClick() {
     while (!Q_Musicas->AtEnd()) {
       const std::string title = Q_MusicasMUS_NOME->StringValue();
       const std::string performer = Q_MusicasMUS_INTERPRETE->StringValue();
+      if (Report) Report->Song(Q_MusicasMUS_CODIGO->StringValue(), performer, title);
       const std::string composer = FindComposer(performer, title);
       if (!composer.empty()) {
         Q_Atualizar->Close();
@@ -205,6 +222,7 @@ void TFrmPrincipal::btnBuscarClick() {
   // nothing left to commit: trying would only report "Transaction is not active" in place of
   // the failure that says what happened.
   btnBuscar->SetEnabled(true);
+  Report.reset();
   if (!failure || Trans_Kavro->Active()) Trans_Kavro->CommitRetaining();
   if (failure) std::rethrow_exception(failure);
 

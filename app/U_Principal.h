@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/LookupReport.h"
 #include "db/DataSource.h"
 #include "db/Fields.h"
 #include "db/IBDatabase.h"
@@ -55,6 +56,10 @@ class TFrmPrincipal {
 
   // Where the settings file is looked for: the executable's directory, ending with "/".
   std::string SettingsDirectory;
+  // The lookup report's file (LIRENTA_REPORT at creation); empty: no report.
+  std::string ReportFile;
+  // The report of the run under way; nullptr without one.
+  std::unique_ptr<app::LookupReport> Report;
 
  private:
   ui::Application& application_;
