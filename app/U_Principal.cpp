@@ -1,10 +1,11 @@
 #include "app/U_Principal.h"
 
+#include <cstdlib>
 #include <exception>
 
 #include "app/ComposerLookup.h"
-#include "runtime/ExePath.h"
 #include "runtime/Exception.h"
+#include "runtime/ExePath.h"
 #include "runtime/Profile.h"
 #include "runtime/Text.h"
 
@@ -14,7 +15,8 @@ namespace {
 
 // The window's stored layout: client area 418 x 89 pixels at 96 dpi.
 const ui::FormLayout kFormLayout{"FrmPrincipal", "Lirenta", 418, 89};
-const ui::LabelLayout kLblAtual{"lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
+const ui::LabelLayout kLblAtual{
+    "lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
 const ui::LabelLayout kLblTotal{"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right};
 const ui::ProgressBarLayout kProgressBar1{"ProgressBar1", {8, 32, 401, 17}, 0, 100, 0, 1};
 const ui::ButtonLayout kBtnBuscar{"btnBuscar", {148, 56, 122, 25}, "Lirenta", 0};
@@ -50,7 +52,9 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   ui::Form* form = application_.CreateForm(kFormLayout);
   btnBuscar = form->AddButton(kBtnBuscar, [this] { btnBuscarClick(); });
 
+  IdSSLIOHandlerSocket1 = std::make_unique<TIdSSLIOHandlerSocket>();
   IdHTTP1 = std::make_unique<TIdHTTP>();
+  IdHTTP1->SetIOHandler(IdSSLIOHandlerSocket1.get());
   IdHTTP1->Request().Accept = kAccept;
   IdHTTP1->Request().UserAgent = kUserAgent;
   IdHTTP1->Request().BasicAuthentication = false;
@@ -70,8 +74,8 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   Q_MusicasMUS_COMPOSITOR = PersistentField(std::make_unique<TIBStringField>(kSongTextSize),
                                             "Q_MusicasMUS_COMPOSITOR", "MUS_COMPOSITOR");
   Q_Atualizar = std::make_unique<TIBQuery>("Q_Atualizar");
-  Q_MusicasMUS_CODIGO = PersistentField(std::make_unique<TIntegerField>(), "Q_MusicasMUS_CODIGO",
-                                        "MUS_CODIGO");
+  Q_MusicasMUS_CODIGO =
+      PersistentField(std::make_unique<TIntegerField>(), "Q_MusicasMUS_CODIGO", "MUS_CODIGO");
   Q_MusicasMUS_CODIGO->Required = true;
 
   DB_Kavro->SetParams({"user_name=SYSDBA", std::string("password=") + kPassword});
@@ -98,6 +102,7 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   lblAtual = form->AddLabel(kLblAtual);
   lblTotal = form->AddLabel(kLblTotal);
   form->SetOnShow([this] { FormShow(); });
+  if (const char* report = std::getenv(app::kReportVariable)) ReportFile = report;
   if (FrmPrincipal == nullptr) FrmPrincipal = this;
 }
 
@@ -114,7 +119,9 @@ TFrmPrincipal::~TFrmPrincipal() {
   Q_Musicas.reset();
 }
 
-void TFrmPrincipal::FormShow() { ConnectDatabase(); }
+void TFrmPrincipal::FormShow() {
+  ConnectDatabase();
+}
 
 bool TFrmPrincipal::ConnectDatabase() {
   DB_Kavro->SetConnected(false);
@@ -138,22 +145,36 @@ bool TFrmPrincipal::ConnectDatabase() {
 std::string TFrmPrincipal::FindComposer(const std::string& performer, const std::string& title) {
   const std::string base = app::LyricsBaseAddress();
   for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
+    const std::string address = app::PageAddress(base, performer, title, attempt);
     // A fresh text per attempt: a refused answer's body must not stand in for the page.
     std::string page;
     try {
       // A refused answer (a missing page is the common case) comes back as false rather than
       // as a raised failure; both mean the same here.
-      if (!IdHTTP1->TryGetPage(app::PageAddress(base, performer, title, attempt), page)) continue;
-    } catch (...) {
+      if (!IdHTTP1->TryGetPage(address, page)) {
+        if (Report)
+          Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), "");
+        continue;
+      }
+    } catch (const std::exception& failure) {
+      if (Report) Report->Attempt(address, failure.what(), "");
       continue;  // any failure of a fetch: try the next address
+    } catch (...) {
+      if (Report) Report->Attempt(address, "", "");
+      continue;
     }
-    return app::ExtractComposer(page);
+    std::string composer = app::ExtractComposer(page);
+    if (Report)
+      Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), composer);
+    return composer;
   }
   return {};
 }
 
 void TFrmPrincipal::btnBuscarClick() {
   if (!DB_Kavro->Connected() && !ConnectDatabase()) throw EAbort();
+  // A report that cannot be opened stops the run before it starts.
+  Report = ReportFile.empty() ? nullptr : std::make_unique<app::LookupReport>(ReportFile);
 
   btnBuscar->SetEnabled(false);
   std::exception_ptr failure;
@@ -179,6 +200,7 @@ void TFrmPrincipal::btnBuscarClick() {
     while (!Q_Musicas->AtEnd()) {
       const std::string title = Q_MusicasMUS_NOME->StringValue();
       const std::string performer = Q_MusicasMUS_INTERPRETE->StringValue();
+      if (Report) Report->Song(Q_MusicasMUS_CODIGO->StringValue(), performer, title);
       const std::string composer = FindComposer(performer, title);
       if (!composer.empty()) {
         Q_Atualizar->Close();
@@ -200,6 +222,7 @@ void TFrmPrincipal::btnBuscarClick() {
   // nothing left to commit: trying would only report "Transaction is not active" in place of
   // the failure that says what happened.
   btnBuscar->SetEnabled(true);
+  Report.reset();
   if (!failure || Trans_Kavro->Active()) Trans_Kavro->CommitRetaining();
   if (failure) std::rethrow_exception(failure);
 

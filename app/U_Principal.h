@@ -6,12 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "app/LookupReport.h"
 #include "db/DataSource.h"
 #include "db/Fields.h"
 #include "db/IBDatabase.h"
 #include "db/IBFields.h"
 #include "db/IBQuery.h"
 #include "http/IdHTTP.h"
+#include "http/IdSSLIOHandlerSocket.h"
 #include "ui/Application.h"
 
 class TFrmPrincipal {
@@ -36,6 +38,8 @@ class TFrmPrincipal {
 
   // Members, in the window's declaration order.
   ui::Button* btnBuscar = nullptr;
+  // The TLS I/O handler of IdHTTP1, which carries its https addresses; it outlives the client.
+  std::unique_ptr<TIdSSLIOHandlerSocket> IdSSLIOHandlerSocket1;
   std::unique_ptr<TIdHTTP> IdHTTP1;
   std::unique_ptr<TIBQuery> Q_Musicas;
   std::unique_ptr<TDataSource> Ds_Musicas;
@@ -52,6 +56,10 @@ class TFrmPrincipal {
 
   // Where the settings file is looked for: the executable's directory, ending with "/".
   std::string SettingsDirectory;
+  // The lookup report's file (LIRENTA_REPORT at creation); empty: no report.
+  std::string ReportFile;
+  // The report of the run under way; nullptr without one.
+  std::unique_ptr<app::LookupReport> Report;
 
  private:
   ui::Application& application_;
@@ -73,7 +81,9 @@ inline constexpr const char* kConnectFailedMessage =
 inline constexpr const char* kCountStatement = "SELECT COUNT(*) FROM Tb_Musicas";
 inline constexpr const char* kUpdateStatement =
     "UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE Mus_Codigo = :Codigo";
-inline constexpr const char* kCompletedMessage = "Atualiza\xE7\xE3o conclu\xED" "da.";
+inline constexpr const char* kCompletedMessage =
+    "Atualiza\xE7\xE3o conclu\xED"
+    "da.";
 
 // Start-up: sets the title, creates the main window, runs the message loop, and destroys the
 // window when the loop ends. Returns the program's exit code.

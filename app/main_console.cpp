@@ -1,19 +1,25 @@
 // The console program: the main window over a front-end without a display. It runs start-up
 // and the show event; when the database is then connected it presses the button once, and
-// ends. Exit status 0 when the update run completed, 1 otherwise.
+// ends. Exit status 0 when the update run completed, 1 otherwise; the command line's own
+// statuses (app/ConsoleCommandLine.h) when it ends the program first.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 
+#include "app/ConsoleCommandLine.h"
 #include "app/U_Principal.h"
 #include "ui/ConsoleApplication.h"
 
-int main() {
+int main(int argc, char** argv) {
+  app::ConsoleOptions options;
+  if (int status = app::ReadConsoleCommandLine(argc, argv, options, stdout, stderr); status >= 0)
+    return status;
   ui::ConsoleApplication application(stdout, stderr, isatty(STDERR_FILENO) != 0);
   application.WatchSignals();
   application.SetTitle(app::kApplicationTitle);
   TFrmPrincipal window(application);
+  if (!options.reportFile.empty()) window.ReportFile = options.reportFile;
   application.Run();
   if (window.DB_Kavro->Connected()) application.HandleEvent([&] { window.btnBuscarClick(); });
   const auto& shown = application.Messages();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "http/IdException.h"
+#include "http/IdSSLIOHandlerSocket.h"
 #include "runtime/Text.h"
 
 namespace {
@@ -220,8 +221,16 @@ TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
     Port = rt::StrToInt(FURI.PortText);
     FURI.PortText = rt::IntToStr(Port);
   }
-  if (rt::SameText(FURI.SchemeName, "HTTPS")) throw EIdIOHandlerPropInvalid();
-  return TIdHTTPRouteKind::rkDirect;
+  // A kept connection of the other kind (plain or TLS) cannot carry this request.
+  auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  const bool https = rt::SameText(FURI.SchemeName, "HTTPS");
+  if (https && !secure) throw EIdIOHandlerPropInvalid();
+  if (secure) {
+    if (IsConnected() && secure->SessionActive() != https) DisconnectFromPeer();
+    secure->PassThrough = !https;
+    secure->ReadTimeout = ReadTimeout;
+  }
+  return https ? TIdHTTPRouteKind::rkSecure : TIdHTTPRouteKind::rkDirect;
 }
 
 void TIdCustomHTTP::OpenRoute() {

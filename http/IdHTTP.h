@@ -36,7 +36,8 @@ struct TIdHTTPOptions {
   bool hoForceEncodeParams = true;
 };
 
-// How a request reaches its server; only rkDirect exists without a proxy or SSL handler.
+// How a request reaches its server: rkDirect for http, rkSecure for https through a TLS I/O
+// handler (TIdSSLIOHandlerSocket, installed with SetIOHandler); there is no proxy.
 enum class TIdHTTPRouteKind { rkDirect, rkSecure, rkProxy, rkSecureProxy };
 
 // What the exchange does after an answer.

@@ -16,6 +16,7 @@ if [ "$mode" = --smoke ]; then
   results="$build/bench/smoke-results.md"
   runs=(
     "bench_http_get --gets 60 --rounds 3"
+    "bench_tls_get --gets 30 --new-connections 6 --rounds 3"
     "bench_update --updates 60 --rounds 3"
     "bench_whole_run --sizes 30,90 --rounds 1"
     "bench_startup --starts 2"
@@ -24,6 +25,7 @@ else
   results="$build/bench/results.md"
   runs=(
     "bench_http_get --gets 10000 --rounds 20"
+    "bench_tls_get --gets 5000 --new-connections 500 --rounds 10"
     "bench_update --updates 10000 --rounds 20"
     "bench_whole_run --sizes 1000,10000,100000 --rounds 3"
     "bench_startup --starts 20"

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -138,7 +140,20 @@ struct FixtureSite::Connection {
   std::size_t outPos = 0;
   bool closing = false;     // no more requests: close once `out` is written
   bool peerClosed = false;  // the peer sent its last byte; it may still read
+  SSL* ssl = nullptr;       // the session of a TLS site (owned)
+  bool wantsWrite = false;  // the session waits for room to send (handshake or a write)
 };
+
+void FixtureSite::CloseConnection(Connection& c) {
+  if (c.ssl != nullptr) {
+    if (SSL_is_init_finished(c.ssl)) SSL_shutdown(c.ssl);
+    SSL_free(c.ssl);
+    c.ssl = nullptr;
+    ERR_clear_error();
+  }
+  if (c.fd >= 0) close(c.fd);
+  c.fd = -1;
+}
 
 FixtureSite::FixtureSite(SiteOptions options)
     : options_(std::move(options)), pages_(options_.root) {
@@ -161,9 +176,26 @@ FixtureSite::FixtureSite(SiteOptions options)
   getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);
   SetNonBlocking(listenFd_);
+  if (!options_.certFile.empty() || !options_.keyFile.empty()) {
+    tls_ = SSL_CTX_new(TLS_server_method());
+    if (tls_ == nullptr ||
+        SSL_CTX_use_certificate_chain_file(tls_, options_.certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tls_, options_.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+      const unsigned long code = ERR_get_error();
+      const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+      SSL_CTX_free(tls_);
+      close(listenFd_);
+      throw std::runtime_error("cannot use " + options_.certFile + " and " + options_.keyFile +
+                               ": " + (reason != nullptr ? reason : "unknown error"));
+    }
+    SSL_CTX_set_min_proto_version(tls_, TLS1_2_VERSION);
+    // A write may take part of an answer; the rest is offered again from a moved buffer.
+    SSL_CTX_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  }
   if (!options_.logPath.empty()) {
     log_ = std::fopen(options_.logPath.c_str(), "ab");
     if (log_ == nullptr) {
+      SSL_CTX_free(tls_);
       close(listenFd_);
       throw std::runtime_error("cannot open log " + options_.logPath);
     }
@@ -171,9 +203,10 @@ FixtureSite::FixtureSite(SiteOptions options)
 }
 
 FixtureSite::~FixtureSite() {
-  for (auto& c : connections_) close(c->fd);
+  for (auto& c : connections_) CloseConnection(*c);
   if (listenFd_ >= 0) close(listenFd_);
   if (log_ != nullptr) std::fclose(log_);
+  SSL_CTX_free(tls_);
 }
 
 void FixtureSite::Log(std::string_view head) {
@@ -190,12 +223,43 @@ void FixtureSite::Accept() {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Connection>();
     c->fd = fd;
+    if (tls_ != nullptr) {
+      c->ssl = SSL_new(tls_);
+      if (c->ssl == nullptr || SSL_set_fd(c->ssl, fd) != 1) {
+        CloseConnection(*c);
+        continue;
+      }
+      SSL_set_accept_state(c->ssl);
+    }
     connections_.push_back(std::move(c));
   }
 }
 
 bool FixtureSite::ReadFrom(Connection& c) {
   char buf[kReadChunk];
+  if (c.ssl != nullptr) {
+    // The first reads run the handshake; a client that refuses it ends the connection.
+    for (;;) {
+      c.wantsWrite = false;
+      const int n = SSL_read(c.ssl, buf, int(sizeof buf));
+      if (n > 0) {
+        if (!c.closing) c.in.append(buf, std::size_t(n));
+        continue;
+      }
+      const int error = SSL_get_error(c.ssl, n);
+      ERR_clear_error();
+      if (error == SSL_ERROR_WANT_READ) return true;
+      if (error == SSL_ERROR_WANT_WRITE) {
+        c.wantsWrite = true;
+        return true;
+      }
+      if (error == SSL_ERROR_ZERO_RETURN) {
+        c.peerClosed = true;
+        return true;
+      }
+      return false;
+    }
+  }
   for (;;) {
     ssize_t n = recv(c.fd, buf, sizeof buf, 0);
     if (n > 0) {
@@ -212,6 +276,21 @@ bool FixtureSite::ReadFrom(Connection& c) {
 }
 
 bool FixtureSite::WriteTo(Connection& c) {
+  while (c.ssl != nullptr && c.outPos < c.out.size()) {
+    c.wantsWrite = false;
+    const int n = SSL_write(c.ssl, c.out.data() + c.outPos, int(c.out.size() - c.outPos));
+    if (n > 0) {
+      c.outPos += std::size_t(n);
+      continue;
+    }
+    const int error = SSL_get_error(c.ssl, n);
+    ERR_clear_error();
+    if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) {
+      c.wantsWrite = error == SSL_ERROR_WANT_WRITE;
+      return true;
+    }
+    return false;
+  }
   while (c.outPos < c.out.size()) {
     ssize_t n = send(c.fd, c.out.data() + c.outPos, c.out.size() - c.outPos, MSG_NOSIGNAL);
     if (n > 0) {
@@ -345,7 +424,7 @@ int FixtureSite::Run() {
     fds.push_back({listenFd_, POLLIN, 0});
     for (auto& c : connections_) {
       short events = c->peerClosed ? 0 : POLLIN;
-      if (c->outPos < c->out.size()) events |= POLLOUT;
+      if (c->outPos < c->out.size() || c->wantsWrite) events |= POLLOUT;
       fds.push_back({c->fd, events, 0});
     }
     int ready = ppoll(fds.data(), fds.size(), &timeout, &waitMask);
@@ -363,7 +442,7 @@ int FixtureSite::Run() {
       Connection& c = *connections_[i];
       const short revents = fds[i + 1].revents;
       bool alive = true;
-      if (revents & (POLLIN | POLLHUP | POLLERR)) {
+      if ((revents & (POLLIN | POLLHUP | POLLERR)) || (c.wantsWrite && (revents & POLLOUT))) {
         alive = ReadFrom(c);
         if (alive) Serve(c);
         // Requests that are complete are still answered after the peer stopped sending.
@@ -372,10 +451,7 @@ int FixtureSite::Run() {
       // Write at once what was answered; a full socket waits for POLLOUT.
       if (alive && c.outPos < c.out.size()) alive = WriteTo(c);
       if (alive && c.closing && c.out.empty()) alive = false;
-      if (!alive) {
-        close(c.fd);
-        c.fd = -1;
-      }
+      if (!alive) CloseConnection(c);
     }
     std::erase_if(connections_, [](const auto& c) { return c->fd < 0; });
   }

@@ -1,5 +1,6 @@
-// The fixture lyrics site's server: HTTP/1.1 over plain sockets on 127.0.0.1, one thread, any
-// number of connections at once through poll.
+// The fixture lyrics site's server: HTTP/1.1 on 127.0.0.1, plain or over TLS (OpenSSL) with a
+// certificate and key named by the options, one thread, any number of connections at once
+// through poll.
 //
 // Connections stay open between requests (keep-alive) unless the request or the options say
 // otherwise; several requests may arrive in one read and one request may arrive over many. The
@@ -14,6 +15,8 @@
 
 #include "tools/SitePages.h"
 
+struct ssl_ctx_st;
+
 namespace fixture {
 
 struct SiteOptions {
@@ -26,11 +29,14 @@ struct SiteOptions {
   bool closeEach = false;        // "Connection: close" and close after every answer
   std::vector<std::string> extraHeaders;  // sent with every answer
   std::string logPath;                    // when set, every request head is appended to this file
+  std::string certFile;                   // when set (with keyFile), every connection speaks TLS
+  std::string keyFile;
 };
 
 class FixtureSite {
  public:
-  // Opens the listening socket; raises std::runtime_error when it cannot.
+  // Opens the listening socket (and loads the certificate); raises std::runtime_error when it
+  // cannot.
   explicit FixtureSite(SiteOptions options);
   ~FixtureSite();
   FixtureSite(const FixtureSite&) = delete;
@@ -44,6 +50,8 @@ class FixtureSite {
   struct Connection;
 
   void Accept();
+  // Ends a connection; an established TLS session sends its close alert first.
+  static void CloseConnection(Connection& c);
   // False when the connection is finished and must be closed.
   bool ReadFrom(Connection& c);
   bool WriteTo(Connection& c);
@@ -59,6 +67,7 @@ class FixtureSite {
   uint64_t answers_ = 0;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::FILE* log_ = nullptr;
+  ssl_ctx_st* tls_ = nullptr;  // owned; set when the site speaks TLS
 };
 
 }  // namespace fixture

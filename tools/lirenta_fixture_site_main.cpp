@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: lirenta-fixture-site --root DIR [--port N] [--idle-seconds S] [--chunked]\n"
     "           [--chunked-every N] [--chunk-size N] [--close] [--header 'Name: value']...\n"
-    "           [--log FILE]\n"
+    "           [--log FILE] [--cert FILE --key FILE]\n"
     "Serves the files below DIR on 127.0.0.1 and prints the port on its first line.\n"
     "  --port N           port to listen on; 0 (the default) takes any free port\n"
     "  --idle-seconds S   end after S seconds without a connection or a byte (default 300)\n"
@@ -24,6 +24,8 @@ constexpr const char* kUsage =
     "  --close            close the connection after every answer\n"
     "  --header LINE      add LINE to every answer\n"
     "  --log FILE         append every request head to FILE\n"
+    "  --cert FILE        speak TLS with this certificate (PEM, the chain after it)\n"
+    "  --key FILE         the certificate's private key (PEM)\n"
     "A file NAME.headers next to a page NAME shapes its answer: 'Status: CODE REASON',\n"
     "'Framing: length|chunked|close', and other header lines sent as they are.\n"
     "Ends on SIGTERM or SIGINT.\n";
@@ -81,6 +83,10 @@ int main(int argc, char** argv) {
       options.extraHeaders.emplace_back(next());
     else if (arg == "--log")
       options.logPath = next();
+    else if (arg == "--cert")
+      options.certFile = next();
+    else if (arg == "--key")
+      options.keyFile = next();
     else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -88,6 +94,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "lirenta-fixture-site: unknown option %s\n%s", argv[i], kUsage);
       return kUsageStatus;
     }
+  }
+  if (options.certFile.empty() != options.keyFile.empty()) {
+    std::fprintf(stderr, "lirenta-fixture-site: --cert and --key go together\n%s", kUsage);
+    return kUsageStatus;
   }
   if (options.root.empty()) {
     std::fprintf(stderr, "lirenta-fixture-site: --root is required\n%s", kUsage);

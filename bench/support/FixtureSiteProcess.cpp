@@ -21,7 +21,8 @@ constexpr const char* kIdleSeconds = "900";
 
 }  // namespace
 
-FixtureSiteProcess::FixtureSiteProcess(const std::string& program, const std::string& root) {
+FixtureSiteProcess::FixtureSiteProcess(const std::string& program, const std::string& root,
+                                       const std::vector<std::string>& extraArgs) {
   char name[] = "/tmp/lirenta-bench-site-port-XXXXXX";
   const int fd = mkstemp(name);
   if (fd < 0) throw std::runtime_error("no temporary file for the site's port");
@@ -29,6 +30,7 @@ FixtureSiteProcess::FixtureSiteProcess(const std::string& program, const std::st
   portFile_ = name;
   ChildProgram::Options options;
   options.args = {program, "--root", root, "--port", "0", "--idle-seconds", kIdleSeconds};
+  options.args.insert(options.args.end(), extraArgs.begin(), extraArgs.end());
   options.stdoutPath = portFile_;
   process_ = std::make_unique<ChildProgram>(options);
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/support/ChildProgram.h"
 
@@ -14,7 +15,9 @@ class FixtureSiteProcess {
  public:
   // Starts `program` (lirenta-fixture-site) over `root`; raises std::runtime_error when it does
   // not print its port in time.
-  FixtureSiteProcess(const std::string& program, const std::string& root);
+  // `extraArgs` go to the site program as they are (--cert FILE --key FILE for TLS).
+  FixtureSiteProcess(const std::string& program, const std::string& root,
+                     const std::vector<std::string>& extraArgs = {});
   ~FixtureSiteProcess();
   FixtureSiteProcess(const FixtureSiteProcess&) = delete;
   FixtureSiteProcess& operator=(const FixtureSiteProcess&) = delete;

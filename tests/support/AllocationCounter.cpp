@@ -9,7 +9,9 @@ std::atomic<long> gAllocations{0};
 }  // namespace
 
 namespace test {
-long AllocationCount() { return gAllocations.load(); }
+long AllocationCount() {
+  return gAllocations.load();
+}
 }  // namespace test
 
 // The replacements pair malloc with free; GCC cannot see that and warns when it inlines them.
@@ -20,6 +22,10 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 #pragma GCC diagnostic pop

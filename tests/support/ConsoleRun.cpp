@@ -12,13 +12,23 @@ void ConsoleFolder::Settings(const std::string& databaseName) {
   WriteFile(dir_.File("BaseKavro.ini"), "[BANCO]\r\nCAMINHO=" + databaseName + "\r\n");
 }
 
-std::unique_ptr<ChildProcess> ConsoleFolder::Start(const std::string& baseUrl) {
-  return std::make_unique<ChildProcess>(
-      ChildProcess::Options{{program_}, {{"LIRENTA_LYRICS_URL", baseUrl}}, {}, "/", true});
+std::unique_ptr<ChildProcess> ConsoleFolder::Start(const std::string& baseUrl,
+                                                   const std::vector<std::string>& args,
+                                                   const std::map<std::string, std::string>& env) {
+  ChildProcess::Options options{{program_}, env, {}, "/", true};
+  options.args.insert(options.args.end(), args.begin(), args.end());
+  options.env["LIRENTA_LYRICS_URL"] = baseUrl;
+  return std::make_unique<ChildProcess>(std::move(options));
 }
 
 ConsoleOutcome ConsoleFolder::Run(const std::string& baseUrl, std::chrono::milliseconds deadline) {
-  auto child = Start(baseUrl);
+  return Run(baseUrl, {}, {}, deadline);
+}
+
+ConsoleOutcome ConsoleFolder::Run(const std::string& baseUrl, const std::vector<std::string>& args,
+                                  const std::map<std::string, std::string>& env,
+                                  std::chrono::milliseconds deadline) {
+  auto child = Start(baseUrl, args, env);
   ConsoleOutcome outcome;
   auto status = child->Wait(deadline);
   if (!status) child->Kill();

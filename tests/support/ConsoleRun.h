@@ -3,8 +3,10 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/support/Process.h"
 
@@ -24,8 +26,14 @@ class ConsoleFolder {
   // Runs the program with LIRENTA_LYRICS_URL set to `baseUrl`; kills it after `deadline`.
   ConsoleOutcome Run(const std::string& baseUrl,
                      std::chrono::milliseconds deadline = std::chrono::seconds(60));
+  // The same with `args` after the program's name and `env` added to its environment.
+  ConsoleOutcome Run(const std::string& baseUrl, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env,
+                     std::chrono::milliseconds deadline = std::chrono::seconds(60));
   // Starts the program and returns at once; the caller waits for it.
-  std::unique_ptr<ChildProcess> Start(const std::string& baseUrl);
+  std::unique_ptr<ChildProcess> Start(const std::string& baseUrl,
+                                      const std::vector<std::string>& args = {},
+                                      const std::map<std::string, std::string>& env = {});
   const TempDir& Folder() const { return dir_; }
 
  private:

@@ -33,15 +33,23 @@ void LyricsSite::AddPage(const std::string& path, const std::string& body) {
 }
 
 void LyricsSite::AddComposerPage(const std::string& path, const std::string& composer) {
-  AddPage(path, "<html><body><h1>Letra</h1>\n<p>Versos da can\xE7\xE3o.</p>\n"
-                "<p class=\"ficha\">Compositor: " + composer + "</p>\n</body></html>\n");
+  AddPage(path,
+          "<html><body><h1>Letra</h1>\n<p>Versos da can\xE7\xE3o.</p>\n"
+          "<p class=\"ficha\">Compositor: " +
+              composer + "</p>\n</body></html>\n");
 }
 
 bool LyricsSite::Start() {
   if (process_) return port_ != 0;
   std::vector<std::string> args = {std::string(LIRENTA_BIN_DIR) + "/lirenta-fixture-site",
-                                   "--root", root_, "--port", "0", "--idle-seconds", "300",
-                                   "--log", log_};
+                                   "--root",
+                                   root_,
+                                   "--port",
+                                   "0",
+                                   "--idle-seconds",
+                                   "300",
+                                   "--log",
+                                   log_};
   args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
   process_ = std::make_unique<ChildProcess>(ChildProcess::Options{args, {}, {}, "", true});
   auto deadline = std::chrono::steady_clock::now() + kStartDeadline;

@@ -26,6 +26,8 @@ class LyricsSite {
   bool Start();
   int Port() const { return port_; }
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  // The base address of a site started with --cert and --key.
+  std::string SecureUrl() const { return "https://127.0.0.1:" + std::to_string(port_) + "/"; }
   // The request lines received so far ("GET /x.html HTTP/1.1"), in order.
   std::vector<std::string> RequestLines() const;
   const std::string& Root() const { return root_; }

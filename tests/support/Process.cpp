@@ -62,7 +62,8 @@ ChildProcess::ChildProcess(Options options) {
     dup2(devnull, 0);
     if (outFd >= 0) dup2(outFd, 1);
     if (errFd >= 0) dup2(errFd, 2);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(126);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
+      _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
@@ -109,8 +110,12 @@ void ChildProcess::Kill(int signal) {
   }
 }
 
-std::string ChildProcess::Stdout() const { return outPath_.empty() ? "" : ReadFile(outPath_); }
-std::string ChildProcess::Stderr() const { return errPath_.empty() ? "" : ReadFile(errPath_); }
+std::string ChildProcess::Stdout() const {
+  return outPath_.empty() ? "" : ReadFile(outPath_);
+}
+std::string ChildProcess::Stderr() const {
+  return errPath_.empty() ? "" : ReadFile(errPath_);
+}
 
 int RunCommand(const std::string& command, std::string* output, std::chrono::seconds timeout) {
   ChildProcess child({{"/bin/sh", "-c", command}, {}, {}, "", true});

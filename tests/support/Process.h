@@ -15,11 +15,11 @@ namespace test {
 class ChildProcess {
  public:
   struct Options {
-    std::vector<std::string> args;              // args[0] is the program path
-    std::map<std::string, std::string> env;     // added to (or replacing in) the environment
-    std::vector<std::string> unsetEnv;          // removed from the environment
-    std::string workingDirectory;               // empty: inherit
-    bool captureOutput = true;                  // stdout and stderr to files read by Output()
+    std::vector<std::string> args;           // args[0] is the program path
+    std::map<std::string, std::string> env;  // added to (or replacing in) the environment
+    std::vector<std::string> unsetEnv;       // removed from the environment
+    std::string workingDirectory;            // empty: inherit
+    bool captureOutput = true;               // stdout and stderr to files read by Output()
   };
 
   explicit ChildProcess(Options options);

@@ -2,11 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 
 namespace test {
@@ -27,38 +30,50 @@ int SliceUntil(Clock::time_point deadline) {
 }  // namespace
 
 ScriptedServer::Step ScriptedServer::Expect(std::size_t count) {
-  return Step{Action::Expect, {}, count, Ms(0)};
+  return Step{Action::Expect, {}, count, Ms(0), {}};
 }
 ScriptedServer::Step ScriptedServer::ExpectLine() {
   return ExpectUntil("\n");
 }
 ScriptedServer::Step ScriptedServer::ExpectUntil(std::string marker) {
-  return Step{Action::ExpectUntil, std::move(marker), 0, Ms(0)};
+  return Step{Action::ExpectUntil, std::move(marker), 0, Ms(0), {}};
 }
 ScriptedServer::Step ScriptedServer::ExpectHead() {
   return ExpectUntil("\r\n\r\n");
 }
 ScriptedServer::Step ScriptedServer::Send(std::string bytes) {
-  return Step{Action::Send, std::move(bytes), 0, Ms(0)};
+  return Step{Action::Send, std::move(bytes), 0, Ms(0), {}};
 }
 ScriptedServer::Step ScriptedServer::SendPieces(std::string bytes, std::size_t pieceSize,
                                                 Ms pause) {
-  return Step{Action::SendPieces, std::move(bytes), pieceSize == 0 ? 1 : pieceSize, pause};
+  return Step{Action::SendPieces, std::move(bytes), pieceSize == 0 ? 1 : pieceSize, pause, {}};
 }
 ScriptedServer::Step ScriptedServer::HalfClose() {
-  return Step{Action::HalfClose, {}, 0, Ms(0)};
+  return Step{Action::HalfClose, {}, 0, Ms(0), {}};
 }
 ScriptedServer::Step ScriptedServer::Reset() {
-  return Step{Action::Reset, {}, 0, Ms(0)};
+  return Step{Action::Reset, {}, 0, Ms(0), {}};
 }
 ScriptedServer::Step ScriptedServer::Close() {
-  return Step{Action::Close, {}, 0, Ms(0)};
+  return Step{Action::Close, {}, 0, Ms(0), {}};
 }
 ScriptedServer::Step ScriptedServer::Stall(Ms duration) {
-  return Step{Action::Stall, {}, 0, duration};
+  return Step{Action::Stall, {}, 0, duration, {}};
 }
 ScriptedServer::Step ScriptedServer::AwaitClose() {
-  return Step{Action::AwaitClose, {}, 0, Ms(0)};
+  return Step{Action::AwaitClose, {}, 0, Ms(0), {}};
+}
+
+ScriptedServer::Step ScriptedServer::StartTls(const TlsFiles& files) {
+  return Step{Action::StartTls, files.cert, 0, Ms(0), files.key};
+}
+ScriptedServer::Step ScriptedServer::RefusedTls(const TlsFiles& files) {
+  return Step{Action::RefusedTls, files.cert, 0, Ms(0), files.key};
+}
+
+bool ScriptedServer::SawCloseAlert(std::size_t connection) const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return connection < FCloseAlerts.size() && FCloseAlerts[connection];
 }
 
 ScriptedServer::ScriptedServer(std::vector<Script> scripts, Ms stepDeadline, Ms lifetime)
@@ -141,6 +156,7 @@ void ScriptedServer::AcceptLoop() {
       std::lock_guard<std::mutex> lock(FLock);
       index = static_cast<std::size_t>(FAccepted++);
       FReceived.emplace_back();
+      FCloseAlerts.push_back(false);
     }
     FChanged.notify_all();
     if (index < FScripts.size())
@@ -153,15 +169,34 @@ void ScriptedServer::AcceptLoop() {
 void ScriptedServer::RunConnection(std::size_t index, int socket) {
   std::string pending;  // received and not yet matched by an expect step
   char block[65536];
+  struct TlsFree {
+    void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
+    void operator()(SSL* s) const { SSL_free(s); }
+  };
+  std::unique_ptr<SSL_CTX, TlsFree> context;
+  std::unique_ptr<SSL, TlsFree> tls;  // the session, once a StartTls step ran
+  bool closeAlert = false;
 
   // 1: bytes came; 0: the client closed (or reset); -1: the deadline passed or the server stops.
   auto readSome = [&](Clock::time_point deadline) -> int {
     for (;;) {
       if (FStop || Clock::now() >= deadline || Clock::now() >= FEnd) return -1;
-      pollfd entry{socket, POLLIN, 0};
-      int r = ::poll(&entry, 1, SliceUntil(std::min(deadline, FEnd)));
-      if (r <= 0) continue;
-      ssize_t n = ::recv(socket, block, sizeof block, 0);
+      if (!tls || SSL_pending(tls.get()) == 0) {
+        pollfd entry{socket, POLLIN, 0};
+        int r = ::poll(&entry, 1, SliceUntil(std::min(deadline, FEnd)));
+        if (r <= 0) continue;
+      }
+      ssize_t n;
+      if (tls) {
+        n = SSL_read(tls.get(), block, sizeof block);
+        if (n <= 0) {
+          closeAlert = SSL_get_error(tls.get(), int(n)) == SSL_ERROR_ZERO_RETURN;
+          ERR_clear_error();
+          return 0;
+        }
+      } else {
+        n = ::recv(socket, block, sizeof block, 0);
+      }
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return 0;
       Record(index, block, static_cast<std::size_t>(n));
@@ -171,7 +206,8 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
   };
   auto sendAll = [&](const char* bytes, std::size_t count) -> bool {
     while (count > 0) {
-      ssize_t n = ::send(socket, bytes, count, MSG_NOSIGNAL);
+      ssize_t n = tls ? SSL_write(tls.get(), bytes, int(count))
+                      : ::send(socket, bytes, count, MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       bytes += n;
@@ -232,6 +268,7 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
         break;
       }
       case Action::Close:
+        if (tls) SSL_shutdown(tls.get());
         ::close(socket);
         open = false;
         break;
@@ -249,11 +286,45 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
           ok = false;
           Fail(index, "the client did not close");
         }
+        if (closeAlert) {
+          std::lock_guard<std::mutex> lock(FLock);
+          FCloseAlerts[index] = true;
+        }
+        break;
+      }
+      case Action::StartTls:
+      case Action::RefusedTls: {
+        context.reset(SSL_CTX_new(TLS_server_method()));
+        if (!context ||
+            SSL_CTX_use_certificate_chain_file(context.get(), step.bytes.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(context.get(), step.key.c_str(), SSL_FILETYPE_PEM) != 1) {
+          Fail(index, "cannot load " + step.bytes);
+          ok = false;
+          break;
+        }
+        // The handshake blocks; the step deadline bounds each of its reads.
+        const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(FStepDeadline);
+        timeval limit{time_t(ms.count() / 1000000), suseconds_t(ms.count() % 1000000)};
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        tls.reset(SSL_new(context.get()));
+        SSL_set_fd(tls.get(), socket);
+        const bool accepted = SSL_accept(tls.get()) == 1;
+        ERR_clear_error();
+        if (step.action == Action::StartTls && !accepted) {
+          Fail(index, "TLS handshake failed");
+          ok = false;
+        } else if (step.action == Action::RefusedTls) {
+          if (accepted) Fail(index, "the client accepted the certificate");
+          tls.reset();
+          ::close(socket);
+          open = false;
+        }
         break;
       }
     }
     if (!ok) break;
   }
+  tls.reset();
   if (open) ::close(socket);
   {
     std::lock_guard<std::mutex> lock(FLock);

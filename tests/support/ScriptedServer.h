@@ -2,8 +2,9 @@
 //
 // The server listens on an ephemeral port. The n-th accepted connection (counting from 0) runs
 // the n-th script, a list of steps: expect bytes, send bytes (whole or in paced pieces),
-// half-close, reset, close, stall, or wait for the client to close. Connections beyond the
-// scripts are closed at once. Every byte received is recorded per connection.
+// half-close, reset, close, stall, or wait for the client to close; or start TLS, after which
+// the steps speak through the session. Connections beyond the scripts are closed at once. Every
+// byte received is recorded per connection (after TLS started: the decrypted bytes).
 //
 // Everything is bounded: each step has a deadline, the server stops by itself after its
 // lifetime, and the destructor stops it at once. A step that misses its deadline is recorded
@@ -18,6 +19,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/TestCertificates.h"
 
 namespace test {
 
@@ -34,13 +37,16 @@ class ScriptedServer {
     Reset,
     Close,
     Stall,
-    AwaitClose
+    AwaitClose,
+    StartTls,
+    RefusedTls
   };
   struct Step {
     Action action;
     std::string bytes;      // to send, or the marker to expect
     std::size_t count = 0;  // bytes to expect, or the size of one piece
     Ms pause{0};            // between pieces, or how long to stall
+    std::string key;        // the key file of a TLS step (bytes: its certificate file)
   };
   using Script = std::vector<Step>;
 
@@ -63,6 +69,13 @@ class ScriptedServer {
   static Step Stall(Ms duration);
   // Waits until the client closes (bounded by the step deadline).
   static Step AwaitClose();
+  // The server side of a TLS handshake with this certificate; later steps go through the
+  // session, and Close sends the close alert first.
+  static Step StartTls(const TlsFiles& files);
+  // A handshake with this certificate that the client must refuse; the connection ends there.
+  static Step RefusedTls(const TlsFiles& files);
+  // True when the client sent the TLS close alert before it closed (an AwaitClose step saw it).
+  bool SawCloseAlert(std::size_t connection) const;
 
   explicit ScriptedServer(std::vector<Script> scripts, Ms stepDeadline = Ms(5000),
                           Ms lifetime = Ms(30000));
@@ -103,6 +116,7 @@ class ScriptedServer {
   std::size_t FFinished = 0;
   std::vector<std::string> FReceived;
   std::vector<std::string> FFailures;
+  std::vector<bool> FCloseAlerts;
 };
 
 }  // namespace test

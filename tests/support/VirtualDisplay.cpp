@@ -31,13 +31,14 @@ VirtualDisplay::VirtualDisplay(int width, int height) {
     std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
     if (Exists(lock) || Exists(socket)) continue;
     std::string display = ":" + std::to_string(n);
-    auto server = std::make_unique<ChildProcess>(ChildProcess::Options{
-        {"/usr/bin/Xvfb", display, "-screen", "0",
-         std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp", "-noreset"},
-        {},
-        {},
-        "",
-        true});
+    auto server = std::make_unique<ChildProcess>(
+        ChildProcess::Options{{"/usr/bin/Xvfb", display, "-screen", "0",
+                               std::to_string(width) + "x" + std::to_string(height) + "x24",
+                               "-nolisten", "tcp", "-noreset"},
+                              {},
+                              {},
+                              "",
+                              true});
     auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
     while (std::chrono::steady_clock::now() < deadline && server->Running() && !Exists(socket))
       std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,0 +1,75 @@
+#include "app/LookupReport.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "runtime/Exception.h"
+#include "runtime/Text.h"
+
+namespace app {
+
+std::string ReportField(std::string_view windows1252) {
+  std::string escaped;
+  escaped.reserve(windows1252.size());
+  for (char c : windows1252) {
+    switch (c) {
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return rt::Win1252ToUtf8(escaped);
+}
+
+std::string AnswerOutcome(std::string_view statusLine) {
+  const std::size_t blank = statusLine.find(' ');
+  return std::string(blank == std::string_view::npos ? statusLine : statusLine.substr(blank + 1));
+}
+
+LookupReport::LookupReport(const std::string& path) {
+  file_ = std::fopen(path.c_str(), "ab");
+  if (file_ == nullptr) {
+    const std::string reason = std::strerror(errno);
+    std::string message = kReportOpenFailedMessage;
+    message.replace(message.find("%s"), 2, rt::Utf8ToWin1252(path));
+    message.replace(message.find("%s"), 2, reason);
+    throw Exception(message);
+  }
+  // Appending starts at the end: an empty file has nothing there yet.
+  if (std::fseek(file_, 0, SEEK_END) == 0 && std::ftell(file_) == 0) WriteLine(kReportHeader);
+}
+
+LookupReport::~LookupReport() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void LookupReport::Song(const std::string& code, const std::string& performer,
+                        const std::string& title) {
+  song_ = ReportField(code) + "\t" + ReportField(performer) + "\t" + ReportField(title);
+}
+
+void LookupReport::Attempt(const std::string& address, const std::string& outcome,
+                           const std::string& composer) {
+  WriteLine(song_ + "\t" + ReportField(address) + "\t" + ReportField(outcome) + "\t" +
+            ReportField(composer));
+}
+
+void LookupReport::WriteLine(std::string line) {
+  // A report that can no longer be written must not change the run; its lines are lost.
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), file_);
+  std::fflush(file_);
+}
+
+}  // namespace app

@@ -1,0 +1,220 @@
+// HTTPS GET on loopback: the same 4 KiB page from the fixture site serving TLS, fetched by the
+// main window's HTTP client (TIdHTTP::GetPage through its TLS I/O handler) and by libcurl, in
+// interleaved rounds. First over a kept-alive connection (one handshake for the whole run),
+// then with a new connection for every GET, whose extra time over the kept one is the cost of
+// a handshake. libcurl resumes TLS sessions on new connections unless told not to; both of its
+// ways are shown. The certificates are made for the run with the `openssl` command.
+#include <curl/curl.h>
+#include <stdlib.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/U_Principal.h"
+#include "bench/support/Arguments.h"
+#include "bench/support/CpuTime.h"
+#include "bench/support/FixtureSiteProcess.h"
+#include "bench/support/ResultTable.h"
+#include "bench/support/Rounds.h"
+#include "bench/support/SongCorpus.h"
+#include "ui/ConsoleApplication.h"
+
+namespace {
+
+// Defaults of a full run.
+constexpr long kDefaultGets = 5000;
+constexpr long kDefaultNewConnections = 500;
+constexpr long kDefaultRounds = 10;
+constexpr long kPageBytes = 4096;
+// Target: ours at most libcurl's time per GET on a kept connection.
+constexpr double kLibcurlTarget = 1.0;
+constexpr const char* kPagePath = "/perf/pagina.html";
+
+void MakeCertificates(const std::string& dir) {
+  const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  const std::string script =
+      "cd '" + dir + "' && openssl req -x509 " + key +
+      " -keyout ca.key -out ca.crt -days 2 -subj '/CN=Bench CA' && openssl req " + key +
+      " -keyout site.key -out site.csr -subj '/CN=127.0.0.1' && printf "
+      "'subjectAltName=IP:127.0.0.1\\n' > site.ext && openssl x509 -req -in site.csr -CA ca.crt "
+      "-CAkey ca.key -CAcreateserial -out site.crt -days 2 -extfile site.ext";
+  if (std::system(("( " + script + " ) >/dev/null 2>&1").c_str()) != 0)
+    throw std::runtime_error("openssl could not make the certificates");
+}
+
+std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* text) {
+  static_cast<std::string*>(text)->append(data, size * count);
+  return size * count;
+}
+
+class CurlEasy {
+ public:
+  CurlEasy(const std::string& url, const std::string& caFile, bool freshConnections,
+           bool sessionCache) {
+    handle_ = curl_easy_init();
+    if (handle_ == nullptr) throw std::runtime_error("curl_easy_init failed");
+    curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle_, CURLOPT_CAINFO, caFile.c_str());
+    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, AppendBody);
+    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &body_);
+    curl_easy_setopt(handle_, CURLOPT_FORBID_REUSE, freshConnections ? 1L : 0L);
+    curl_easy_setopt(handle_, CURLOPT_SSL_SESSIONID_CACHE, sessionCache ? 1L : 0L);
+  }
+  ~CurlEasy() { curl_easy_cleanup(handle_); }
+  CurlEasy(const CurlEasy&) = delete;
+  CurlEasy& operator=(const CurlEasy&) = delete;
+
+  std::size_t Get() {
+    body_.clear();
+    const CURLcode result = curl_easy_perform(handle_);
+    if (result != CURLE_OK)
+      throw std::runtime_error(std::string("libcurl GET failed: ") + curl_easy_strerror(result));
+    return body_.size();
+  }
+
+ private:
+  CURL* handle_ = nullptr;
+  std::string body_;
+};
+
+struct Way {
+  std::string name;
+  std::function<std::size_t()> get;
+  double seconds = 0;
+  double cpuSeconds = 0;
+  std::vector<double> rounds = {};  // seconds per GET, one entry per round
+};
+
+// Runs the ways in turns over `rounds` rounds of `perRound` GETs each, checking every body.
+void Measure(std::vector<Way>& ways, long rounds, long perRound) {
+  for (Way& way : ways)
+    if (way.get() != std::size_t(kPageBytes)) throw std::runtime_error(way.name + ": wrong body");
+  for (long round = 0; round < rounds; ++round) {
+    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
+      Way& way = ways[(std::size_t(round) + turn) % ways.size()];
+      const double cpuStart = bench::ProcessCpuSeconds();
+      const auto start = std::chrono::steady_clock::now();
+      std::size_t bytes = 0;
+      for (long i = 0; i < perRound; ++i) bytes += way.get();
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (bytes != std::size_t(kPageBytes) * std::size_t(perRound))
+        throw std::runtime_error(way.name + ": wrong body size");
+      way.seconds += seconds;
+      way.cpuSeconds += bench::ProcessCpuSeconds() - cpuStart;
+      way.rounds.push_back(seconds / double(perRound));
+    }
+  }
+}
+
+int Run(const bench::Arguments& args) {
+  const long rounds = std::max(1L, args.Count("rounds", kDefaultRounds));
+  const long perRound = std::max(1L, args.Count("gets", kDefaultGets) / rounds);
+  const long perRoundNew =
+      std::max(1L, args.Count("new-connections", kDefaultNewConnections) / rounds);
+
+  bench::ScratchFolder scratch;
+  MakeCertificates(scratch.Path());
+  std::filesystem::create_directories(scratch.File("site/perf"));
+  std::ofstream(scratch.File("site") + kPagePath, std::ios::binary)
+      << bench::ComposerPage("Autor de Teste", std::size_t(kPageBytes));
+  bench::FixtureSiteProcess site(
+      args.Text("site", std::string(LIRENTA_BIN_DIR) + "/lirenta-fixture-site"),
+      scratch.File("site"),
+      {"--cert", scratch.File("site.crt"), "--key", scratch.File("site.key")});
+  const std::string url = "https://127.0.0.1:" + std::to_string(site.Port()) + kPagePath;
+  setenv("SSL_CERT_FILE", scratch.File("ca.crt").c_str(), 1);
+
+  // Our client exactly as the main window sets it up.
+  ui::ConsoleApplication application(stdout, stderr, false);
+  TFrmPrincipal window(application);
+  TIdHTTP& ours = *window.IdHTTP1;
+  auto ourGet = [&] {
+    std::string text;
+    ours.GetPage(url, text);
+    return text.size();
+  };
+  CurlEasy kept(url, scratch.File("ca.crt"), false, true);
+  CurlEasy fresh(url, scratch.File("ca.crt"), true, true);
+  CurlEasy freshFull(url, scratch.File("ca.crt"), true, false);
+
+  std::vector<Way> keptWays = {{"ours (TIdHTTP::GetPage)", ourGet},
+                               {"libcurl (easy handle reused)", [&] { return kept.Get(); }}};
+  const int64_t handshakesBefore = window.IdSSLIOHandlerSocket1->Handshakes();
+  Measure(keptWays, rounds, perRound);
+  const int64_t keptHandshakes = window.IdSSLIOHandlerSocket1->Handshakes() - handshakesBefore;
+
+  std::vector<Way> newWays = {
+      {"ours, new connection each GET",
+       [&] {
+         ours.DisconnectFromPeer();
+         return ourGet();
+       }},
+      {"libcurl, new connection each GET, sessions resumed", [&] { return fresh.Get(); }},
+      {"libcurl, new connection each GET, no session cache", [&] { return freshFull.Get(); }}};
+  Measure(newWays, rounds, perRoundNew);
+  ours.DisconnectFromPeer();
+
+  const long done = perRound * rounds, doneNew = perRoundNew * rounds;
+  const double toCurl = bench::MedianRatio(keptWays[0].rounds, keptWays[1].rounds);
+  bench::ResultTable table(
+      "HTTPS GET of a " + std::to_string(kPageBytes) + "-byte page, kept-alive TLS connection, " +
+          std::to_string(done) + " GETs each in " + std::to_string(rounds) + " interleaved rounds",
+      {"client", "us/GET", "CPU us/GET", "ours / this (median of rounds)", "target", "verdict"});
+  auto row = [&](const Way& way, long count) {
+    return std::vector<std::string>{way.name, bench::Fixed(bench::MicrosPer(way.seconds, count), 1),
+                                    bench::Fixed(bench::MicrosPer(way.cpuSeconds, count), 1)};
+  };
+  auto first = row(keptWays[0], done);
+  first.insert(first.end(), {"", "", ""});
+  table.AddRow(first);
+  auto second = row(keptWays[1], done);
+  second.insert(second.end(), {bench::Ratio(toCurl), "<= " + bench::Ratio(kLibcurlTarget),
+                               bench::Verdict(toCurl <= kLibcurlTarget)});
+  table.AddRow(second);
+  table.AddNote("our handshakes over the kept-alive run: " + std::to_string(keptHandshakes));
+  table.AddNote("server: lirenta-fixture-site --cert --key on 127.0.0.1 (TLS 1.3, P-256 key)");
+  table.Publish(args.Text("results", ""));
+
+  bench::ResultTable costs(
+      "HTTPS GET with a new connection (TCP connect and TLS handshake) for "
+      "every GET, " +
+          std::to_string(doneNew) + " GETs each in " + std::to_string(rounds) +
+          " interleaved rounds",
+      {"client", "us/GET", "CPU us/GET", "handshake cost us (minus kept GET)",
+       "ours / this (median of rounds)"});
+  const double ourKept = bench::MicrosPer(keptWays[0].seconds, done);
+  const double curlKept = bench::MicrosPer(keptWays[1].seconds, done);
+  for (std::size_t i = 0; i < newWays.size(); ++i) {
+    auto cells = row(newWays[i], doneNew);
+    const double perGet = bench::MicrosPer(newWays[i].seconds, doneNew);
+    cells.push_back(bench::Fixed(perGet - (i == 0 ? ourKept : curlKept), 1));
+    cells.push_back(
+        i == 0 ? "" : bench::Ratio(bench::MedianRatio(newWays[0].rounds, newWays[i].rounds)));
+    costs.AddRow(cells);
+  }
+  costs.AddNote("ours makes a full handshake on every new connection (no session resumption)");
+  costs.Publish(args.Text("results", ""));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const int status = Run(bench::Arguments(argc, argv));
+    curl_global_cleanup();
+    return status;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_tls_get: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,303 @@
+#include "http/IdSSLIOHandlerSocket.h"
+
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "http/IdException.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Messages of a failed session. The reason that follows comes from OpenSSL.
+constexpr const char* kCertificateRefused = "Certificate refused: ";
+constexpr const char* kHandshakeFailed = "TLS handshake failed: ";
+constexpr const char* kSessionFailed = "TLS session failed: ";
+constexpr const char* kContextFailed = "TLS set-up failed: ";
+// The reason of a handshake the peer ended without a word.
+constexpr const char* kClosedDuringHandshake = "connection closed";
+
+// The reason of the oldest error OpenSSL queued for this thread, and an empty queue.
+std::string TakeReason() {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+  return reason != nullptr ? reason : "unknown error";
+}
+
+// Waits until the socket is ready for `events` or `ms` passed (-1: no limit).
+bool WaitFor(int fd, short events, int ms) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    const int r = ::poll(&p, 1, ms);
+    if (r >= 0) return r == 1;
+    if (errno != EINTR) idstack::RaiseSocketError(idstack::WSAErrorFromErrno(errno));
+  }
+}
+
+// The session's socket traffic: plain recv and send, the latter without SIGPIPE, so a peer
+// that closed makes a send fail as it does on a plain connection instead of ending the process.
+int BioWrite(BIO* bio, const char* data, int length) {
+  BIO_clear_retry_flags(bio);
+  ssize_t r;
+  do {
+    r = ::send(int(BIO_get_fd(bio, nullptr)), data, std::size_t(length), MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(bio);
+  return int(r);
+}
+
+int BioRead(BIO* bio, char* data, int length) {
+  BIO_clear_retry_flags(bio);
+  ssize_t r;
+  do {
+    r = ::recv(int(BIO_get_fd(bio, nullptr)), data, std::size_t(length), 0);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(bio);
+  return int(r);
+}
+
+BIO_METHOD* SocketMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                 "lirenta socket");
+    const BIO_METHOD* plain = BIO_s_socket();
+    BIO_meth_set_write(m, BioWrite);
+    BIO_meth_set_read(m, BioRead);
+    BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(plain));
+    BIO_meth_set_create(m, BIO_meth_get_create(plain));
+    BIO_meth_set_destroy(m, BIO_meth_get_destroy(plain));
+    return m;
+  }();
+  return method;
+}
+
+}  // namespace
+
+void TIdSSLIOHandlerSocket::ContextFree::operator()(ssl_ctx_st* context) const {
+  SSL_CTX_free(context);
+}
+
+void TIdSSLIOHandlerSocket::SessionFree::operator()(ssl_st* session) const {
+  SSL_free(session);
+}
+
+TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket() = default;
+
+TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket() {
+  EndSession();
+}
+
+ssl_ctx_st* TIdSSLIOHandlerSocket::Context() {
+  if (FContext) return FContext.get();
+  std::unique_ptr<ssl_ctx_st, ContextFree> context(SSL_CTX_new(TLS_client_method()));
+  if (!context || SSL_CTX_set_min_proto_version(context.get(), kMinimumTlsVersion) != 1 ||
+      SSL_CTX_set_default_verify_paths(context.get()) != 1)
+    throw EIdException(kContextFailed + TakeReason());
+  SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  // A server that closes without the close alert ends its answer as a plain server does; the
+  // answer's own framing tells whether it came whole.
+  SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
+  FContext = std::move(context);
+  return FContext.get();
+}
+
+void TIdSSLIOHandlerSocket::Open() {
+  EndSession();
+  TIdIOHandlerSocket::Open();
+}
+
+void TIdSSLIOHandlerSocket::Close() {
+  EndSession();
+  TIdIOHandlerSocket::Close();
+}
+
+void TIdSSLIOHandlerSocket::EndSession() noexcept {
+  if (!FSession) return;
+  if (SSL_is_init_finished(FSession.get())) SSL_shutdown(FSession.get());  // the close alert
+  ERR_clear_error();
+  FSession.reset();
+  FPeerClosed = false;
+  FPendingError = 0;
+  FFailure.clear();
+}
+
+void TIdSSLIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
+                                          const std::string& boundIP, int32_t boundPort,
+                                          int32_t lowestPort, int32_t highestPort,
+                                          int32_t timeout) {
+  const auto started = Clock::now();
+  EndSession();
+  TIdIOHandlerSocket::ConnectClient(host, port, boundIP, boundPort, lowestPort, highestPort,
+                                    timeout);
+  if (PassThrough) return;
+  int32_t left = 0;
+  if (timeout > 0) {
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    left = int32_t(std::max<int64_t>(timeout - spent, 1));
+  }
+  Handshake(host, left);
+}
+
+void TIdSSLIOHandlerSocket::Handshake(const std::string& host, int32_t connectTimeout) {
+  ERR_clear_error();
+  FSession.reset(SSL_new(Context()));
+  SSL* ssl = FSession.get();
+  const int fd = Binding()->Handle;
+  BIO* bio = ssl ? BIO_new(SocketMethod()) : nullptr;
+  if (bio == nullptr) throw EIdException(kContextFailed + TakeReason());
+  BIO_set_fd(bio, fd, BIO_NOCLOSE);
+  SSL_set_bio(ssl, bio, bio);
+
+  // The name the certificate must carry: an address for an address, else the host name, which
+  // also goes out as the server name.
+  if (idstack::IsDottedAddress(host)) {
+    const std::string ip = idstack::AddressToText(idstack::TextToAddress(host));
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), ip.c_str());
+  } else {
+    SSL_set_tlsext_host_name(ssl, host.c_str());
+    SSL_set1_host(ssl, host.c_str());
+  }
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
+    idstack::RaiseSocketError(idstack::WSAErrorFromErrno(errno));
+
+  const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeout);
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int r = SSL_connect(ssl);
+    if (r == 1) break;
+    const int error = SSL_get_error(ssl, r);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+      int wait = ReadTimeout > 0 ? ReadTimeout : -1;
+      bool connectLimit = false;
+      if (connectTimeout > 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) throw EIdConnectTimeout();
+        if (wait < 0 || left < wait) {
+          wait = int(left);
+          connectLimit = true;
+        }
+      }
+      if (!WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, wait)) {
+        if (connectLimit) throw EIdConnectTimeout();
+        throw EIdReadTimeout();
+      }
+      continue;
+    }
+    const long verified = SSL_get_verify_result(ssl);
+    if (verified != X509_V_OK) {
+      ERR_clear_error();
+      throw EIdException(kCertificateRefused +
+                         std::string(X509_verify_cert_error_string(verified)));
+    }
+    if (error == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
+      idstack::RaiseSocketError(idstack::WSAErrorFromErrno(errno));
+    if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0))
+      throw EIdException(std::string(kHandshakeFailed) + kClosedDuringHandshake);
+    throw EIdException(kHandshakeFailed + TakeReason());
+  }
+  ++FHandshakes;
+}
+
+bool TIdSSLIOHandlerSocket::Readable(int32_t timeout) {
+  if (!FSession) return TIdIOHandlerSocket::Readable(timeout);
+  if (!Connected()) throw EIdConnClosedGracefully();
+  SSL* ssl = FSession.get();
+  if (FPeerClosed || FPendingError != 0 || !FFailure.empty() || SSL_pending(ssl) > 0) return true;
+  const int fd = Binding()->Handle;
+  const bool limited = timeout != TimeoutInfinite;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? timeout : 0);
+  for (;;) {
+    // A look that decrypts the next record without taking it; a record may carry no data
+    // (a session ticket), and then the wait goes on.
+    ERR_clear_error();
+    errno = 0;
+    char byte;
+    const int r = SSL_peek(ssl, &byte, 1);
+    if (r > 0) return true;
+    const int error = SSL_get_error(ssl, r);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+      int wait = -1;
+      if (limited) {
+        wait = int(std::max<int64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count(),
+            0));
+      }
+      if (!WaitFor(fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, wait)) return false;
+      continue;
+    }
+    if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && errno == 0))
+      FPeerClosed = true;
+    else if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0)
+      FPendingError = idstack::WSAErrorFromErrno(errno);
+    else
+      FFailure = kSessionFailed + TakeReason();
+    return true;
+  }
+}
+
+int TIdSSLIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
+  if (!FSession) return TIdIOHandlerSocket::Recv(buffer, length, error);
+  if (!Connected()) throw EIdClosedSocket();
+  if (FPendingError != 0) {
+    error = FPendingError;
+    FPendingError = 0;
+    return -1;
+  }
+  if (!FFailure.empty()) throw EIdException(FFailure);
+  if (FPeerClosed) return 0;
+  SSL* ssl = FSession.get();
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int r = SSL_read(ssl, buffer, length);
+    if (r > 0) return r;
+    const int code = SSL_get_error(ssl, r);
+    if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
+      WaitFor(Binding()->Handle, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
+      continue;
+    }
+    if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && errno == 0)) {
+      FPeerClosed = true;
+      return 0;
+    }
+    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+      error = idstack::WSAErrorFromErrno(errno);
+      return -1;
+    }
+    throw EIdException(kSessionFailed + TakeReason());
+  }
+}
+
+int TIdSSLIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) {
+  if (!FSession) return TIdIOHandlerSocket::Send(buffer, length, error);
+  if (!Connected()) throw EIdClosedSocket();
+  SSL* ssl = FSession.get();
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int r = SSL_write(ssl, buffer, length);
+    if (r > 0) return r;
+    const int code = SSL_get_error(ssl, r);
+    if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
+      WaitFor(Binding()->Handle, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
+      continue;
+    }
+    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+      error = idstack::WSAErrorFromErrno(errno != 0 ? errno : EPIPE);
+      return -1;
+    }
+    if (code == SSL_ERROR_ZERO_RETURN) return 0;
+    throw EIdException(kSessionFailed + TakeReason());
+  }
+}

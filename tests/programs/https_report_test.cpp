@@ -1,0 +1,254 @@
+// lirenta-console as built over https on loopback, with certificates made for the run and the
+// lookup report: the same composers as over http, one line per attempt in the report, every
+// kind of broken secure connection failing only its attempt, and the command line. The one
+// case that needs a short read time limit (a stall in the handshake) drives the main window
+// in-process instead.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/ComposerLookup.h"
+#include "app/U_Principal.h"
+#include "tests/support/ConsoleRun.h"
+#include "tests/support/FirebirdFixture.h"
+#include "tests/support/LyricsSite.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/StoredSongs.h"
+#include "tests/support/TestCertificates.h"
+#include "ui/RecordingApplication.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using S = test::ScriptedServer;
+
+const std::string kCompleted = test::Utf8(
+                                   "Atualiza\xE7\xE3o conclu\xED"
+                                   "da.") +
+                               "\n";
+const std::string kHeader = "codigo\tinterprete\tnome\tendereco\tresultado\tcompositor";
+
+std::string Page(const std::string& composer) {
+  return "<html><body><p>Letra.</p>\n<p>Compositor: " + composer + "</p>\n</body></html>\n";
+}
+
+// An answer after which the server closes, so that the next song opens a new connection.
+std::string OkClose(const std::string& body) {
+  return "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A report line, fields in the order of the header.
+std::string Line(const std::string& code, const std::string& performer, const std::string& title,
+                 const std::string& address, const std::string& outcome,
+                 const std::string& composer = "") {
+  return code + "\t" + performer + "\t" + title + "\t" + address + "\t" + outcome + "\t" + composer;
+}
+
+class Https : public testing::Test {
+ protected:
+  std::map<std::string, std::string> Trust() const { return {{"SSL_CERT_FILE", certs_.CaFile()}}; }
+  const test::TestCertificates& certs_ = test::SharedCertificates();
+  test::ConsoleFolder folder_;
+  test::TempDir files_;
+};
+
+TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader) {
+  const std::vector<test::Song> songs = {{1, "Achada", "Ana", std::nullopt},
+                                         {2, "Cifra", "Ana", std::nullopt},
+                                         {3, "Falta", "Ana", std::string("Antigo")},
+                                         {4, "Linha\nDois", "Ana\\Tab\t", std::nullopt},
+                                         {5, "Can\xE7\xE3o", "Jo\xE3o", std::nullopt}};
+  auto fill = [](test::LyricsSite& site) {
+    site.AddComposerPage("ana/achada.html", "Compositora Um");
+    site.AddComposerPage("ana/cifra-cifrada.html", "Dois\tDuas");
+    site.AddComposerPage("joao/cancao.html", "Jos\xE9");
+  };
+  test::LyricsSite plain;
+  test::LyricsSite secure({"--cert", certs_.Trusted().cert, "--key", certs_.Trusted().key});
+  fill(plain);
+  fill(secure);
+  ASSERT_TRUE(plain.Start());
+  ASSERT_TRUE(secure.Start());
+
+  test::FirebirdDatabase overHttp(songs);
+  folder_.Settings(overHttp.Path());
+  test::ConsoleOutcome run = folder_.Run(plain.BaseUrl());
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+  test::FirebirdDatabase overHttps(songs);
+  folder_.Settings(overHttps.Path());
+  const std::string report = files_.File("relat\xC3\xB3rio.tsv");
+  auto env = Trust();
+  env["LIRENTA_REPORT"] = report;
+  run = folder_.Run(secure.SecureUrl(), {}, env);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, kCompleted);
+
+  const auto http = test::ReadStoredSongs(overHttp.Path());
+  const auto https = test::ReadStoredSongs(overHttps.Path());
+  for (int code = 1; code <= 5; ++code)
+    EXPECT_EQ(https.at(code).Compositor, http.at(code).Compositor) << code;
+  EXPECT_EQ(https.at(1).Compositor, "Compositora Um");
+  EXPECT_EQ(https.at(3).Compositor, "Antigo");
+  EXPECT_EQ(secure.RequestLines(), plain.RequestLines());
+
+  const std::string base = secure.SecureUrl();
+  const std::string refused = "Invalid line break or NUL character in request.";
+  const std::string broken = "Ana\\\\Tab\\t\tLinha\\nDois\t" + base + "ana-tab/linha\\ndois";
+  const std::vector<std::string> expected = {
+      kHeader,
+      Line("1", "Ana", "Achada", base + "ana/achada.html", "200 OK", "Compositora Um"),
+      Line("2", "Ana", "Cifra", base + "ana/cifra.html", "404 Not Found"),
+      Line("2", "Ana", "Cifra", base + "ana/cifra-cifrada.html", "200 OK", "Dois\\tDuas"),
+      Line("3", "Ana", "Falta", base + "ana/falta.html", "404 Not Found"),
+      Line("3", "Ana", "Falta", base + "ana/falta-cifrada.html", "404 Not Found"),
+      Line("3", "Ana", "Falta", base + "ana/falta-traducao.html", "404 Not Found"),
+      "4\t" + broken + ".html\t" + refused + "\t",
+      "4\t" + broken + "-cifrada.html\t" + refused + "\t",
+      "4\t" + broken + "-traducao.html\t" + refused + "\t",
+      Line("5", test::Utf8("Jo\xE3o"), test::Utf8("Can\xE7\xE3o"), base + "joao/cancao.html",
+           "200 OK", test::Utf8("Jos\xE9")),
+  };
+  EXPECT_EQ(Lines(test::ReadFile(report)), expected);
+
+  // A second run, on a site whose certificate has expired, appends without a second header;
+  // the command line names the file this time.
+  test::LyricsSite expired({"--cert", certs_.Expired().cert, "--key", certs_.Expired().key});
+  fill(expired);
+  ASSERT_TRUE(expired.Start());
+  test::FirebirdDatabase one({{7, "Achada", "Ana", std::nullopt}});
+  folder_.Settings(one.Path());
+  run = folder_.Run(expired.SecureUrl(), {"--report", report}, Trust());
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(expired.RequestLines().empty());
+  std::vector<std::string> appended = expected;
+  for (const char* suffix : {"", "-cifrada", "-traducao"})
+    appended.push_back(Line("7", "Ana", "Achada",
+                            expired.SecureUrl() + "ana/achada" + suffix + ".html",
+                            "Certificate refused: certificate has expired"));
+  EXPECT_EQ(Lines(test::ReadFile(report)), appended);
+  EXPECT_EQ(test::ReadStoredSongs(one.Path()).at(7).Compositor, std::nullopt);
+}
+
+TEST_F(Https, EveryBrokenSecureConnectionFailsOnlyItsAttempt) {
+  // Song n's first address meets the n-th fault; its second is served on a new connection.
+  struct Fault {
+    S::Script script;
+    std::string outcome;
+  };
+  const std::string page = OkClose(Page("Nunca") + std::string(4000, 'x'));
+  const std::vector<Fault> faults = {
+      {{S::RefusedTls(certs_.UnknownIssuer())},
+       "Certificate refused: unable to get local issuer certificate"},
+      {{S::RefusedTls(certs_.OtherName())}, "Certificate refused: IP address mismatch"},
+      {{S::RefusedTls(certs_.Expired())}, "Certificate refused: certificate has expired"},
+      {{S::Expect(1), S::Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"), S::Close()},
+       "TLS handshake failed: wrong version number"},
+      {{S::StartTls(certs_.Trusted()), S::ExpectHead(), S::Send(page.substr(0, 1500)), S::Reset()},
+       "Socket Error # 10054\\r\\nConnection reset by peer."},
+  };
+  std::vector<S::Script> scripts;
+  std::vector<test::Song> songs;
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    scripts.push_back(faults[i].script);
+    scripts.push_back({S::StartTls(certs_.Trusted()), S::ExpectHead(),
+                       S::Send(OkClose(Page("C" + n))), S::Close()});
+    songs.push_back({int(i) + 1, "t" + n, "Ana", std::nullopt});
+  }
+  S server(scripts);
+  test::FirebirdDatabase db(songs);
+  folder_.Settings(db.Path());
+  const std::string report = files_.File("report.tsv");
+  const std::string base = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
+  test::ConsoleOutcome run = folder_.Run(base, {"--report", report}, Trust());
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, kCompleted);
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_TRUE(server.Failures().empty()) << server.Failures()[0];
+
+  std::vector<std::string> expected = {kHeader};
+  const auto stored = test::ReadStoredSongs(db.Path());
+  for (std::size_t i = 0; i < faults.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    EXPECT_EQ(stored.at(int(i) + 1).Compositor, "C" + n);
+    if (i < 4) {
+      EXPECT_EQ(server.Received(2 * i).find("GET "), std::string::npos) << faults[i].outcome;
+    }
+    expected.push_back(Line(n, "Ana", "t" + n, base + "ana/t" + n + ".html", faults[i].outcome));
+    expected.push_back(
+        Line(n, "Ana", "t" + n, base + "ana/t" + n + "-cifrada.html", "200 OK", "C" + n));
+  }
+  EXPECT_EQ(Lines(test::ReadFile(report)), expected);
+}
+
+TEST_F(Https, StallDuringTheHandshakeEndsItsAttemptAtTheReadTimeLimit) {
+  test::FirebirdDatabase db({{1, "t1", "Ana", std::nullopt}});
+  S server({{S::Stall(5s)},
+            {S::StartTls(certs_.Trusted()), S::ExpectHead(), S::Send(OkClose(Page("Depois"))),
+             S::Close()}},
+           S::Ms(10000), S::Ms(30000));
+  test::WriteFile(files_.File(app::kSettingsFileName), "[BANCO]\r\nCAMINHO=" + db.Path() + "\r\n");
+  const std::string base = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
+  setenv(app::kLyricsAddressVariable, base.c_str(), 1);
+  setenv("SSL_CERT_FILE", certs_.CaFile().c_str(), 1);
+  const std::string report = files_.File("report.tsv");
+  {
+    ui::RecordingApplication application;
+    application.SetTitle(app::kApplicationTitle);
+    TFrmPrincipal window(application);
+    window.SettingsDirectory = files_.Path() + "/";
+    window.ReportFile = report;
+    window.IdHTTP1->ReadTimeout = 300;
+    application.Run();
+    application.HandleEvent([&] { window.btnBuscarClick(); });
+  }
+  unsetenv(app::kLyricsAddressVariable);
+  EXPECT_EQ(test::ReadStoredSongs(db.Path()).at(1).Compositor, "Depois");
+  EXPECT_EQ(Lines(test::ReadFile(report)),
+            (std::vector<std::string>{
+                kHeader, Line("1", "Ana", "t1", base + "ana/t1.html", "Read Timeout"),
+                Line("1", "Ana", "t1", base + "ana/t1-cifrada.html", "200 OK", "Depois")}));
+}
+
+TEST_F(Https, UnwritableReportStopsTheRunBeforeItStarts) {
+  test::LyricsSite site;
+  site.AddComposerPage("ana/achada.html", "Nunca");
+  ASSERT_TRUE(site.Start());
+  test::FirebirdDatabase db({{1, "Achada", "Ana", std::nullopt}});
+  folder_.Settings(db.Path());
+  const std::string report = files_.File("falta/report.tsv");
+  test::ConsoleOutcome run = folder_.Run(site.BaseUrl(), {"--report", report}, {});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, test::Utf8("N\xE3o foi poss\xEDvel abrir o relat\xF3rio ") + report +
+                         ": No such file or directory.\n");
+  EXPECT_TRUE(site.RequestLines().empty());
+  EXPECT_EQ(test::ReadStoredSongs(db.Path()).at(1).Compositor, std::nullopt);
+}
+
+TEST_F(Https, CommandLine) {
+  test::ConsoleOutcome run = folder_.Run("", {"--help"}, {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("usage: lirenta-console [--report FILE]\n", 0), 0u) << run.out;
+  EXPECT_EQ(run.err, "");
+  run = folder_.Run("", {"--version"}, {});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "lirenta-console 0.1.0\n");
+  for (auto args : {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--report"},
+                    std::vector<std::string>{"--report", "r.tsv", "extra"}}) {
+    run = folder_.Run("", args, {});
+    EXPECT_EQ(run.status, 2) << args[0];
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("usage: lirenta-console [--report FILE]\n", 0), 0u) << run.err;
+  }
+}
+
+}  // namespace
