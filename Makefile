@@ -8,9 +8,9 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
             libfltk1.3-dev libx11-dev xvfb xdotool imagemagick x11-utils \
             libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server \
             clang-14 libclang-rt-14-dev libcurl4-openssl-dev dpkg-dev file procps \
-            libssl-dev openssl ca-certificates
+            libssl-dev openssl ca-certificates clang-format
 
-.PHONY: all deps build test sanitize-build demo demo-gui bench fuzz clean install package fresh-check
+.PHONY: all deps build test format-check sanitize-build demo demo-gui bench fuzz clean install package fresh-check
 
 all: build
 
@@ -35,11 +35,15 @@ SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_odr_violati
                  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan-firebird.supp:print_suppressions=0 \
                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-# The plain suites run last, so the run ends with their summary.
-test: deps build sanitize-build
+# The sources must be as .clang-format makes them. The plain suites run last, so the run ends
+# with their summary.
+test: deps format-check build sanitize-build
 	FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) bash scripts/fuzz.sh --smoke $(FUZZ_SMOKE_SECONDS)
 	$(SANITIZER_ENV) bash scripts/ctest.sh $(ASAN_DIR) --output-on-failure -j$(JOBS) -LE no-sanitizer
 	bash scripts/ctest.sh $(BUILD_DIR) --output-on-failure -j$(JOBS)
+
+format-check: deps
+	bash scripts/format-check.sh
 
 # The fuzz tree (clang-14, libFuzzer): `make test` runs every target over its seeds plus a few
 # seconds of new inputs; `make fuzz` runs each for a minute.

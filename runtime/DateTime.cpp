@@ -14,7 +14,9 @@ constexpr int kDaysInMonth[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30
 constexpr int kDelta = 693594;
 }  // namespace
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
   if (year < 1 || year > 9999 || month < 1 || month > 12) return false;
@@ -30,8 +32,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
 }
 
 bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
-      msec < 0 || msec > 999)
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 ||
+      msec > 999)
     return false;
   out = (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / 86400000.0;
   return true;
@@ -82,7 +84,9 @@ int DayOfWeek(TDateTime value) {
   return int(w) + 1;
 }
 
-TDateTime UnixToDateTime(int64_t seconds) { return kUnixEpochDays + double(seconds) / kSecondsPerDay; }
+TDateTime UnixToDateTime(int64_t seconds) {
+  return kUnixEpochDays + double(seconds) / kSecondsPerDay;
+}
 
 int64_t DateTimeToUnix(TDateTime value) {
   return static_cast<int64_t>(std::llround((value - kUnixEpochDays) * kSecondsPerDay));
@@ -94,7 +98,9 @@ TDateTime NowUtc() {
   return kUnixEpochDays + ms / 86400000.0;
 }
 
-TDateTime Now() { return NowUtc() + LocalOffsetMinutes() / 1440.0; }
+TDateTime Now() {
+  return NowUtc() + LocalOffsetMinutes() / 1440.0;
+}
 
 int LocalOffsetMinutes(std::time_t at) {
   std::tm local{};

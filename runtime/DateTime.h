@@ -33,6 +33,8 @@ TDateTime NowUtc();
 // Offset of local time from UTC in minutes (east positive) at the given moment, from the C
 // library's time-zone rules.
 int LocalOffsetMinutes(std::time_t at);
-inline int LocalOffsetMinutes() { return LocalOffsetMinutes(std::time(nullptr)); }
+inline int LocalOffsetMinutes() {
+  return LocalOffsetMinutes(std::time(nullptr));
+}
 
 }  // namespace rt

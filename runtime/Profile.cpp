@@ -9,7 +9,9 @@ namespace rt {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view StripBlanks(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -40,8 +42,8 @@ std::string ReadProfileStringFromText(std::string_view text, std::string_view se
     if (line.empty()) continue;
     if (line.front() == '[') {
       std::size_t close = line.find(']');
-      std::string_view name = line.substr(1, close == std::string_view::npos ? std::string_view::npos
-                                                                             : close - 1);
+      std::string_view name =
+          line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
       inSection = SameText(StripBlanks(name), section);
       continue;
     }

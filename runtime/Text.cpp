@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= 0x20;
+}
 
 bool EqualIgnoringCase(const char* a, const char* b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
@@ -160,8 +162,7 @@ bool StartsText(std::string_view prefix, std::string_view text) {
 }
 
 bool EndsText(std::string_view suffix, std::string_view text) {
-  return text.size() >= suffix.size() &&
-         SameText(text.substr(text.size() - suffix.size()), suffix);
+  return text.size() >= suffix.size() && SameText(text.substr(text.size() - suffix.size()), suffix);
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to,
@@ -216,7 +217,9 @@ int64_t StrToInt64Def(std::string_view text, int64_t fallback) {
   return TryStrToInt64(text, v) ? v : fallback;
 }
 
-std::string IntToStr(int64_t value) { return std::to_string(value); }
+std::string IntToStr(int64_t value) {
+  return std::to_string(value);
+}
 
 namespace {
 // Code points of the bytes 80-9F in Windows-1252; the undefined five keep their C1 value.

@@ -32,8 +32,12 @@ std::string TrimRight(std::string_view text);
 // Changes only the letters A-Z (or a-z); every other byte stays.
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
-inline char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
-inline char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+inline char LowerChar(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
+inline char UpperChar(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
 
 // Compares without regard to the letter case of A-Z.
 bool SameText(std::string_view a, std::string_view b);
@@ -46,7 +50,7 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
                        bool ignoreCase = false);
 
 bool StartsText(std::string_view prefix, std::string_view text);  // ignores case
-bool EndsText(std::string_view suffix, std::string_view text);     // ignores case
+bool EndsText(std::string_view suffix, std::string_view text);    // ignores case
 
 // Standard integer conversion: optional blanks in front, an optional sign, decimal digits or a
 // hexadecimal number after "$" or "0x". Anything else, or a value out of range, raises

@@ -38,7 +38,10 @@ class Application {
   virtual ~Application() = default;
 
   // 1. Title: the text of the task-bar button and the caption of every message box.
-  void SetTitle(const std::string& title) { title_ = title; TitleChanged(); }
+  void SetTitle(const std::string& title) {
+    title_ = title;
+    TitleChanged();
+  }
   const std::string& Title() const { return title_; }
 
   // 2. Creates a form; the first form created is the main form. The application owns it.

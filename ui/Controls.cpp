@@ -7,7 +7,9 @@ namespace {
 constexpr int kAverageCharWidth = 6;
 }  // namespace
 
-int EstimatedTextWidth(const std::string& text) { return int(text.size()) * kAverageCharWidth; }
+int EstimatedTextWidth(const std::string& text) {
+  return int(text.size()) * kAverageCharWidth;
+}
 
 Bounds AutoSizedBounds(const LabelLayout& layout, int textWidth) {
   Bounds b = layout.bounds;

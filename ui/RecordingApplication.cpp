@@ -3,7 +3,9 @@
 namespace ui {
 
 RecordingLabel::RecordingLabel(const LabelLayout& layout)
-    : layout_(layout), caption_(layout.caption), bounds_(AutoSizedBounds(layout, EstimatedTextWidth(layout.caption))) {}
+    : layout_(layout),
+      caption_(layout.caption),
+      bounds_(AutoSizedBounds(layout, EstimatedTextWidth(layout.caption))) {}
 
 void RecordingLabel::SetCaption(const std::string& text) {
   caption_ = text;
@@ -87,7 +89,9 @@ void RecordingApplication::Run() {
   if (RecordingForm* form = MainForm()) form->Show();
 }
 
-void RecordingApplication::ShowMessage(const std::string& text) { messages_.push_back(text); }
+void RecordingApplication::ShowMessage(const std::string& text) {
+  messages_.push_back(text);
+}
 
 void RecordingApplication::ProcessMessages() {
   ++processCalls_;

@@ -32,7 +32,8 @@ class RecordingLabel : public Label {
 
 class RecordingButton : public Button {
  public:
-  RecordingButton(const ButtonLayout& layout, std::function<void()> onClick, RecordingApplication& app);
+  RecordingButton(const ButtonLayout& layout, std::function<void()> onClick,
+                  RecordingApplication& app);
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
   const std::string& Caption() const override { return layout_.caption; }

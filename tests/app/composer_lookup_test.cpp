@@ -1,8 +1,8 @@
-#include "app/ComposerLookup.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "app/ComposerLookup.h"
 
 namespace {
 
@@ -14,7 +14,14 @@ TEST(PageAddress, FollowsThePageNameRules) {
   EXPECT_EQ(app::PageAddress(B, "AC/DC", "Quem?", 0), B + "ac-dc/quem.html");
   EXPECT_EQ(app::PageAddress(B, "  Ney  Lopes ", "N\xBA 1", 0), B + "ney--lopes/no-1.html");
   // N with tilde is neither folded nor lower-cased.
-  EXPECT_EQ(app::PageAddress(B, "\xD1" "andu", "\xC9" "bano", 0), B + "\xD1" "andu/ebano.html");
+  EXPECT_EQ(app::PageAddress(B,
+                             "\xD1"
+                             "andu",
+                             "\xC9"
+                             "bano",
+                             0),
+            B + "\xD1"
+                "andu/ebano.html");
   EXPECT_EQ(app::PageAddress(B, "", "", 0), B + "/.html");
 }
 
@@ -69,7 +76,10 @@ TEST(ExtractComposer, KeepsTagsEntitiesAndInnerLineBreaks) {
   EXPECT_EQ(app::ExtractComposer("Compositor: <b>Z\xE9</b> &amp;\r\nLia </p>"),
             "<b>Z\xE9</b> &amp;\r\nLia");
   // A no-break space is not trimmed at either end.
-  EXPECT_EQ(app::ExtractComposer("Compositor:\xA0" "Ana\xA0</p>"), "\xA0" "Ana\xA0");
+  EXPECT_EQ(app::ExtractComposer("Compositor:\xA0"
+                                 "Ana\xA0</p>"),
+            "\xA0"
+            "Ana\xA0");
 }
 
 TEST(ExtractComposer, FirstMarkerCountsAndBytesAfterANulAreSearched) {

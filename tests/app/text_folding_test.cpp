@@ -20,9 +20,9 @@ TEST(ReplaceUnsafeChars, LeavesEveryOtherByteAlone) {
 }
 
 TEST(FoldAccents, FoldsThePortugueseLettersKeepingCase) {
-  EXPECT_EQ(FoldAccents("Can\xE7\xE3o"), "Cancao");    // Canção
-  EXPECT_EQ(FoldAccents("\xC9RAMOS"), "ERAMOS");       // ÉRAMOS
-  EXPECT_EQ(FoldAccents("N\xBA"), "No");                // Nº
+  EXPECT_EQ(FoldAccents("Can\xE7\xE3o"), "Cancao");  // Canção
+  EXPECT_EQ(FoldAccents("\xC9RAMOS"), "ERAMOS");     // ÉRAMOS
+  EXPECT_EQ(FoldAccents("N\xBA"), "No");             // Nº
   EXPECT_EQ(FoldAccents(""), "");
 }
 

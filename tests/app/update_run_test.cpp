@@ -21,7 +21,8 @@ using Composers = std::map<int, std::optional<std::string>>;
 // Composers as stored, read with isql-fb (the window must be gone: one process at a time).
 Composers ReadComposers(const test::FirebirdDatabase& db) {
   std::string out = db.Isql(
-      "SET LIST ON;\nSELECT Mus_Codigo, COALESCE(Mus_Compositor, '<null>') AS C FROM Tb_Musicas;\n");
+      "SET LIST ON;\nSELECT Mus_Codigo, COALESCE(Mus_Compositor, '<null>') AS C FROM "
+      "Tb_Musicas;\n");
   Composers result;
   std::istringstream in(out);
   std::string line;
@@ -94,8 +95,8 @@ TEST_F(UpdateRun, MissingKeyOrBadPathGivesTheConnectionMessage) {
   EXPECT_FALSE(window->ConnectDatabase());
   WriteSettings("[BANCO]\r\nCAMINHO=" + settings_.File("nao-existe.fdb") + "\r\n");
   EXPECT_FALSE(window->ConnectDatabase());
-  EXPECT_EQ(app_.Messages(), (std::vector<std::string>{app::kConnectFailedMessage,
-                                                       app::kConnectFailedMessage}));
+  EXPECT_EQ(app_.Messages(),
+            (std::vector<std::string>{app::kConnectFailedMessage, app::kConnectFailedMessage}));
   EXPECT_FALSE(window->DB_Kavro->Connected());
 }
 
@@ -116,7 +117,8 @@ TEST_F(UpdateRun, ConnectingWhileConnectedReopensFromScratch) {
   ASSERT_TRUE(window->ConnectDatabase());
   EXPECT_TRUE(window->DB_Kavro->Connected());
   EXPECT_TRUE(window->Q_Musicas->Active());
-  EXPECT_EQ(window->Q_MusicasMUS_CODIGO->IntegerValue(), 1) << "the list starts again at its first row";
+  EXPECT_EQ(window->Q_MusicasMUS_CODIGO->IntegerValue(), 1)
+      << "the list starts again at its first row";
   EXPECT_TRUE(app_.Messages().empty());
 }
 
@@ -174,14 +176,13 @@ TEST_F(UpdateRun, ThreeSongsWithOneComposerFoundGiveOneUpdate) {
     EXPECT_TRUE(window->Q_Musicas->AtEnd());
   }
   // Song 1: three attempts; song 2: found at once; song 3: three attempts.
-  std::vector<std::string> expected = {
-      "GET /trio-flor-e-cafe/cancao-do-mar.html HTTP/1.1",
-      "GET /trio-flor-e-cafe/cancao-do-mar-cifrada.html HTTP/1.1",
-      "GET /trio-flor-e-cafe/cancao-do-mar-traducao.html HTTP/1.1",
-      "GET /ac-dc-do-sertao/quem.html HTTP/1.1",
-      "GET /banda-ebano/ebano.html HTTP/1.1",
-      "GET /banda-ebano/ebano-cifrada.html HTTP/1.1",
-      "GET /banda-ebano/ebano-traducao.html HTTP/1.1"};
+  std::vector<std::string> expected = {"GET /trio-flor-e-cafe/cancao-do-mar.html HTTP/1.1",
+                                       "GET /trio-flor-e-cafe/cancao-do-mar-cifrada.html HTTP/1.1",
+                                       "GET /trio-flor-e-cafe/cancao-do-mar-traducao.html HTTP/1.1",
+                                       "GET /ac-dc-do-sertao/quem.html HTTP/1.1",
+                                       "GET /banda-ebano/ebano.html HTTP/1.1",
+                                       "GET /banda-ebano/ebano-cifrada.html HTTP/1.1",
+                                       "GET /banda-ebano/ebano-traducao.html HTTP/1.1"};
   EXPECT_EQ(site.RequestLines(), expected);
   Composers stored = ReadComposers(db);
   EXPECT_EQ(stored[1], std::nullopt);

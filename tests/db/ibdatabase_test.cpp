@@ -11,8 +11,8 @@
 #include "db/IBErrors.h"
 #include "db/IBSQLMonitor.h"
 #include "runtime/Exception.h"
-#include "tests/support/FirebirdFixture.h"
 #include "tests/support/Failures.h"
+#include "tests/support/FirebirdFixture.h"
 
 namespace {
 

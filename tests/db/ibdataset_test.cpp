@@ -17,8 +17,8 @@
 #include "db/IBSQL.h"
 #include "db/IBSQLMonitor.h"
 #include "db/IBSchema.h"
-#include "tests/support/FirebirdFixture.h"
 #include "tests/support/Failures.h"
+#include "tests/support/FirebirdFixture.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
 #include "http/IdIOHandlerMemory.h"
-#include "tests/support/ScriptedServer.h"
 #include "tests/support/Failures.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 

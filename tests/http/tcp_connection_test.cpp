@@ -12,8 +12,8 @@
 #include "http/IdException.h"
 #include "http/IdIOHandlerMemory.h"
 #include "http/IdTCPConnection.h"
-#include "tests/support/ScriptedServer.h"
 #include "tests/support/Failures.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 

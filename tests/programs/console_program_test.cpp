@@ -67,7 +67,9 @@ TEST_F(ConsoleProgram, FillsInTheComposersAndReportsCompletion) {
 
   ConsoleRun run = Run(site.BaseUrl());
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_EQ(run.out, "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD" "da.\n");
+  EXPECT_EQ(run.out,
+            "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD"
+            "da.\n");
   EXPECT_NE(run.err.find("Total: 3\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Registro atual: 3 of 3 (100%)\n"), std::string::npos) << run.err;
 

@@ -125,10 +125,10 @@ TEST(ExceptionBase, EveryFailureCarriesItsMessage) {
 TEST(Win1252, AsciiPassesAndHighBytesBecomeUtf8) {
   EXPECT_EQ(rt::Win1252ToUtf8("abc"), "abc");
   EXPECT_EQ(rt::Win1252ToUtf8("Can\xE7\xE3o"), "Can\xC3\xA7\xC3\xA3o");
-  EXPECT_EQ(rt::Win1252ToUtf8("\x80"), "\xE2\x82\xAC");        // euro sign
-  EXPECT_EQ(rt::Win1252ToUtf8("\x9F"), "\xC5\xB8");            // Y with diaeresis
-  EXPECT_EQ(rt::Win1252ToUtf8("\xBA"), "\xC2\xBA");            // masculine ordinal
-  EXPECT_EQ(rt::Win1252ToUtf8("\x81\x8D\x8F\x90\x9D"),         // undefined: C1 code points
+  EXPECT_EQ(rt::Win1252ToUtf8("\x80"), "\xE2\x82\xAC");  // euro sign
+  EXPECT_EQ(rt::Win1252ToUtf8("\x9F"), "\xC5\xB8");      // Y with diaeresis
+  EXPECT_EQ(rt::Win1252ToUtf8("\xBA"), "\xC2\xBA");      // masculine ordinal
+  EXPECT_EQ(rt::Win1252ToUtf8("\x81\x8D\x8F\x90\x9D"),   // undefined: C1 code points
             "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
 }
 

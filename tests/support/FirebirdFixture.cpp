@@ -28,8 +28,8 @@ constexpr const char* kServerProgram = "/usr/sbin/firebird";
 // The installed server's own folder: the private root links to its libraries, plugins and
 // messages, and to nothing of its configuration.
 constexpr const char* kInstalledRoot = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
-constexpr const char* kRootLinks[] = {"firebird.msg", "plugins", "intl", "UDF", "lib",
-                                      "plugins.conf", "fbtrace.conf"};
+constexpr const char* kRootLinks[] = {"firebird.msg", "plugins",      "intl",        "UDF",
+                                      "lib",          "plugins.conf", "fbtrace.conf"};
 // isql-fb creates a database in well under a second; a minute means it hangs.
 constexpr auto kIsqlDeadline = std::chrono::seconds(60);
 // The server answers on its port within a second or two of starting.
@@ -281,15 +281,15 @@ bool FirebirdServer::MakeRoot(std::string& reason) {
   }
   fs::create_directory(root_ + "/lock", ec);
   const std::string security = root_ + "/security3.fdb";
-  std::ofstream(root_ + "/firebird.conf") << "SecurityDatabase = " << security
-                                          << "\nRemoteBindAddress = 127.0.0.1\nUdfAccess = None\n";
+  std::ofstream(root_ + "/firebird.conf")
+      << "SecurityDatabase = " << security << "\nRemoteBindAddress = 127.0.0.1\nUdfAccess = None\n";
   std::ofstream(root_ + "/databases.conf") << "";
   // The security database is an empty database; the user manager makes its tables when the
   // first user is created.
   std::string output;
-  if (RunIsql("CREATE DATABASE " + SqlLiteral(security) + " USER " + SqlLiteral(kSysdbaUser) +
-                  ";\n",
-              {}, output, Environment()) != 0 ||
+  if (RunIsql(
+          "CREATE DATABASE " + SqlLiteral(security) + " USER " + SqlLiteral(kSysdbaUser) + ";\n",
+          {}, output, Environment()) != 0 ||
       RunIsql(std::string("CREATE OR ALTER USER SYSDBA PASSWORD ") + SqlLiteral(kSysdbaPassword) +
                   ";\nCOMMIT;\n",
               {"-user", kSysdbaUser, security}, output, Environment()) != 0) {

@@ -1,11 +1,10 @@
-#include "ui/ConsoleApplication.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "runtime/Exception.h"
+#include "ui/ConsoleApplication.h"
 
 namespace {
 
@@ -31,11 +30,14 @@ struct ConsoleFixture : testing::Test {
 TEST_F(ConsoleFixture, MessageBoxesAreUtf8LinesOnStandardOutput) {
   ui::ConsoleApplication app(out, err, false);
   app.SetTitle("Lirenta");
-  app.ShowMessage("Atualiza\xE7\xE3o conclu\xED" "da.");
+  app.ShowMessage(
+      "Atualiza\xE7\xE3o conclu\xED"
+      "da.");
   app.HandleEvent([] { throw Exception("Socket Error # 10061\r\nConnection refused"); });
   app.HandleEvent([] { throw EAbort(); });
   EXPECT_EQ(Contents(out),
-            "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD" "da.\n"
+            "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD"
+            "da.\n"
             "Socket Error # 10061\nConnection refused.\n");
   ASSERT_EQ(app.Messages().size(), 1u);
   EXPECT_EQ(Contents(err), "");
@@ -45,7 +47,8 @@ TEST_F(ConsoleFixture, PlainProgressPrintsALineEveryFivePercent) {
   ui::ConsoleApplication app(out, err, false);
   ui::Form* form = app.CreateForm({"F", "Lirenta", 418, 89});
   ui::Label* current = form->AddLabel({"lblAtual", {8, 8, 77, 13}, "Registro atual: 0"});
-  ui::Label* total = form->AddLabel({"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right});
+  ui::Label* total =
+      form->AddLabel({"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right});
   ui::ProgressBar* bar = form->AddProgressBar({"ProgressBar1", {8, 32, 401, 17}});
   total->SetCaption("Total: 200");
   bar->SetMax(200);

@@ -1,10 +1,9 @@
-#include "ui/RecordingApplication.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "runtime/Exception.h"
+#include "ui/RecordingApplication.h"
 
 namespace {
 
@@ -38,8 +37,12 @@ TEST(DefaultFailureDisplay, AppendsAFullStopOnlyAfterCharactersSortingAfterIt) {
   EXPECT_EQ(ui::Application::FailureText(Exception("Falhou!")), "Falhou!");  // '!' < '.'
   EXPECT_EQ(ui::Application::FailureText(Exception("x -")), "x -");          // '-' < '.'
   EXPECT_EQ(ui::Application::FailureText(Exception("x/")), "x/.");           // '/' > '.'
-  EXPECT_EQ(ui::Application::FailureText(Exception("Socket Error # 1\r\n")), "Socket Error # 1\r\n");
-  EXPECT_EQ(ui::Application::FailureText(Exception("conclu\xED" "do")), "conclu\xED" "do.");
+  EXPECT_EQ(ui::Application::FailureText(Exception("Socket Error # 1\r\n")),
+            "Socket Error # 1\r\n");
+  EXPECT_EQ(ui::Application::FailureText(Exception("conclu\xED"
+                                                   "do")),
+            "conclu\xED"
+            "do.");
   EXPECT_EQ(ui::Application::FailureText(Exception("")), "");
 }
 

@@ -6,6 +6,8 @@
  *   FAKE_V71_SET      the 7.1 savepoint entry points
  *   FAKE_WITHOUT_FETCH  leave out the mandatory isc_dsql_fetch */
 
+/* The entry points are a table, not code to format. */
+/* clang-format off */
 #define EP(name) \
   int name(void) { return 0; }
 
@@ -50,4 +52,5 @@ EP(isc_blob_default_desc2) EP(isc_blob_gen_bpb2) EP(isc_blob_lookup_desc2) EP(is
 /* Answers 71 so a test can tell the real entry point from the stand-by. */
 int isc_start_savepoint(void) { return 71; }
 EP(isc_release_savepoint) EP(isc_rollback_savepoint)
+/* clang-format on */
 #endif
