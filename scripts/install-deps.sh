@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named in $PACKAGES, idempotently and without questions.
-# Runs apt-get update only when something is missing; uses sudo when not root. The Firebird
-# server package is installed but never left running.
+# Runs apt-get update only when something is missing; uses sudo when not root. Installing the
+# Firebird server package never starts it; a server that was running before is left alone.
 set -euo pipefail
 
 missing=()
@@ -17,6 +17,8 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 
 echo "Installing: ${missing[*]}"
+server_was_running=0
+pgrep -f '^/usr/sbin/firebird' >/dev/null 2>&1 && server_was_running=1
 # Keep package scripts from starting services (the Firebird server) during the install.
 policy=/usr/sbin/policy-rc.d
 created_policy=0
@@ -31,7 +33,7 @@ trap cleanup EXIT
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 
-# Should a package script have started the server anyway, stop it.
-if pgrep -x firebird >/dev/null 2>&1 || pgrep -f /usr/sbin/firebird >/dev/null 2>&1; then
-  $SUDO service firebird3.0 stop >/dev/null 2>&1 || $SUDO pkill -f /usr/sbin/firebird || true
+# Should a package script have started the machine's server anyway, stop what it started.
+if [ "$server_was_running" -eq 0 ] && pgrep -f '^/usr/sbin/firebird' >/dev/null 2>&1; then
+  $SUDO service firebird3.0 stop >/dev/null 2>&1 || true
 fi
