@@ -13,7 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string sql(reinterpret_cast<const char*>(data), size);
 
-  TParams params("Q_Fuzz");
+  const std::string owner = "Q_Fuzz";
+  TParams params(&owner);
   const std::string rewritten = params.ParseSQL(sql, true);
   fuzz::Check(rewritten.size() <= sql.size(), "the scan never lengthens the text", rewritten);
   const auto marks = std::count(rewritten.begin(), rewritten.end(), '?');
@@ -33,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
 
   // Copies keep names and values.
-  TParams copy("Q_Copy");
+  const std::string copyOwner = "Q_Copy";
+  TParams copy(&copyOwner);
   copy.Assign(params);
   fuzz::Check(copy.Count() == params.Count(), "a copy has every parameter");
   copy.AssignValues(params);
