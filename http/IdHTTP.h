@@ -96,12 +96,12 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool TryRunExchange(const std::string& verb, const std::string& url, const std::string* source,
                       std::string* bodyStream);
 
-  TIdHTTPRequest& Request() { return FHTTPProto->Request; }
-  TIdHTTPResponse& Response() { return FHTTPProto->Response; }
+  TIdHTTPRequest& Request() { return protocol_->Request; }
+  TIdHTTPResponse& Response() { return protocol_->Response; }
   // The current address: host, port and directory of the last request.
-  TIdURI& CurrentAddress() { return FURI; }
+  TIdURI& CurrentAddress() { return uri_; }
   // The cookie store, made with the first answer while AllowCookies is set; nullptr before.
-  TIdCookieManager* CookieManager() const { return FCookieManager.get(); }
+  TIdCookieManager* CookieManager() const { return cookieManager_.get(); }
   // Whether the connection may carry the next request, judged from the last answer.
   bool ResponseKeepsConnection();
 
@@ -142,18 +142,18 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Drops what the body stream got from this answer, closes the connection and raises.
   [[noreturn]] void RaiseBodyTooLarge(std::size_t bodyStart);
 
-  std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
-  TIdURI FURI;
-  std::unique_ptr<TIdCookieManager> FCookieManager;
+  std::unique_ptr<TIdHTTPProtocol> protocol_;
+  TIdURI uri_;
+  std::unique_ptr<TIdCookieManager> cookieManager_;
   // The refusal that ended the last exchange (set by RefuseResponse).
   struct Refusal {
     int32_t code = 0;
     std::string statusLine;
     std::string body;
   };
-  Refusal FRefusal;
+  Refusal refusal_;
   // The last request went out on a connection kept from an earlier exchange.
-  bool FReusedConnection = false;
+  bool reusedConnection_ = false;
 };
 
 class TIdHTTP : public TIdCustomHTTP {
