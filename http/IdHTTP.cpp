@@ -163,10 +163,6 @@ bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& u
           break;
         case TIdHTTPNext::nxUnknown:
           throw EIdException(kUndefinedSituationMessage);
-        case TIdHTTPNext::nxReadAndRepeat:
-          ReadBody();
-          resetBody();
-          break;
         case TIdHTTPNext::nxAuthRetry:
           --HopCount;
           request.Target = url;

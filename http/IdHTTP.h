@@ -29,20 +29,20 @@
 
 enum class TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 
-// The options of a client; only InProcessAuth changes anything.
+// The options of a client.
 struct TIdHTTPOptions {
+  // A 401 or 407 answer that offers a known scheme is taken up at once: the authorization
+  // events start from yes, and the same address is asked again with the credentials.
   bool hoInProcessAuth = false;
-  bool hoKeepOrigProtocol = false;
-  bool hoForceEncodeParams = true;
 };
 
 // How a request reaches its server: rkDirect for http, rkSecure for https through a TLS I/O
 // handler (TIdSSLIOHandlerSocket, installed with SetIOHandler); there is no proxy.
-enum class TIdHTTPRouteKind { rkDirect, rkSecure, rkProxy, rkSecureProxy };
+enum class TIdHTTPRouteKind { rkDirect, rkSecure };
 
 // What the exchange does after an answer.
 // nxRefused: the answer was refused and read whole; the exchange ends with that refusal.
-enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxReadAndRepeat, nxAuthRetry, nxRefused };
+enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxAuthRetry, nxRefused };
 
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
  public:
