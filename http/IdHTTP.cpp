@@ -409,35 +409,31 @@ std::unique_ptr<TIdAuthentication> SelectScheme(const TIdHeaderList& offers) {
 
 bool TIdCustomHTTP::AskAuthorization() {
   TIdHTTPRequest& request = Request();
-  if (!request.AuthObject) {
-    request.AuthObject = SelectScheme(Response().WWWAuthenticate);
-    if (!request.AuthObject) return false;
-  }
-  bool handled = HTTPOptions.hoInProcessAuth;
-  if (OnAuthorization) OnAuthorization(*this, *request.AuthObject, handled);
-  if (handled) {
-    if (request.AuthObject->Username.empty() && request.AuthObject->Password.empty()) {
-      request.AuthObject->Username = request.Username;
-      request.AuthObject->Password = request.Password;
-    }
-    ++request.AuthObject->RetryCount;
-  }
-  return handled;
+  return AskCredentials(request.AuthObject, Response().WWWAuthenticate, OnAuthorization,
+                        request.Username, request.Password);
 }
 
 bool TIdCustomHTTP::AskProxyAuthorization() {
-  if (!ProxyParams.AuthObject) {
-    ProxyParams.AuthObject = SelectScheme(Response().ProxyAuthenticate);
-    if (!ProxyParams.AuthObject) return false;
+  return AskCredentials(ProxyParams.AuthObject, Response().ProxyAuthenticate, OnProxyAuthorization,
+                        ProxyParams.ProxyUsername, ProxyParams.ProxyPassword);
+}
+
+bool TIdCustomHTTP::AskCredentials(std::unique_ptr<TIdAuthentication>& auth,
+                                   const TIdHeaderList& offers,
+                                   const TIdHTTPAuthorizationEvent& event,
+                                   const std::string& username, const std::string& password) {
+  if (!auth) {
+    auth = SelectScheme(offers);
+    if (!auth) return false;
   }
   bool handled = HTTPOptions.hoInProcessAuth;
-  if (OnProxyAuthorization) OnProxyAuthorization(*this, *ProxyParams.AuthObject, handled);
+  if (event) event(*this, *auth, handled);
   if (handled) {
-    if (ProxyParams.AuthObject->Username.empty() && ProxyParams.AuthObject->Password.empty()) {
-      ProxyParams.AuthObject->Username = ProxyParams.ProxyUsername;
-      ProxyParams.AuthObject->Password = ProxyParams.ProxyPassword;
+    if (auth->Username.empty() && auth->Password.empty()) {
+      auth->Username = username;
+      auth->Password = password;
     }
-    ++ProxyParams.AuthObject->RetryCount;
+    ++auth->RetryCount;
   }
   return handled;
 }

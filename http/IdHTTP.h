@@ -133,6 +133,11 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool AskRedirect(std::string& location, std::string& verb);
   bool AskAuthorization();
   bool AskProxyAuthorization();
+  // Either of the two above: picks the scheme from `offers` when `auth` has none, asks `event`,
+  // and on a yes fills in the credentials (when the object has none) and counts the retry.
+  bool AskCredentials(std::unique_ptr<TIdAuthentication>& auth, const TIdHeaderList& offers,
+                      const TIdHTTPAuthorizationEvent& event, const std::string& username,
+                      const std::string& password);
   // Reads the refused answer's body and keeps the refusal for the end of the exchange.
   TIdHTTPNext RefuseResponse();
   void DrainBody();
