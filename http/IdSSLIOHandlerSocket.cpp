@@ -42,6 +42,22 @@ bool WaitFor(int fd, short events, int ms) {
   }
 }
 
+// Runs `call` (a read or write of the session `ssl` over the socket `fd`) again after every
+// wait the session asks for, without a time limit, until it moves bytes or fails otherwise.
+// Returns the call's last result; when that is not above 0, `code` is its SSL error code.
+template <typename Call>
+int WaitingCall(SSL* ssl, int fd, Call call, int& code) {
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int r = call();
+    if (r > 0) return r;
+    code = SSL_get_error(ssl, r);
+    if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) return r;
+    WaitFor(fd, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
+  }
+}
+
 // The session's socket traffic: plain recv and send, the latter without SIGPIPE, so a peer
 // that closed makes a send fail as it does on a plain connection instead of ending the process.
 int BioWrite(BIO* bio, const char* data, int length) {
@@ -257,47 +273,33 @@ int TIdSSLIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
   if (!failure_.empty()) throw EIdException(failure_);
   if (peerClosed_) return 0;
   SSL* ssl = session_.get();
-  for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int r = SSL_read(ssl, buffer, length);
-    if (r > 0) return r;
-    const int code = SSL_get_error(ssl, r);
-    if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
-      WaitFor(Binding()->Handle, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
-      continue;
-    }
-    if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && errno == 0)) {
-      peerClosed_ = true;
-      return 0;
-    }
-    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
-      error = idstack::WSAErrorFromErrno(errno);
-      return -1;
-    }
-    throw EIdException(kSessionFailed + TakeReason());
+  int code = 0;
+  const int r = WaitingCall(
+      ssl, Binding()->Handle, [&] { return SSL_read(ssl, buffer, length); }, code);
+  if (r > 0) return r;
+  if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && errno == 0)) {
+    peerClosed_ = true;
+    return 0;
   }
+  if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+    error = idstack::WSAErrorFromErrno(errno);
+    return -1;
+  }
+  throw EIdException(kSessionFailed + TakeReason());
 }
 
 int TIdSSLIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) {
   if (!session_) return TIdIOHandlerSocket::Send(buffer, length, error);
   if (!Connected()) throw EIdClosedSocket();
   SSL* ssl = session_.get();
-  for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int r = SSL_write(ssl, buffer, length);
-    if (r > 0) return r;
-    const int code = SSL_get_error(ssl, r);
-    if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
-      WaitFor(Binding()->Handle, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
-      continue;
-    }
-    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
-      error = idstack::WSAErrorFromErrno(errno != 0 ? errno : EPIPE);
-      return -1;
-    }
-    if (code == SSL_ERROR_ZERO_RETURN) return 0;
-    throw EIdException(kSessionFailed + TakeReason());
+  int code = 0;
+  const int r = WaitingCall(
+      ssl, Binding()->Handle, [&] { return SSL_write(ssl, buffer, length); }, code);
+  if (r > 0) return r;
+  if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+    error = idstack::WSAErrorFromErrno(errno != 0 ? errno : EPIPE);
+    return -1;
   }
+  if (code == SSL_ERROR_ZERO_RETURN) return 0;
+  throw EIdException(kSessionFailed + TakeReason());
 }
