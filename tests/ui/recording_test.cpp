@@ -3,12 +3,12 @@
 #include <stdexcept>
 
 #include "runtime/Exception.h"
-#include "ui/RecordingApplication.h"
+#include "tests/support/RecordingApplication.h"
 
 namespace {
 
 TEST(RightAlignedLabel, GrowsToTheLeftKeepingItsRightEdge) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   ui::Form* form = app.CreateForm({"F", "F", 418, 89});
   ui::Label* label =
       form->AddLabel({"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right});
@@ -23,7 +23,7 @@ TEST(RightAlignedLabel, GrowsToTheLeftKeepingItsRightEdge) {
 }
 
 TEST(LeftAlignedLabel, KeepsItsLeftEdge) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   ui::Form* form = app.CreateForm({"F", "F", 418, 89});
   ui::Label* label = form->AddLabel({"lblAtual", {8, 8, 77, 13}, "Registro atual: 0"});
   label->SetCaption("Registro atual: 123456");
@@ -47,7 +47,7 @@ TEST(DefaultFailureDisplay, AppendsAFullStopOnlyAfterCharactersSortingAfterIt) {
 }
 
 TEST(DefaultFailureDisplay, EventHandlerFailuresAreShownAndTheSilentAbortIsNot) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   app.HandleEvent([] { throw EConvertError("'x' is not a valid integer value"); });
   app.HandleEvent([] { throw EAbort(); });
   app.HandleEvent([] { throw std::runtime_error("other"); });
@@ -59,11 +59,11 @@ TEST(DefaultFailureDisplay, EventHandlerFailuresAreShownAndTheSilentAbortIsNot) 
 }
 
 TEST(RecordingButton, ClicksOnlyWhileEnabled) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   ui::Form* form = app.CreateForm({"F", "F", 418, 89});
   int clicks = 0;
   ui::Button* button = form->AddButton({"b", {0, 0, 10, 10}, "b", 0}, [&] { ++clicks; });
-  auto* recording = static_cast<ui::RecordingButton*>(button);
+  auto* recording = static_cast<test::RecordingButton*>(button);
   recording->Click();
   button->SetEnabled(false);
   recording->Click();
