@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "runtime/Exception.h"
 #include "tests/support/RecordingApplication.h"
@@ -56,6 +58,19 @@ TEST(DefaultFailureDisplay, EventHandlerFailuresAreShownAndTheSilentAbortIsNot) 
   EXPECT_EQ(app.Failures()[0], "'x' is not a valid integer value.");
   EXPECT_EQ(app.Failures()[1], "other.");
   EXPECT_TRUE(app.Messages().empty());
+}
+
+TEST(DefaultFailureDisplay, EventHandlingTellsWhetherTheHandlerRanToItsEnd) {
+  test::RecordingApplication app;
+  int steps = 0;
+  EXPECT_TRUE(app.HandleEvent([&] { ++steps; }));
+  EXPECT_FALSE(app.HandleEvent([&] {
+    ++steps;
+    throw EAbort();
+  }));
+  EXPECT_FALSE(app.HandleEvent([] { throw Exception("Falhou"); }));
+  EXPECT_EQ(steps, 2);
+  EXPECT_EQ(app.Failures(), std::vector<std::string>{"Falhou."});
 }
 
 TEST(RecordingButton, ClicksOnlyWhileEnabled) {
