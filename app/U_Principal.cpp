@@ -15,8 +15,12 @@ namespace {
 
 // The window's stored layout: client area 418 x 89 pixels at 96 dpi.
 const ui::FormLayout kFormLayout{"FrmPrincipal", "Lirenta", 418, 89};
-const ui::LabelLayout kLblAtual{
-    "lblAtual", {8, 8, 77, 13}, "Registro atual: 0", ui::Alignment::Left};
+// The row counter goes with the progress bar.
+const ui::LabelLayout kLblAtual{.name = "lblAtual",
+                                .bounds = {8, 8, 77, 13},
+                                .caption = "Registro atual: 0",
+                                .alignment = ui::Alignment::Left,
+                                .describesProgress = true};
 const ui::LabelLayout kLblTotal{"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right};
 const ui::ProgressBarLayout kProgressBar1{"ProgressBar1", {8, 32, 401, 17}, 0, 100, 0, 1};
 const ui::ButtonLayout kBtnBuscar{"btnBuscar", {148, 56, 122, 25}, "Lirenta", 0};

@@ -4,7 +4,6 @@
 // statuses (app/ConsoleCommandLine.h) when it ends the program first.
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "app/ConsoleCommandLine.h"
@@ -21,7 +20,8 @@ int main(int argc, char** argv) {
   TFrmPrincipal window(application);
   if (!options.reportFile.empty()) window.ReportFile = options.reportFile;
   application.Run();
-  if (window.DB_Kavro->Connected()) application.HandleEvent([&] { window.btnBuscarClick(); });
-  const auto& shown = application.Messages();
-  return std::find(shown.begin(), shown.end(), app::kCompletedMessage) != shown.end() ? 0 : 1;
+  // The click handler reaches its end only after the run committed and said so.
+  const bool completed =
+      window.DB_Kavro->Connected() && application.HandleEvent([&] { window.btnBuscarClick(); });
+  return completed ? 0 : 1;
 }

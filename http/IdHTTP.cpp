@@ -112,7 +112,7 @@ int32_t TIdHTTPResponse::StatusCode() const {
 
 // --- TIdCustomHTTP -------------------------------------------------------------------------
 
-TIdCustomHTTP::TIdCustomHTTP() : FHTTPProto(std::make_unique<TIdHTTPProtocol>()) {
+TIdCustomHTTP::TIdCustomHTTP() : protocol_(std::make_unique<TIdHTTPProtocol>()) {
   Port = 80;
 }
 
@@ -121,7 +121,7 @@ TIdCustomHTTP::~TIdCustomHTTP() = default;
 void TIdCustomHTTP::RunExchange(const std::string& verb, const std::string& url,
                                 const std::string* source, std::string* bodyStream) {
   if (!TryRunExchange(verb, url, source, bodyStream))
-    throw EIdHTTPProtocolException(FRefusal.code, FRefusal.statusLine, std::move(FRefusal.body));
+    throw EIdHTTPProtocolException(refusal_.code, refusal_.statusLine, std::move(refusal_.body));
 }
 
 bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& url,
@@ -163,10 +163,6 @@ bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& u
           break;
         case TIdHTTPNext::nxUnknown:
           throw EIdException(kUndefinedSituationMessage);
-        case TIdHTTPNext::nxReadAndRepeat:
-          ReadBody();
-          resetBody();
-          break;
         case TIdHTTPNext::nxAuthRetry:
           --HopCount;
           request.Target = url;
@@ -191,39 +187,39 @@ void TIdCustomHTTP::PrepareTarget() {
     request.Username = parsed.AuthUser;
     request.Password = parsed.AuthPassword;
   }
-  FURI.AuthUser = request.Username;
-  FURI.AuthPassword = request.Password;
+  uri_.AuthUser = request.Username;
+  uri_.AuthPassword = request.Password;
 
-  FURI.DirPath = MergePath(FURI.DirPath, parsed.DirPath);
-  FURI.DocName = parsed.DocName;
-  FURI.QueryPart = parsed.QueryPart;
-  if (!parsed.HostName.empty()) FURI.HostName = parsed.HostName;
-  FURI.SchemeName = parsed.SchemeName.empty() ? std::string("http") : parsed.SchemeName;
+  uri_.DirPath = MergePath(uri_.DirPath, parsed.DirPath);
+  uri_.DocName = parsed.DocName;
+  uri_.QueryPart = parsed.QueryPart;
+  if (!parsed.HostName.empty()) uri_.HostName = parsed.HostName;
+  uri_.SchemeName = parsed.SchemeName.empty() ? std::string("http") : parsed.SchemeName;
 
   if (!parsed.PortText.empty())
-    FURI.PortText = parsed.PortText;
+    uri_.PortText = parsed.PortText;
   else if (rt::SameText(parsed.SchemeName, "http"))
-    FURI.PortText = "80";
+    uri_.PortText = "80";
   else if (rt::SameText(parsed.SchemeName, "https"))
-    FURI.PortText = "443";
-  else if (FURI.PortText.empty())
+    uri_.PortText = "443";
+  else if (uri_.PortText.empty())
     throw EIdUnknownProtocol();
 
-  request.Target = FURI.DirPath + FURI.DocName + FURI.QueryPart;
+  request.Target = uri_.DirPath + uri_.DocName + uri_.QueryPart;
   request.SetContentLength(-1);
-  request.Host = FURI.PortText == "80" ? FURI.HostName : FURI.HostName + ":" + FURI.PortText;
+  request.Host = uri_.PortText == "80" ? uri_.HostName : uri_.HostName + ":" + uri_.PortText;
 }
 
 TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
-  if (!rt::SameText(Host, FURI.HostName) || Port != rt::StrToInt(FURI.PortText)) {
+  if (!rt::SameText(Host, uri_.HostName) || Port != rt::StrToInt(uri_.PortText)) {
     if (IsConnected()) DisconnectFromPeer();
-    Host = FURI.HostName;
-    Port = rt::StrToInt(FURI.PortText);
-    FURI.PortText = rt::IntToStr(Port);
+    Host = uri_.HostName;
+    Port = rt::StrToInt(uri_.PortText);
+    uri_.PortText = rt::IntToStr(Port);
   }
   // A kept connection of the other kind (plain or TLS) cannot carry this request.
   auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
-  const bool https = rt::SameText(FURI.SchemeName, "HTTPS");
+  const bool https = rt::SameText(uri_.SchemeName, "HTTPS");
   if (https && !secure) throw EIdIOHandlerPropInvalid();
   if (secure) {
     if (IsConnected() && secure->SessionActive() != https) DisconnectFromPeer();
@@ -251,8 +247,8 @@ void TIdCustomHTTP::EnsureConnected() {
     // connection serves it as well.
     DisconnectFromPeer();
   }
-  FReusedConnection = IsConnected();
-  if (!FReusedConnection) ConnectToPeer(ConnectTimeout);
+  reusedConnection_ = IsConnected();
+  if (!reusedConnection_) ConnectToPeer(ConnectTimeout);
 }
 
 void TIdCustomHTTP::SendAndReadStatusLine(bool& headSent) {
@@ -266,9 +262,9 @@ void TIdCustomHTTP::SendAndReadStatusLine(bool& headSent) {
       Response().StatusLine = ReadLine();
       return;
     } catch (const EIdConnClosedGracefully&) {
-      if (resent || !FReusedConnection || InputQueue.Size() != 0) throw;
+      if (resent || !reusedConnection_ || InputQueue.Size() != 0) throw;
     } catch (const EIdSocketError&) {
-      if (resent || !FReusedConnection || InputQueue.Size() != 0) throw;
+      if (resent || !reusedConnection_ || InputQueue.Size() != 0) throw;
     }
     DisconnectFromPeer();
   }
@@ -278,8 +274,8 @@ void TIdCustomHTTP::SendHead() {
   TIdHTTPRequest& request = Request();
   request.ComposeHeaders();
   ProxyParams.AddHeaders(request.HeaderLines);
-  if (FCookieManager) {
-    const std::string cookies = FCookieManager->CookieTextFor(FURI, false);
+  if (cookieManager_) {
+    const std::string cookies = cookieManager_->CookieTextFor(uri_, false);
     if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
   }
 
@@ -297,7 +293,7 @@ void TIdCustomHTTP::SendHead() {
       if (!line.empty()) WriteLine(line);
     WriteLine("");
   } catch (...) {
-    FWriteBatch.reset();
+    writeBatch_.reset();
     throw;
   }
   FlushWriteBatch();
@@ -316,14 +312,14 @@ void TIdCustomHTTP::ReadHeaderBlock() {
 }
 
 void TIdCustomHTTP::StoreCookies() {
-  if (!FCookieManager && AllowCookies) FCookieManager = std::make_unique<TIdCookieManager>();
-  if (!FCookieManager) return;
+  if (!cookieManager_ && AllowCookies) cookieManager_ = std::make_unique<TIdCookieManager>();
+  if (!cookieManager_) return;
   std::vector<std::string> values;
   Response().HeaderLines.CollectValues("Set-cookie", values);
-  for (const std::string& value : values) FCookieManager->AddCookie(value, FURI.HostName);
+  for (const std::string& value : values) cookieManager_->AddCookie(value, uri_.HostName);
   values.clear();
   Response().HeaderLines.CollectValues("Set-cookie2", values);
-  for (const std::string& value : values) FCookieManager->AddCookie2(value, FURI.HostName);
+  for (const std::string& value : values) cookieManager_->AddCookie2(value, uri_.HostName);
 }
 
 bool TIdCustomHTTP::ResponseKeepsConnection() {
@@ -413,35 +409,31 @@ std::unique_ptr<TIdAuthentication> SelectScheme(const TIdHeaderList& offers) {
 
 bool TIdCustomHTTP::AskAuthorization() {
   TIdHTTPRequest& request = Request();
-  if (!request.AuthObject) {
-    request.AuthObject = SelectScheme(Response().WWWAuthenticate);
-    if (!request.AuthObject) return false;
-  }
-  bool handled = HTTPOptions.hoInProcessAuth;
-  if (OnAuthorization) OnAuthorization(*this, *request.AuthObject, handled);
-  if (handled) {
-    if (request.AuthObject->Username.empty() && request.AuthObject->Password.empty()) {
-      request.AuthObject->Username = request.Username;
-      request.AuthObject->Password = request.Password;
-    }
-    ++request.AuthObject->RetryCount;
-  }
-  return handled;
+  return AskCredentials(request.AuthObject, Response().WWWAuthenticate, OnAuthorization,
+                        request.Username, request.Password);
 }
 
 bool TIdCustomHTTP::AskProxyAuthorization() {
-  if (!ProxyParams.AuthObject) {
-    ProxyParams.AuthObject = SelectScheme(Response().ProxyAuthenticate);
-    if (!ProxyParams.AuthObject) return false;
+  return AskCredentials(ProxyParams.AuthObject, Response().ProxyAuthenticate, OnProxyAuthorization,
+                        ProxyParams.ProxyUsername, ProxyParams.ProxyPassword);
+}
+
+bool TIdCustomHTTP::AskCredentials(std::unique_ptr<TIdAuthentication>& auth,
+                                   const TIdHeaderList& offers,
+                                   const TIdHTTPAuthorizationEvent& event,
+                                   const std::string& username, const std::string& password) {
+  if (!auth) {
+    auth = SelectScheme(offers);
+    if (!auth) return false;
   }
   bool handled = HTTPOptions.hoInProcessAuth;
-  if (OnProxyAuthorization) OnProxyAuthorization(*this, *ProxyParams.AuthObject, handled);
+  if (event) event(*this, *auth, handled);
   if (handled) {
-    if (ProxyParams.AuthObject->Username.empty() && ProxyParams.AuthObject->Password.empty()) {
-      ProxyParams.AuthObject->Username = ProxyParams.ProxyUsername;
-      ProxyParams.AuthObject->Password = ProxyParams.ProxyPassword;
+    if (auth->Username.empty() && auth->Password.empty()) {
+      auth->Username = username;
+      auth->Password = password;
     }
-    ++ProxyParams.AuthObject->RetryCount;
+    ++auth->RetryCount;
   }
   return handled;
 }
@@ -451,10 +443,10 @@ TIdHTTPNext TIdCustomHTTP::RefuseResponse() {
   {
     TemporaryBody temporary(*this, kRefusedBodyTimeout);
     ReadBody();
-    FRefusal.body = std::move(temporary.text);
+    refusal_.body = std::move(temporary.text);
   }
-  FRefusal.code = response.StatusCode();
-  FRefusal.statusLine = response.StatusLine;
+  refusal_.code = response.StatusCode();
+  refusal_.statusLine = response.StatusLine;
   return TIdHTTPNext::nxRefused;
 }
 

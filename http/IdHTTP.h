@@ -29,20 +29,20 @@
 
 enum class TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 
-// The options of a client; only InProcessAuth changes anything.
+// The options of a client.
 struct TIdHTTPOptions {
+  // A 401 or 407 answer that offers a known scheme is taken up at once: the authorization
+  // events start from yes, and the same address is asked again with the credentials.
   bool hoInProcessAuth = false;
-  bool hoKeepOrigProtocol = false;
-  bool hoForceEncodeParams = true;
 };
 
 // How a request reaches its server: rkDirect for http, rkSecure for https through a TLS I/O
 // handler (TIdSSLIOHandlerSocket, installed with SetIOHandler); there is no proxy.
-enum class TIdHTTPRouteKind { rkDirect, rkSecure, rkProxy, rkSecureProxy };
+enum class TIdHTTPRouteKind { rkDirect, rkSecure };
 
 // What the exchange does after an answer.
 // nxRefused: the answer was refused and read whole; the exchange ends with that refusal.
-enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxReadAndRepeat, nxAuthRetry, nxRefused };
+enum class TIdHTTPNext { nxFollow, nxDone, nxUnknown, nxAuthRetry, nxRefused };
 
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
  public:
@@ -96,12 +96,12 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool TryRunExchange(const std::string& verb, const std::string& url, const std::string* source,
                       std::string* bodyStream);
 
-  TIdHTTPRequest& Request() { return FHTTPProto->Request; }
-  TIdHTTPResponse& Response() { return FHTTPProto->Response; }
+  TIdHTTPRequest& Request() { return protocol_->Request; }
+  TIdHTTPResponse& Response() { return protocol_->Response; }
   // The current address: host, port and directory of the last request.
-  TIdURI& CurrentAddress() { return FURI; }
+  TIdURI& CurrentAddress() { return uri_; }
   // The cookie store, made with the first answer while AllowCookies is set; nullptr before.
-  TIdCookieManager* CookieManager() const { return FCookieManager.get(); }
+  TIdCookieManager* CookieManager() const { return cookieManager_.get(); }
   // Whether the connection may carry the next request, judged from the last answer.
   bool ResponseKeepsConnection();
 
@@ -133,6 +133,11 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool AskRedirect(std::string& location, std::string& verb);
   bool AskAuthorization();
   bool AskProxyAuthorization();
+  // Either of the two above: picks the scheme from `offers` when `auth` has none, asks `event`,
+  // and on a yes fills in the credentials (when the object has none) and counts the retry.
+  bool AskCredentials(std::unique_ptr<TIdAuthentication>& auth, const TIdHeaderList& offers,
+                      const TIdHTTPAuthorizationEvent& event, const std::string& username,
+                      const std::string& password);
   // Reads the refused answer's body and keeps the refusal for the end of the exchange.
   TIdHTTPNext RefuseResponse();
   void DrainBody();
@@ -142,18 +147,18 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Drops what the body stream got from this answer, closes the connection and raises.
   [[noreturn]] void RaiseBodyTooLarge(std::size_t bodyStart);
 
-  std::unique_ptr<TIdHTTPProtocol> FHTTPProto;
-  TIdURI FURI;
-  std::unique_ptr<TIdCookieManager> FCookieManager;
+  std::unique_ptr<TIdHTTPProtocol> protocol_;
+  TIdURI uri_;
+  std::unique_ptr<TIdCookieManager> cookieManager_;
   // The refusal that ended the last exchange (set by RefuseResponse).
   struct Refusal {
     int32_t code = 0;
     std::string statusLine;
     std::string body;
   };
-  Refusal FRefusal;
+  Refusal refusal_;
   // The last request went out on a connection kept from an earlier exchange.
-  bool FReusedConnection = false;
+  bool reusedConnection_ = false;
 };
 
 class TIdHTTP : public TIdCustomHTTP {

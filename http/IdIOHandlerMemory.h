@@ -29,7 +29,7 @@ class TIdIOHandlerMemory : public TIdIOHandler {
 
   void Open() override;
   void Close() override;
-  bool Connected() const override { return FConnected; }
+  bool Connected() const override { return connected_; }
   void ConnectClient(const std::string& host, int32_t port, const std::string& boundIP,
                      int32_t boundPort, int32_t lowestPort, int32_t highestPort,
                      int32_t timeout) override;
@@ -58,6 +58,6 @@ class TIdIOHandlerMemory : public TIdIOHandler {
     int32_t error = 0;
   };
 
-  std::deque<Piece> FPieces;
-  bool FConnected = false;
+  std::deque<Piece> pieces_;
+  bool connected_ = false;
 };

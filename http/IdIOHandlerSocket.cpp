@@ -98,29 +98,29 @@ TIdIOHandlerSocket::~TIdIOHandlerSocket() {
 }
 
 void TIdIOHandlerSocket::Open() {
-  if (FBinding)
-    FBinding->CloseSocket();
+  if (binding_)
+    binding_->CloseSocket();
   else
-    FBinding = std::make_unique<TIdSocketHandle>();
-  FBinding->IP.clear();
-  FBinding->Port = 0;
-  FBinding->PeerIP.clear();
-  FBinding->PeerPort = 0;
+    binding_ = std::make_unique<TIdSocketHandle>();
+  binding_->IP.clear();
+  binding_->Port = 0;
+  binding_->PeerIP.clear();
+  binding_->PeerPort = 0;
 }
 
 void TIdIOHandlerSocket::Close() {
-  if (FBinding) FBinding->CloseSocket();
+  if (binding_) binding_->CloseSocket();
 }
 
 bool TIdIOHandlerSocket::Connected() const {
-  return FBinding && FBinding->HandleAllocated();
+  return binding_ && binding_->HandleAllocated();
 }
 
 void TIdIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
                                        const std::string& boundIP, int32_t boundPort,
                                        int32_t lowestPort, int32_t highestPort, int32_t timeout) {
-  if (!FBinding) Open();
-  TIdSocketHandle& binding = *FBinding;
+  if (!binding_) Open();
+  TIdSocketHandle& binding = *binding_;
   binding.AllocateSocket();
   binding.IP = boundIP;
   binding.Port = boundPort;
@@ -137,20 +137,20 @@ void TIdIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
 }
 
 bool TIdIOHandlerSocket::Readable(int32_t timeout) {
-  if (!FBinding) throw EIdConnClosedGracefully();
-  return FBinding->WaitReadable(timeout);
+  if (!binding_) throw EIdConnClosedGracefully();
+  return binding_->WaitReadable(timeout);
 }
 
 int TIdIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
   if (!Connected()) throw EIdClosedSocket();
-  int r = FBinding->Recv(buffer, length);
+  int r = binding_->Recv(buffer, length);
   if (r < 0) error = SharedStack()->LastError;
   return r;
 }
 
 int TIdIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) {
   if (!Connected()) throw EIdClosedSocket();
-  int r = FBinding->Send(buffer, length);
+  int r = binding_->Send(buffer, length);
   if (r < 0) error = SharedStack()->LastError;
   return r;
 }

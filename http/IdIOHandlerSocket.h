@@ -66,11 +66,11 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   int Send(const char* buffer, int length, int32_t& error) override;
 
   // The socket binding; nullptr before the first Open.
-  TIdSocketHandle* Binding() const { return FBinding.get(); }
+  TIdSocketHandle* Binding() const { return binding_.get(); }
 
   // False sets TCP_NODELAY, so that small writes leave at once.
   bool UseNagle = true;
 
  private:
-  std::unique_ptr<TIdSocketHandle> FBinding;
+  std::unique_ptr<TIdSocketHandle> binding_;
 };

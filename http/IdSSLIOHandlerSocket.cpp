@@ -42,6 +42,22 @@ bool WaitFor(int fd, short events, int ms) {
   }
 }
 
+// Runs `call` (a read or write of the session `ssl` over the socket `fd`) again after every
+// wait the session asks for, without a time limit, until it moves bytes or fails otherwise.
+// Returns the call's last result; when that is not above 0, `code` is its SSL error code.
+template <typename Call>
+int WaitingCall(SSL* ssl, int fd, Call call, int& code) {
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int r = call();
+    if (r > 0) return r;
+    code = SSL_get_error(ssl, r);
+    if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) return r;
+    WaitFor(fd, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
+  }
+}
+
 // The session's socket traffic: plain recv and send, the latter without SIGPIPE, so a peer
 // that closed makes a send fail as it does on a plain connection instead of ending the process.
 int BioWrite(BIO* bio, const char* data, int length) {
@@ -96,7 +112,7 @@ TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket() {
 }
 
 ssl_ctx_st* TIdSSLIOHandlerSocket::Context() {
-  if (FContext) return FContext.get();
+  if (context_) return context_.get();
   std::unique_ptr<ssl_ctx_st, ContextFree> context(SSL_CTX_new(TLS_client_method()));
   if (!context || SSL_CTX_set_min_proto_version(context.get(), kMinimumTlsVersion) != 1 ||
       SSL_CTX_set_default_verify_paths(context.get()) != 1)
@@ -105,8 +121,8 @@ ssl_ctx_st* TIdSSLIOHandlerSocket::Context() {
   // A server that closes without the close alert ends its answer as a plain server does; the
   // answer's own framing tells whether it came whole.
   SSL_CTX_set_options(context.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
-  FContext = std::move(context);
-  return FContext.get();
+  context_ = std::move(context);
+  return context_.get();
 }
 
 void TIdSSLIOHandlerSocket::Open() {
@@ -120,13 +136,13 @@ void TIdSSLIOHandlerSocket::Close() {
 }
 
 void TIdSSLIOHandlerSocket::EndSession() noexcept {
-  if (!FSession) return;
-  if (SSL_is_init_finished(FSession.get())) SSL_shutdown(FSession.get());  // the close alert
+  if (!session_) return;
+  if (SSL_is_init_finished(session_.get())) SSL_shutdown(session_.get());  // the close alert
   ERR_clear_error();
-  FSession.reset();
-  FPeerClosed = false;
-  FPendingError = 0;
-  FFailure.clear();
+  session_.reset();
+  peerClosed_ = false;
+  pendingError_ = 0;
+  failure_.clear();
 }
 
 void TIdSSLIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
@@ -149,8 +165,8 @@ void TIdSSLIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
 
 void TIdSSLIOHandlerSocket::Handshake(const std::string& host, int32_t connectTimeout) {
   ERR_clear_error();
-  FSession.reset(SSL_new(Context()));
-  SSL* ssl = FSession.get();
+  session_.reset(SSL_new(Context()));
+  SSL* ssl = session_.get();
   const int fd = Binding()->Handle;
   BIO* bio = ssl ? BIO_new(SocketMethod()) : nullptr;
   if (bio == nullptr) throw EIdException(kContextFailed + TakeReason());
@@ -206,14 +222,14 @@ void TIdSSLIOHandlerSocket::Handshake(const std::string& host, int32_t connectTi
       throw EIdException(std::string(kHandshakeFailed) + kClosedDuringHandshake);
     throw EIdException(kHandshakeFailed + TakeReason());
   }
-  ++FHandshakes;
+  ++handshakes_;
 }
 
 bool TIdSSLIOHandlerSocket::Readable(int32_t timeout) {
-  if (!FSession) return TIdIOHandlerSocket::Readable(timeout);
+  if (!session_) return TIdIOHandlerSocket::Readable(timeout);
   if (!Connected()) throw EIdConnClosedGracefully();
-  SSL* ssl = FSession.get();
-  if (FPeerClosed || FPendingError != 0 || !FFailure.empty() || SSL_pending(ssl) > 0) return true;
+  SSL* ssl = session_.get();
+  if (peerClosed_ || pendingError_ != 0 || !failure_.empty() || SSL_pending(ssl) > 0) return true;
   const int fd = Binding()->Handle;
   const bool limited = timeout != TimeoutInfinite;
   const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? timeout : 0);
@@ -237,67 +253,53 @@ bool TIdSSLIOHandlerSocket::Readable(int32_t timeout) {
       continue;
     }
     if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && errno == 0))
-      FPeerClosed = true;
+      peerClosed_ = true;
     else if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0)
-      FPendingError = idstack::WSAErrorFromErrno(errno);
+      pendingError_ = idstack::WSAErrorFromErrno(errno);
     else
-      FFailure = kSessionFailed + TakeReason();
+      failure_ = kSessionFailed + TakeReason();
     return true;
   }
 }
 
 int TIdSSLIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
-  if (!FSession) return TIdIOHandlerSocket::Recv(buffer, length, error);
+  if (!session_) return TIdIOHandlerSocket::Recv(buffer, length, error);
   if (!Connected()) throw EIdClosedSocket();
-  if (FPendingError != 0) {
-    error = FPendingError;
-    FPendingError = 0;
+  if (pendingError_ != 0) {
+    error = pendingError_;
+    pendingError_ = 0;
     return -1;
   }
-  if (!FFailure.empty()) throw EIdException(FFailure);
-  if (FPeerClosed) return 0;
-  SSL* ssl = FSession.get();
-  for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int r = SSL_read(ssl, buffer, length);
-    if (r > 0) return r;
-    const int code = SSL_get_error(ssl, r);
-    if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
-      WaitFor(Binding()->Handle, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
-      continue;
-    }
-    if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && errno == 0)) {
-      FPeerClosed = true;
-      return 0;
-    }
-    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
-      error = idstack::WSAErrorFromErrno(errno);
-      return -1;
-    }
-    throw EIdException(kSessionFailed + TakeReason());
+  if (!failure_.empty()) throw EIdException(failure_);
+  if (peerClosed_) return 0;
+  SSL* ssl = session_.get();
+  int code = 0;
+  const int r = WaitingCall(
+      ssl, Binding()->Handle, [&] { return SSL_read(ssl, buffer, length); }, code);
+  if (r > 0) return r;
+  if (code == SSL_ERROR_ZERO_RETURN || (code == SSL_ERROR_SYSCALL && errno == 0)) {
+    peerClosed_ = true;
+    return 0;
   }
+  if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+    error = idstack::WSAErrorFromErrno(errno);
+    return -1;
+  }
+  throw EIdException(kSessionFailed + TakeReason());
 }
 
 int TIdSSLIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) {
-  if (!FSession) return TIdIOHandlerSocket::Send(buffer, length, error);
+  if (!session_) return TIdIOHandlerSocket::Send(buffer, length, error);
   if (!Connected()) throw EIdClosedSocket();
-  SSL* ssl = FSession.get();
-  for (;;) {
-    ERR_clear_error();
-    errno = 0;
-    const int r = SSL_write(ssl, buffer, length);
-    if (r > 0) return r;
-    const int code = SSL_get_error(ssl, r);
-    if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) {
-      WaitFor(Binding()->Handle, code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, -1);
-      continue;
-    }
-    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
-      error = idstack::WSAErrorFromErrno(errno != 0 ? errno : EPIPE);
-      return -1;
-    }
-    if (code == SSL_ERROR_ZERO_RETURN) return 0;
-    throw EIdException(kSessionFailed + TakeReason());
+  SSL* ssl = session_.get();
+  int code = 0;
+  const int r = WaitingCall(
+      ssl, Binding()->Handle, [&] { return SSL_write(ssl, buffer, length); }, code);
+  if (r > 0) return r;
+  if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+    error = idstack::WSAErrorFromErrno(errno != 0 ? errno : EPIPE);
+    return -1;
   }
+  if (code == SSL_ERROR_ZERO_RETURN) return 0;
+  throw EIdException(kSessionFailed + TakeReason());
 }

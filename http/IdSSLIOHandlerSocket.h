@@ -45,9 +45,9 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   int Send(const char* buffer, int length, int32_t& error) override;
 
   // True while a TLS session runs over the socket.
-  bool SessionActive() const { return FSession != nullptr; }
+  bool SessionActive() const { return session_ != nullptr; }
   // Handshakes made since the handler was created.
-  int64_t Handshakes() const { return FHandshakes; }
+  int64_t Handshakes() const { return handshakes_; }
 
   // True: plain socket traffic; false: the next connect starts a TLS session.
   bool PassThrough = true;
@@ -67,11 +67,11 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   // Ends the session: the close alert when it was established, then the session is freed.
   void EndSession() noexcept;
 
-  std::unique_ptr<ssl_ctx_st, ContextFree> FContext;
-  std::unique_ptr<ssl_st, SessionFree> FSession;
+  std::unique_ptr<ssl_ctx_st, ContextFree> context_;
+  std::unique_ptr<ssl_st, SessionFree> session_;
   // What the last look at the session found, kept for the receive that follows it.
-  bool FPeerClosed = false;
-  int32_t FPendingError = 0;
-  std::string FFailure;
-  int64_t FHandshakes = 0;
+  bool peerClosed_ = false;
+  int32_t pendingError_ = 0;
+  std::string failure_;
+  int64_t handshakes_ = 0;
 };

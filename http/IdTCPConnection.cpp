@@ -21,38 +21,38 @@ constexpr int64_t kUntilCloseLimit = std::numeric_limits<int32_t>::max();
 // --- TIdManagedBuffer ----------------------------------------------------------------------
 
 char* TIdManagedBuffer::Reserve(std::size_t count) {
-  if (FCapacity - FEnd >= count) return FData.get() + FEnd;
+  if (capacity_ - end_ >= count) return data_.get() + end_;
   const std::size_t unread = Size();
-  if (FBegin > 0 && FCapacity - unread >= count && FBegin >= kCompactAfter) {
-    std::memmove(FData.get(), FData.get() + FBegin, unread);
+  if (begin_ > 0 && capacity_ - unread >= count && begin_ >= kCompactAfter) {
+    std::memmove(data_.get(), data_.get() + begin_, unread);
   } else {
-    std::size_t capacity = std::max<std::size_t>(FCapacity * 2, 4096);
+    std::size_t capacity = std::max<std::size_t>(capacity_ * 2, 4096);
     while (capacity - unread < count) capacity *= 2;
     auto data = std::make_unique_for_overwrite<char[]>(capacity);
-    if (unread > 0) std::memcpy(data.get(), FData.get() + FBegin, unread);
-    FData = std::move(data);
-    FCapacity = capacity;
+    if (unread > 0) std::memcpy(data.get(), data_.get() + begin_, unread);
+    data_ = std::move(data);
+    capacity_ = capacity;
   }
-  FBegin = 0;
-  FEnd = unread;
-  return FData.get() + FEnd;
+  begin_ = 0;
+  end_ = unread;
+  return data_.get() + end_;
 }
 
 void TIdManagedBuffer::Append(const char* bytes, std::size_t count) {
   if (count == 0) return;
   std::memcpy(Reserve(count), bytes, count);
-  FEnd += count;
+  end_ += count;
 }
 
 void TIdManagedBuffer::Remove(std::size_t count) {
   if (count > Size()) throw EIdNotEnoughDataInBuffer();
-  FBegin += count;
-  if (FBegin == FEnd) {
-    FBegin = FEnd = 0;
-  } else if (FBegin >= kCompactAfter) {
-    std::memmove(FData.get(), FData.get() + FBegin, FEnd - FBegin);
-    FEnd -= FBegin;
-    FBegin = 0;
+  begin_ += count;
+  if (begin_ == end_) {
+    begin_ = end_ = 0;
+  } else if (begin_ >= kCompactAfter) {
+    std::memmove(data_.get(), data_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
   }
 }
 
@@ -77,13 +77,13 @@ TIdTCPConnection::~TIdTCPConnection() {
 }
 
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
-  if (FOwnedIOHandler && FOwnedIOHandler.get() != handler) FOwnedIOHandler.reset();
-  FIOHandler = handler;
+  if (ownedIOHandler_ && ownedIOHandler_.get() != handler) ownedIOHandler_.reset();
+  ioHandler_ = handler;
 }
 
 bool TIdTCPConnection::IsConnected() {
   CheckPeerClosed(false, false);
-  return FIOHandler != nullptr && FIOHandler->Connected();
+  return ioHandler_ != nullptr && ioHandler_->Connected();
 }
 
 void TIdTCPConnection::DisconnectFromPeer() {
@@ -92,9 +92,9 @@ void TIdTCPConnection::DisconnectFromPeer() {
     DoStatus(TIdStatus::hsDisconnecting);
     CloseSocketOnly();
   }
-  if (FOwnedIOHandler) {
-    FOwnedIOHandler.reset();
-    FIOHandler = nullptr;
+  if (ownedIOHandler_) {
+    ownedIOHandler_.reset();
+    ioHandler_ = nullptr;
   }
   if (wasConnected) {
     if (OnDisconnected) OnDisconnected();
@@ -103,21 +103,21 @@ void TIdTCPConnection::DisconnectFromPeer() {
 }
 
 void TIdTCPConnection::CloseSocketOnly() {
-  if (FIOHandler) FIOHandler->Close();
+  if (ioHandler_) ioHandler_->Close();
 }
 
 void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed, bool ignoreQueue) {
-  if (!FIOHandler) return;
+  if (!ioHandler_) return;
   bool closed;
   if (PeerClosed) {
-    if (FIOHandler->Connected()) {
+    if (ioHandler_->Connected()) {
       CloseSocketOnly();
       DoStatus(TIdStatus::hsDisconnected);
       if (OnDisconnected) OnDisconnected();
     }
     closed = true;
   } else {
-    closed = !FIOHandler->Connected();
+    closed = !ioHandler_->Connected();
   }
   if (closed && (InputQueue.Size() == 0 || ignoreQueue) && raiseIfClosed)
     throw EIdConnClosedGracefully();
@@ -136,14 +136,14 @@ int TIdTCPConnection::FillInput(bool raiseIfClosed, int32_t timeout, bool raiseO
   }
   const std::size_t blockSize = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   for (;;) {
-    if (!FIOHandler->Readable(timeout)) {
+    if (!ioHandler_->Readable(timeout)) {
       if (raiseOnTimeout) throw EIdReadTimeout();
       return -1;
     }
     // Receive straight into the free end of the queue.
     char* block = InputQueue.Reserve(blockSize);
     int32_t error = 0;
-    int count = FIOHandler->Recv(block, static_cast<int>(blockSize), error);
+    int count = ioHandler_->Recv(block, static_cast<int>(blockSize), error);
     if (count < 0) {
       if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED) {
         CloseSocketOnly();
@@ -255,11 +255,11 @@ void TIdTCPConnection::SendBytes(const char* bytes, std::size_t count, bool now)
   if (count == 0) return;
   CheckPeerClosed(true, true);
   if (!IsConnected()) throw EIdNotConnected();
-  if (FWriteBatch && !now) {
-    FWriteBatch->append(bytes, count);
-    if (FBatchThreshold > 0 && FWriteBatch->size() >= std::size_t(FBatchThreshold)) {
-      SendNow(FWriteBatch->data(), std::size_t(FBatchThreshold));
-      FWriteBatch->erase(0, std::size_t(FBatchThreshold));
+  if (writeBatch_ && !now) {
+    writeBatch_->append(bytes, count);
+    if (batchThreshold_ > 0 && writeBatch_->size() >= std::size_t(batchThreshold_)) {
+      SendNow(writeBatch_->data(), std::size_t(batchThreshold_));
+      writeBatch_->erase(0, std::size_t(batchThreshold_));
     }
     return;
   }
@@ -271,7 +271,7 @@ void TIdTCPConnection::SendNow(const char* bytes, std::size_t count) {
   while (sent < count) {
     int32_t error = 0;
     const std::size_t rest = std::min<std::size_t>(count - sent, std::numeric_limits<int>::max());
-    int n = FIOHandler->Send(bytes + sent, static_cast<int>(rest), error);
+    int n = ioHandler_->Send(bytes + sent, static_cast<int>(rest), error);
     if (n < 0) {
       if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED || error == Id_WSAECONNRESET)
         CloseSocketOnly();
@@ -284,32 +284,32 @@ void TIdTCPConnection::SendNow(const char* bytes, std::size_t count) {
 }
 
 void TIdTCPConnection::StartWriteBatch(int32_t threshold) {
-  FWriteBatch.emplace();
-  FBatchThreshold = threshold;
+  writeBatch_.emplace();
+  batchThreshold_ = threshold;
 }
 
 void TIdTCPConnection::FlushWriteBatch() {
-  if (!FWriteBatch) return;
-  std::string batch = std::move(*FWriteBatch);
-  FWriteBatch.reset();
+  if (!writeBatch_) return;
+  std::string batch = std::move(*writeBatch_);
+  writeBatch_.reset();
   if (!batch.empty()) SendBytes(batch.data(), batch.size(), true);
 }
 
 // --- TIdTCPClient --------------------------------------------------------------------------
 
 void TIdTCPClient::ConnectToPeer(int32_t timeout) {
-  if (!FIOHandler) {
-    FOwnedIOHandler = std::make_unique<TIdIOHandlerSocket>();
-    FOwnedIOHandler->OnStatus = OnStatus;
-    FIOHandler = FOwnedIOHandler.get();
-  } else if (FIOHandler->Connected()) {
+  if (!ioHandler_) {
+    ownedIOHandler_ = std::make_unique<TIdIOHandlerSocket>();
+    ownedIOHandler_->OnStatus = OnStatus;
+    ioHandler_ = ownedIOHandler_.get();
+  } else if (ioHandler_->Connected()) {
     throw EIdAlreadyConnected();
   }
   try {
-    FIOHandler->Open();
+    ioHandler_->Open();
     InputQueue.Clear();
     PeerClosed = false;
-    FIOHandler->ConnectClient(Host, Port, BoundIP, BoundPort, BoundPortMin, BoundPortMax, timeout);
+    ioHandler_->ConnectClient(Host, Port, BoundIP, BoundPort, BoundPortMin, BoundPortMax, timeout);
     DoStatus(TIdStatus::hsConnected);
     if (OnConnected) OnConnected();
   } catch (...) {

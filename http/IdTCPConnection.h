@@ -32,26 +32,26 @@ class TIdManagedBuffer {
   TIdManagedBuffer(const TIdManagedBuffer&) = delete;
   TIdManagedBuffer& operator=(const TIdManagedBuffer&) = delete;
 
-  std::size_t Size() const { return FEnd - FBegin; }
-  const char* Data() const { return FData.get() + FBegin; }
+  std::size_t Size() const { return end_ - begin_; }
+  const char* Data() const { return data_.get() + begin_; }
 
   void Append(const char* bytes, std::size_t count);
   // Room for `count` more bytes at the end: fill it, then Commit how many were written.
   char* Reserve(std::size_t count);
-  void Commit(std::size_t count) { FEnd += count; }
+  void Commit(std::size_t count) { end_ += count; }
   // Drops `count` bytes from the front; EIdNotEnoughDataInBuffer when fewer are queued.
   void Remove(std::size_t count);
   // Appends the first `count` bytes to `dest` and removes them.
   void ExtractTo(std::string& dest, std::size_t count);
-  void Clear() { FBegin = FEnd = 0; }
+  void Clear() { begin_ = end_ = 0; }
   // Offset of the first `needle` at or after `from`, counted from the front; npos when none.
   std::size_t Find(std::string_view needle, std::size_t from) const;
 
  private:
-  std::unique_ptr<char[]> FData;
-  std::size_t FCapacity = 0;
-  std::size_t FBegin = 0;
-  std::size_t FEnd = 0;
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
 };
 
 enum class TIdMaxLineAction { maException, maSplit };
@@ -67,7 +67,7 @@ class TIdTCPConnection : public TIdComponent {
 
   // The handler in use: one the connection created itself on connect, or one given here
   // (owned by the caller, which keeps it alive while the connection uses it).
-  TIdIOHandler* IOHandler() const { return FIOHandler; }
+  TIdIOHandler* IOHandler() const { return ioHandler_; }
   void SetIOHandler(TIdIOHandler* handler);
 
   bool IsConnected();
@@ -120,10 +120,10 @@ class TIdTCPConnection : public TIdComponent {
   // Sends everything now, in as many calls as it takes.
   void SendNow(const char* bytes, std::size_t count);
 
-  TIdIOHandler* FIOHandler = nullptr;
-  std::unique_ptr<TIdIOHandler> FOwnedIOHandler;
-  std::optional<std::string> FWriteBatch;
-  int32_t FBatchThreshold = 0;
+  TIdIOHandler* ioHandler_ = nullptr;
+  std::unique_ptr<TIdIOHandler> ownedIOHandler_;
+  std::optional<std::string> writeBatch_;
+  int32_t batchThreshold_ = 0;
 };
 
 class TIdTCPClient : public TIdTCPConnection {

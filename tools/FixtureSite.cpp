@@ -16,6 +16,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "runtime/Text.h"
+
 namespace fixture {
 
 namespace {
@@ -37,17 +39,6 @@ void OnStopSignal(int) {
 
 using Clock = std::chrono::steady_clock;
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x + 32);
-    if (y >= 'A' && y <= 'Z') y = char(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool ContainsToken(std::string_view value, std::string_view token) {
   // Comma-separated, case-insensitive ("keep-alive, Upgrade").
   std::size_t start = 0;
@@ -57,7 +48,7 @@ bool ContainsToken(std::string_view value, std::string_view token) {
     std::string_view part = value.substr(start, end - start);
     while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
     while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
-    if (SameName(part, token)) return true;
+    if (rt::SameText(part, token)) return true;
     start = end + 1;
   }
   return false;
@@ -108,10 +99,10 @@ RequestHead ParseHead(std::string_view head) {
     std::string_view name = h.substr(0, colon), value = h.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
       value.remove_prefix(1);
-    if (SameName(name, "Connection")) {
+    if (rt::SameText(name, "Connection")) {
       close = close || ContainsToken(value, "close");
       keepAlive = keepAlive || ContainsToken(value, "keep-alive");
-    } else if (SameName(name, "Content-Length")) {
+    } else if (rt::SameText(name, "Content-Length")) {
       long long n = 0;
       bool digits = !value.empty();
       for (char c : value) {
@@ -123,7 +114,7 @@ RequestHead ParseHead(std::string_view head) {
         n = n * 10 + (c - '0');
       }
       r.contentLength = digits ? n : kMaxBodyBytes + 1;
-    } else if (SameName(name, "Transfer-Encoding")) {
+    } else if (rt::SameText(name, "Transfer-Encoding")) {
       r.chunkedBody = true;
     }
   }
@@ -321,7 +312,7 @@ void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, b
   out += "\r\n";
   bool hasType = false;
   for (const auto& h : answer.headers)
-    hasType = hasType || SameName(h.substr(0, h.find(':')), "Content-Type");
+    hasType = hasType || rt::SameText(h.substr(0, h.find(':')), "Content-Type");
   if (!hasType) out += "Content-Type: text/html\r\n";
   for (const auto& h : options_.extraHeaders) out += h + "\r\n";
   for (const auto& h : answer.headers) out += h + "\r\n";

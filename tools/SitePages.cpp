@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "runtime/Text.h"
+
 namespace fixture {
 
 namespace {
@@ -58,17 +60,6 @@ std::string Trim(std::string_view text) {
   while (b < e && (text[b] == ' ' || text[b] == '\t' || text[b] == '\r')) ++b;
   while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t' || text[e - 1] == '\r')) --e;
   return std::string(text.substr(b, e - b));
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x + 32);
-    if (y >= 'A' && y <= 'Z') y = char(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -141,9 +132,9 @@ Answer SitePages::AnswerFor(std::string_view target) const {
     if (line.empty() || colon == std::string::npos) continue;
     std::string name = Trim(std::string_view(line).substr(0, colon));
     std::string value = Trim(std::string_view(line).substr(colon + 1));
-    if (SameName(name, "Status")) {
+    if (rt::SameText(name, "Status")) {
       answer.status = value;
-    } else if (SameName(name, "Framing")) {
+    } else if (rt::SameText(name, "Framing")) {
       if (value == "chunked")
         answer.framing = Framing::Chunked;
       else if (value == "close")

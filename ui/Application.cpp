@@ -16,11 +16,13 @@ void Application::ShowException(const std::exception& failure) {
   ShowErrorBox(FailureText(failure));
 }
 
-void Application::HandleEvent(const std::function<void()>& handler) {
+bool Application::HandleEvent(const std::function<void()>& handler) {
   try {
     handler();
+    return true;
   } catch (const std::exception& failure) {
     ShowException(failure);
+    return false;
   }
 }
 

@@ -61,8 +61,9 @@ class Application {
   void ShowException(const std::exception& failure);
 
   // Runs an event handler; a failure that escapes it goes to ShowException and the program
-  // goes on. The silent abort shows nothing.
-  void HandleEvent(const std::function<void()>& handler);
+  // goes on. The silent abort shows nothing. True when the handler ran to its end, false when
+  // a failure (the silent abort too) ended it.
+  bool HandleEvent(const std::function<void()>& handler);
 
   // Tells the application to end; the message loop stops at its next turn.
   virtual void Terminate() { terminated_ = true; }

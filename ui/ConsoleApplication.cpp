@@ -29,7 +29,10 @@ class ConsoleLabel : public Label {
       : layout_(layout), caption_(layout.caption), app_(app) {}
   void SetCaption(const std::string& text) override {
     caption_ = text;
-    app_.LabelChanged(layout_.name, text);
+    if (layout_.describesProgress)
+      app_.ProgressTextChanged(text);
+    else
+      app_.LabelChanged(text);
   }
   const std::string& Caption() const override { return caption_; }
   Bounds GetBounds() const override {
@@ -151,12 +154,11 @@ void ConsoleApplication::WriteBox(const std::string& text) {
   std::fflush(out_);
 }
 
-void ConsoleApplication::LabelChanged(const std::string& name, const std::string& caption) {
-  // The row counter is drawn by the progress display; the other labels get a line each.
-  if (name == "lblAtual") {
-    currentLabel_ = caption;
-    return;
-  }
+void ConsoleApplication::ProgressTextChanged(const std::string& caption) {
+  progressText_ = caption;
+}
+
+void ConsoleApplication::LabelChanged(const std::string& caption) {
   EndBarLine();
   std::string shown = rt::Win1252ToUtf8(caption);
   std::fprintf(err_, "%s\n", shown.c_str());
@@ -177,7 +179,7 @@ void ConsoleApplication::ProgressChanged(int max, int position) {
   int step = percent / kPlainStepPercent;
   if (step == lastReportedStep_) return;
   lastReportedStep_ = step;
-  std::string label = rt::Win1252ToUtf8(currentLabel_);
+  std::string label = rt::Win1252ToUtf8(progressText_);
   std::fprintf(err_, "%s of %d (%d%%)\n", label.c_str(), max, percent);
   std::fflush(err_);
 }

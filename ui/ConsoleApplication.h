@@ -39,8 +39,10 @@ class ConsoleApplication : public Application {
   // starts a thread, and so before the main window's components exist.
   void WatchSignals();
 
-  // Called by the console controls.
-  void LabelChanged(const std::string& name, const std::string& caption);
+  // Called by the console controls. A label that describes the progress is drawn with the
+  // progress bar; every other label change gets a line of its own.
+  void LabelChanged(const std::string& caption);
+  void ProgressTextChanged(const std::string& caption);
   void ProgressChanged(int max, int position);
 
  protected:
@@ -56,7 +58,7 @@ class ConsoleApplication : public Application {
   bool errIsTerminal_;
   std::vector<std::unique_ptr<ConsoleForm>> forms_;
   std::vector<std::string> messages_;
-  std::string currentLabel_;
+  std::string progressText_;
   bool barOnScreen_ = false;
   int lastReportedStep_ = -1;
   std::chrono::steady_clock::time_point runStart_;

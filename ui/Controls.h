@@ -28,6 +28,9 @@ struct LabelLayout {
   Bounds bounds;
   std::string caption;
   Alignment alignment = Alignment::Left;
+  // The label tells how far the form's progress bar has come (a row counter, say); a
+  // front-end may show it together with the bar rather than on its own.
+  bool describesProgress = false;
 };
 
 struct ButtonLayout {

@@ -1,16 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "app/U_Principal.h"
-#include "ui/RecordingApplication.h"
+#include "tests/support/RecordingApplication.h"
 
 namespace {
 
 TEST(MainWindow, OpensWithItsStoredLayoutAndTexts) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   app.SetTitle(app::kApplicationTitle);
   TFrmPrincipal window(app);
   EXPECT_EQ(FrmPrincipal, &window);
-  ui::RecordingForm* form = app.MainForm();
+  test::RecordingForm* form = app.MainForm();
   ASSERT_NE(form, nullptr);
   EXPECT_EQ(form->Layout().caption, "Lirenta");
   EXPECT_EQ(form->Layout().clientWidth, 418);
@@ -26,7 +26,7 @@ TEST(MainWindow, OpensWithItsStoredLayoutAndTexts) {
 }
 
 TEST(MainWindow, ClearsTheGlobalInstanceWhenDestroyed) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   { TFrmPrincipal window(app); }
   EXPECT_EQ(FrmPrincipal, nullptr);
 }

@@ -12,7 +12,7 @@
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/Process.h"
-#include "ui/RecordingApplication.h"
+#include "tests/support/RecordingApplication.h"
 
 namespace {
 
@@ -61,10 +61,10 @@ class UpdateRun : public testing::Test {
     window->SettingsDirectory = settings_.Path() + "/";
     return window;
   }
-  ui::RecordingButton* Button() { return app_.MainForm()->FindButton("btnBuscar"); }
+  test::RecordingButton* Button() { return app_.MainForm()->FindButton("btnBuscar"); }
 
   test::TempDir settings_;
-  ui::RecordingApplication app_;
+  test::RecordingApplication app_;
 };
 
 TEST_F(UpdateRun, MissingSettingsFileShowsOnlyItsMessageOnEveryPress) {

@@ -11,9 +11,9 @@
 #include "tests/support/ConsoleRun.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
+#include "tests/support/RecordingApplication.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/StoredSongs.h"
-#include "ui/RecordingApplication.h"
 
 namespace {
 
@@ -177,12 +177,12 @@ TEST(DatabaseServerFaults, WindowStaysUsableAcrossServerDeathsAndReconnects) {
   test::TempDir settings;
   test::WriteFile(settings.File(app::kSettingsFileName), "[BANCO]\r\nCAMINHO=" + connect + "\r\n");
 
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   app.SetTitle(app::kApplicationTitle);
   {
     TFrmPrincipal window(app);
     window.SettingsDirectory = settings.Path() + "/";
-    ui::RecordingButton* button = app.MainForm()->FindButton("btnBuscar");
+    test::RecordingButton* button = app.MainForm()->FindButton("btnBuscar");
     app.Run();
     ASSERT_TRUE(window.DB_Kavro->Connected());
 

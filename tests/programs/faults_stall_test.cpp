@@ -9,9 +9,9 @@
 #include "app/U_Principal.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/Process.h"
+#include "tests/support/RecordingApplication.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/StoredSongs.h"
-#include "ui/RecordingApplication.h"
 
 namespace {
 
@@ -48,10 +48,10 @@ class Stalls : public testing::Test {
     window->IdHTTP1->ReadTimeout = kTestReadTimeoutMs;
     return window;
   }
-  ui::RecordingButton* Button() { return app_.MainForm()->FindButton("btnBuscar"); }
+  test::RecordingButton* Button() { return app_.MainForm()->FindButton("btnBuscar"); }
 
   test::TempDir settings_;
-  ui::RecordingApplication app_;
+  test::RecordingApplication app_;
 };
 
 TEST_F(Stalls, EveryStallEndsItsAttemptAndTheNextAddressIsTried) {

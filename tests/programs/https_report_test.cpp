@@ -12,10 +12,10 @@
 #include "tests/support/ConsoleRun.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
+#include "tests/support/RecordingApplication.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/StoredSongs.h"
 #include "tests/support/TestCertificates.h"
-#include "ui/RecordingApplication.h"
 
 namespace {
 
@@ -202,7 +202,7 @@ TEST_F(Https, StallDuringTheHandshakeEndsItsAttemptAtTheReadTimeLimit) {
   setenv("SSL_CERT_FILE", certs_.CaFile().c_str(), 1);
   const std::string report = files_.File("report.tsv");
   {
-    ui::RecordingApplication application;
+    test::RecordingApplication application;
     application.SetTitle(app::kApplicationTitle);
     TFrmPrincipal window(application);
     window.SettingsDirectory = files_.Path() + "/";

@@ -46,7 +46,10 @@ TEST_F(ConsoleFixture, MessageBoxesAreUtf8LinesOnStandardOutput) {
 TEST_F(ConsoleFixture, PlainProgressPrintsALineEveryFivePercent) {
   ui::ConsoleApplication app(out, err, false);
   ui::Form* form = app.CreateForm({"F", "Lirenta", 418, 89});
-  ui::Label* current = form->AddLabel({"lblAtual", {8, 8, 77, 13}, "Registro atual: 0"});
+  ui::Label* current = form->AddLabel({.name = "lblAtual",
+                                       .bounds = {8, 8, 77, 13},
+                                       .caption = "Registro atual: 0",
+                                       .describesProgress = true});
   ui::Label* total =
       form->AddLabel({"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right});
   ui::ProgressBar* bar = form->AddProgressBar({"ProgressBar1", {8, 32, 401, 17}});

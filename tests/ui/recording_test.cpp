@@ -1,14 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "runtime/Exception.h"
-#include "ui/RecordingApplication.h"
+#include "tests/support/RecordingApplication.h"
 
 namespace {
 
 TEST(RightAlignedLabel, GrowsToTheLeftKeepingItsRightEdge) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   ui::Form* form = app.CreateForm({"F", "F", 418, 89});
   ui::Label* label =
       form->AddLabel({"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right});
@@ -23,7 +25,7 @@ TEST(RightAlignedLabel, GrowsToTheLeftKeepingItsRightEdge) {
 }
 
 TEST(LeftAlignedLabel, KeepsItsLeftEdge) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   ui::Form* form = app.CreateForm({"F", "F", 418, 89});
   ui::Label* label = form->AddLabel({"lblAtual", {8, 8, 77, 13}, "Registro atual: 0"});
   label->SetCaption("Registro atual: 123456");
@@ -47,7 +49,7 @@ TEST(DefaultFailureDisplay, AppendsAFullStopOnlyAfterCharactersSortingAfterIt) {
 }
 
 TEST(DefaultFailureDisplay, EventHandlerFailuresAreShownAndTheSilentAbortIsNot) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   app.HandleEvent([] { throw EConvertError("'x' is not a valid integer value"); });
   app.HandleEvent([] { throw EAbort(); });
   app.HandleEvent([] { throw std::runtime_error("other"); });
@@ -58,12 +60,25 @@ TEST(DefaultFailureDisplay, EventHandlerFailuresAreShownAndTheSilentAbortIsNot) 
   EXPECT_TRUE(app.Messages().empty());
 }
 
+TEST(DefaultFailureDisplay, EventHandlingTellsWhetherTheHandlerRanToItsEnd) {
+  test::RecordingApplication app;
+  int steps = 0;
+  EXPECT_TRUE(app.HandleEvent([&] { ++steps; }));
+  EXPECT_FALSE(app.HandleEvent([&] {
+    ++steps;
+    throw EAbort();
+  }));
+  EXPECT_FALSE(app.HandleEvent([] { throw Exception("Falhou"); }));
+  EXPECT_EQ(steps, 2);
+  EXPECT_EQ(app.Failures(), std::vector<std::string>{"Falhou."});
+}
+
 TEST(RecordingButton, ClicksOnlyWhileEnabled) {
-  ui::RecordingApplication app;
+  test::RecordingApplication app;
   ui::Form* form = app.CreateForm({"F", "F", 418, 89});
   int clicks = 0;
   ui::Button* button = form->AddButton({"b", {0, 0, 10, 10}, "b", 0}, [&] { ++clicks; });
-  auto* recording = static_cast<ui::RecordingButton*>(button);
+  auto* recording = static_cast<test::RecordingButton*>(button);
   recording->Click();
   button->SetEnabled(false);
   recording->Click();

@@ -10,29 +10,29 @@
 
 #include "ui/Application.h"
 
-namespace ui {
+namespace test {
 
 class RecordingApplication;
 
-class RecordingLabel : public Label {
+class RecordingLabel : public ui::Label {
  public:
-  explicit RecordingLabel(const LabelLayout& layout);
+  explicit RecordingLabel(const ui::LabelLayout& layout);
   void SetCaption(const std::string& text) override;
   const std::string& Caption() const override { return caption_; }
-  Bounds GetBounds() const override { return bounds_; }
+  ui::Bounds GetBounds() const override { return bounds_; }
   const std::string& Name() const { return layout_.name; }
   const std::vector<std::string>& History() const { return history_; }
 
  private:
-  LabelLayout layout_;
+  ui::LabelLayout layout_;
   std::string caption_;
-  Bounds bounds_;
+  ui::Bounds bounds_;
   std::vector<std::string> history_;
 };
 
-class RecordingButton : public Button {
+class RecordingButton : public ui::Button {
  public:
-  RecordingButton(const ButtonLayout& layout, std::function<void()> onClick,
+  RecordingButton(const ui::ButtonLayout& layout, std::function<void()> onClick,
                   RecordingApplication& app);
   void SetEnabled(bool enabled) override;
   bool Enabled() const override { return enabled_; }
@@ -43,16 +43,16 @@ class RecordingButton : public Button {
   const std::vector<bool>& History() const { return history_; }
 
  private:
-  ButtonLayout layout_;
+  ui::ButtonLayout layout_;
   std::function<void()> onClick_;
   RecordingApplication& app_;
   bool enabled_ = true;
   std::vector<bool> history_;
 };
 
-class RecordingProgressBar : public ProgressBar {
+class RecordingProgressBar : public ui::ProgressBar {
  public:
-  explicit RecordingProgressBar(const ProgressBarLayout& layout);
+  explicit RecordingProgressBar(const ui::ProgressBarLayout& layout);
   const std::string& Name() const { return name_; }
   void SetMax(int max) override;
   void SetPosition(int position) override;
@@ -69,15 +69,16 @@ class RecordingProgressBar : public ProgressBar {
   std::vector<int> positionHistory_;
 };
 
-class RecordingForm : public Form {
+class RecordingForm : public ui::Form {
  public:
-  RecordingForm(const FormLayout& layout, RecordingApplication& app) : layout_(layout), app_(app) {}
-  Label* AddLabel(const LabelLayout& layout) override;
-  Button* AddButton(const ButtonLayout& layout, std::function<void()> onClick) override;
-  ProgressBar* AddProgressBar(const ProgressBarLayout& layout) override;
+  RecordingForm(const ui::FormLayout& layout, RecordingApplication& app)
+      : layout_(layout), app_(app) {}
+  ui::Label* AddLabel(const ui::LabelLayout& layout) override;
+  ui::Button* AddButton(const ui::ButtonLayout& layout, std::function<void()> onClick) override;
+  ui::ProgressBar* AddProgressBar(const ui::ProgressBarLayout& layout) override;
   void SetOnShow(std::function<void()> onShow) override { onShow_ = std::move(onShow); }
 
-  const FormLayout& Layout() const { return layout_; }
+  const ui::FormLayout& Layout() const { return layout_; }
   RecordingLabel* FindLabel(const std::string& name) const;
   RecordingButton* FindButton(const std::string& name) const;
   RecordingProgressBar* FindProgressBar(const std::string& name) const;
@@ -86,7 +87,7 @@ class RecordingForm : public Form {
   bool Shown() const { return shown_; }
 
  private:
-  FormLayout layout_;
+  ui::FormLayout layout_;
   RecordingApplication& app_;
   std::function<void()> onShow_;
   bool shown_ = false;
@@ -95,9 +96,9 @@ class RecordingForm : public Form {
   std::vector<std::unique_ptr<RecordingProgressBar>> bars_;
 };
 
-class RecordingApplication : public Application {
+class RecordingApplication : public ui::Application {
  public:
-  Form* CreateForm(const FormLayout& layout) override;
+  ui::Form* CreateForm(const ui::FormLayout& layout) override;
   // Shows the main form and returns: a test drives the events itself.
   void Run() override;
   void ShowMessage(const std::string& text) override;
@@ -121,4 +122,4 @@ class RecordingApplication : public Application {
   std::function<void()> pendingInput_;
 };
 
-}  // namespace ui
+}  // namespace test

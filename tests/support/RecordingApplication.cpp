@@ -1,19 +1,19 @@
-#include "ui/RecordingApplication.h"
+#include "tests/support/RecordingApplication.h"
 
-namespace ui {
+namespace test {
 
-RecordingLabel::RecordingLabel(const LabelLayout& layout)
+RecordingLabel::RecordingLabel(const ui::LabelLayout& layout)
     : layout_(layout),
       caption_(layout.caption),
-      bounds_(AutoSizedBounds(layout, EstimatedTextWidth(layout.caption))) {}
+      bounds_(ui::AutoSizedBounds(layout, ui::EstimatedTextWidth(layout.caption))) {}
 
 void RecordingLabel::SetCaption(const std::string& text) {
   caption_ = text;
-  bounds_ = AutoSizedBounds(layout_, EstimatedTextWidth(text));
+  bounds_ = ui::AutoSizedBounds(layout_, ui::EstimatedTextWidth(text));
   history_.push_back(text);
 }
 
-RecordingButton::RecordingButton(const ButtonLayout& layout, std::function<void()> onClick,
+RecordingButton::RecordingButton(const ui::ButtonLayout& layout, std::function<void()> onClick,
                                  RecordingApplication& app)
     : layout_(layout), onClick_(std::move(onClick)), app_(app) {}
 
@@ -26,7 +26,7 @@ void RecordingButton::Click() {
   if (enabled_ && onClick_) app_.HandleEvent(onClick_);
 }
 
-RecordingProgressBar::RecordingProgressBar(const ProgressBarLayout& layout)
+RecordingProgressBar::RecordingProgressBar(const ui::ProgressBarLayout& layout)
     : name_(layout.name), max_(layout.max), position_(layout.position) {}
 
 void RecordingProgressBar::SetMax(int max) {
@@ -39,17 +39,18 @@ void RecordingProgressBar::SetPosition(int position) {
   positionHistory_.push_back(position);
 }
 
-Label* RecordingForm::AddLabel(const LabelLayout& layout) {
+ui::Label* RecordingForm::AddLabel(const ui::LabelLayout& layout) {
   labels_.push_back(std::make_unique<RecordingLabel>(layout));
   return labels_.back().get();
 }
 
-Button* RecordingForm::AddButton(const ButtonLayout& layout, std::function<void()> onClick) {
+ui::Button* RecordingForm::AddButton(const ui::ButtonLayout& layout,
+                                     std::function<void()> onClick) {
   buttons_.push_back(std::make_unique<RecordingButton>(layout, std::move(onClick), app_));
   return buttons_.back().get();
 }
 
-ProgressBar* RecordingForm::AddProgressBar(const ProgressBarLayout& layout) {
+ui::ProgressBar* RecordingForm::AddProgressBar(const ui::ProgressBarLayout& layout) {
   bars_.push_back(std::make_unique<RecordingProgressBar>(layout));
   return bars_.back().get();
 }
@@ -80,7 +81,7 @@ void RecordingForm::Show() {
   shown_ = true;
 }
 
-Form* RecordingApplication::CreateForm(const FormLayout& layout) {
+ui::Form* RecordingApplication::CreateForm(const ui::FormLayout& layout) {
   forms_.push_back(std::make_unique<RecordingForm>(layout, *this));
   return forms_.back().get();
 }
@@ -102,4 +103,4 @@ void RecordingApplication::ProcessMessages() {
   }
 }
 
-}  // namespace ui
+}  // namespace test
