@@ -18,6 +18,10 @@ namespace {
 // One millisecond in day counts: date-times built by different routes agree to this.
 constexpr double kMs = 1.0 / 86400000.0;
 
+TDateTime At(int y, int mo, int d, int h, int mi, int s) {
+  return rt::EncodeDate(y, mo, d) + rt::EncodeTime(h, mi, s, 0);
+}
+
 // Runs a test in a fixed time zone and puts the old one back afterwards.
 class ZoneTest : public ::testing::Test {
  protected:
@@ -246,12 +250,11 @@ TEST(RequestHeaderTest, RangeAndAuthorizationLines) {
 }
 
 TEST(RequestHeaderTest, Base64PadsEveryRemainder) {
-  EXPECT_EQ(idauth::Base64Encode(""), "");
-  EXPECT_EQ(idauth::Base64Encode("f"), "Zg==");
-  EXPECT_EQ(idauth::Base64Encode("fo"), "Zm8=");
-  EXPECT_EQ(idauth::Base64Encode("foo"), "Zm9v");
-  EXPECT_EQ(idauth::Base64Encode("foob"), "Zm9vYg==");
-  EXPECT_EQ(idauth::Base64Encode("\xff\xfe\xfd"), "//79");
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""},        {"f", "Zg=="},        {"fo", "Zm8="},
+      {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xff\xfe\xfd", "//79"},
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(idauth::Base64Encode(bytes), text) << bytes;
 }
 
 TEST(RequestHeaderTest, ClearRestoresTheInitialState) {
@@ -278,10 +281,10 @@ TEST_F(EntityHeaderTest, DatesAreWrittenInLocalFormAndLastModifiedInGmtForm) {
   TIdRequestHeaderInfo request;
   request.Accept.clear();
   request.UserAgent.clear();
-  const TDateTime when = rt::EncodeDate(1994, 11, 6) + rt::EncodeTime(8, 49, 37, 0);
+  const TDateTime when = At(1994, 11, 6, 8, 49, 37);
   request.Date = when;
   request.Expires = when + 1;
-  request.LastModified = rt::EncodeDate(2005, 1, 2) + rt::EncodeTime(3, 4, 5, 0);
+  request.LastModified = At(2005, 1, 2, 3, 4, 5);
   request.Connection = "close";
   request.CacheControl = "no-cache";
   request.Pragma = "no-cache";
@@ -400,21 +403,17 @@ TEST_F(ResponseDateTest, ExpiresIsSecondsFromNowOrADate) {
   EXPECT_EQ(Response("Expires: -1")->Expires, 0);
   EXPECT_EQ(Response("Expires: never")->Expires, 0);
   EXPECT_NEAR(Response("Expires: Sun, 06 Nov 1994 08:49:37 GMT")->Expires,
-              rt::EncodeDate(1994, 11, 6) + rt::EncodeTime(8, 49, 37, 0), kMs);
+              At(1994, 11, 6, 8, 49, 37), kMs);
   auto dated = Response(
       "Date: Sun, 06 Nov 1994 08:49:37 GMT\r\nLast-Modified: Sat, 05 Nov 1994 01:02:03 GMT");
-  EXPECT_NEAR(dated->Date, rt::EncodeDate(1994, 11, 6) + rt::EncodeTime(8, 49, 37, 0), kMs);
-  EXPECT_NEAR(dated->LastModified, rt::EncodeDate(1994, 11, 5) + rt::EncodeTime(1, 2, 3, 0), kMs);
+  EXPECT_NEAR(dated->Date, At(1994, 11, 6, 8, 49, 37), kMs);
+  EXPECT_NEAR(dated->LastModified, At(1994, 11, 5, 1, 2, 3), kMs);
   EXPECT_EQ(dated->Expires, 0);
 }
 
 // --- Internet dates ------------------------------------------------------------------------
 
 class InternetDateTest : public ZoneTest {};
-
-TDateTime At(int y, int mo, int d, int h, int mi, int s) {
-  return rt::EncodeDate(y, mo, d) + rt::EncodeTime(h, mi, s, 0);
-}
 
 TEST_F(InternetDateTest, TheThreeFormsReadAsTheSameMomentInLocalTime) {
   const char* forms[] = {"Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT",
