@@ -39,9 +39,7 @@ S::Script Answering(const std::vector<std::string>& answers, S::Step last = S::A
 struct Refused {
   int32_t code;
   std::string status, body;
-  bool operator==(const Refused& o) const {
-    return code == o.code && status == o.status && body == o.body;
-  }
+  bool operator==(const Refused&) const = default;
   friend std::ostream& operator<<(std::ostream& out, const Refused& r) {
     return out << r.code << " '" << r.status << "' '" << r.body << "'";
   }
