@@ -1,6 +1,7 @@
 // What no test of a client would notice if the scripted server broke it: a step it could not
-// complete is reported, and waiting for the client's close really waits. Without these, a
-// client that sends too little or never closes would pass every test that uses the server.
+// complete is reported, waiting for the client's close really waits, and a half-close still
+// reads. Without these, a client that sends too little or never closes would pass every test
+// that uses the server, and a half-close would silently become a full close.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -48,6 +49,19 @@ TEST(ScriptedServer, AwaitCloseWaitsForTheClient) {
   ::close(s);
   EXPECT_TRUE(server.WaitDone());
   EXPECT_TRUE(server.Failures().empty());
+}
+
+TEST(ScriptedServer, HalfCloseStillReads) {
+  S server({{S::Send("bye"), S::HalfClose(), S::ExpectLine(), S::Close()}});
+  int s = ConnectTo(server);
+  char block[16];
+  ssize_t n = ::recv(s, block, sizeof block, MSG_WAITALL);
+  EXPECT_EQ(std::string(block, n > 0 ? std::size_t(n) : 0), "bye");  // then end of stream
+  ASSERT_EQ(::send(s, "after\n", 6, MSG_NOSIGNAL), 6);
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Received(0), "after\n");
+  EXPECT_TRUE(server.Failures().empty());
+  ::close(s);
 }
 
 }  // namespace
