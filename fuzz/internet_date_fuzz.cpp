@@ -16,6 +16,10 @@ namespace {
 
 // One second as a fraction of a day, the resolution of the texts.
 constexpr double kOneSecond = 1.0 / 86400.0;
+// Day counts beyond the years 100 and 9999 the reader accepts, zone offsets included: a date
+// read lies between them, or is 0 for an unreadable text.
+constexpr double kBeforeEveryDate = -700000;
+constexpr double kAfterEveryDate = 3000000;
 
 }  // namespace
 
@@ -31,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const TDateTime value = InternetDateToLocal(text);
   fuzz::Check(std::isfinite(value), "a date read is a finite number", text);
+  fuzz::Check(value == 0 || (value > kBeforeEveryDate && value < kAfterEveryDate),
+              "a date read lies in the years the reader accepts", text);
 
   // A date read in the years the reader accepts writes out as a text that reads back the same.
   static const TDateTime kFirst = rt::EncodeDate(1900, 1, 1);

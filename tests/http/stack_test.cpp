@@ -1,4 +1,5 @@
-#include <arpa/inet.h>
+// Socket error numbers and texts, dotted addresses, the shared stack, and the socket I/O handler
+// against ports on 127.0.0.1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,40 +9,28 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/IdException.h"
 #include "http/IdIOHandlerSocket.h"
 #include "http/IdStack.h"
+#include "tests/support/Failures.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
-// A socket bound to 127.0.0.1 on an ephemeral port; listening only when asked, so that a
-// connect to a bound but silent port is refused.
-class LocalPort {
- public:
-  explicit LocalPort(bool listening, int backlog = 16) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    if (listening) {
-      EXPECT_EQ(::listen(fd_, backlog), 0);
-    }
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-  }
-  ~LocalPort() { ::close(fd_); }
-  int32_t port() const { return port_; }
+using test::LoopbackPort;
+using test::MessageOf;
+using Error = std::pair<int32_t, std::string>;
 
- private:
-  int fd_;
-  int32_t port_;
-};
+// The number and message of the socket error `action` raises.
+Error SocketErrorOf(const std::function<void()>& action) {
+  const EIdSocketError e = test::FailureOf<EIdSocketError>(action, 0, "");
+  return {e.SocketCode, e.Message};
+}
 
 struct Mapping {
   int platform;
@@ -105,13 +94,8 @@ TEST(SocketErrors, EveryPlatformCodeMapsToItsNumberAndText) {
 
 TEST(SocketErrors, UnlistedNumberEndsWithTheLineBreak) {
   EXPECT_EQ(idstack::SocketErrorMessage(10091), "Socket Error # 10091\r\n");
-  try {
-    idstack::RaiseSocketError(10091);
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketCode, 10091);
-    EXPECT_EQ(e.Message, "Socket Error # 10091\r\n");
-  }
+  EXPECT_EQ(SocketErrorOf([] { idstack::RaiseSocketError(10091); }),
+            (Error{10091, "Socket Error # 10091\r\n"}));
 }
 
 TEST(SocketErrors, CheckSocketResultIgnoresOnlyTheListedNumbers) {
@@ -122,39 +106,30 @@ TEST(SocketErrors, CheckSocketResultIgnoresOnlyTheListedNumbers) {
   EXPECT_EQ(stack.CheckSocketResult(-1, {10058, 10053}), 10053);
   EXPECT_EQ(stack.LastError, 10053);
   errno = ECONNRESET;
-  try {
-    stack.CheckSocketResult(-1, {10058, 10053});
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketCode, 10054);
-    EXPECT_EQ(e.Message, "Socket Error # 10054\r\nConnection reset by peer.");
-  }
+  EXPECT_EQ(SocketErrorOf([&] {
+              stack.CheckSocketResult(-1, {10058, 10053});
+            }),
+            (Error{10054, "Socket Error # 10054\r\nConnection reset by peer."}));
 }
 
 TEST(DottedAddress, AcceptsTheShortAndHexadecimalForms) {
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("10.1.2.3")), "10.1.2.3");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("10.1")), "10.0.0.1");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("10.1.258")), "10.1.1.2");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("1.2.65535")), "1.2.255.255");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("1.16777215")), "1.255.255.255");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("4294967295")), "255.255.255.255");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("2130706433")), "127.0.0.1");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("$7F.0.0.$1")), "127.0.0.1");
-  EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress("$7F000001")), "127.0.0.1");
+  const std::pair<const char*, const char*> cases[] = {
+      {"10.1.2.3", "10.1.2.3"},        {"10.1", "10.0.0.1"},
+      {"10.1.258", "10.1.1.2"},        {"1.2.65535", "1.2.255.255"},
+      {"1.16777215", "1.255.255.255"}, {"4294967295", "255.255.255.255"},
+      {"2130706433", "127.0.0.1"},     {"$7F.0.0.$1", "127.0.0.1"},
+      {"$7F000001", "127.0.0.1"},
+  };
+  for (const auto& [text, address] : cases)
+    EXPECT_EQ(idstack::AddressToText(idstack::TextToAddress(text)), address) << text;
 }
 
 TEST(DottedAddress, RejectsPartsOutOfRangeAndOtherText) {
   for (const char* text : {"10.1.2.300", "1.2.65536", "1.16777216", "4294967296", "256.1",
-                           "1.2.3.4.5", "-1.2.3.4", "a.b.c.d", "", "1..2.3", "host"}) {
-    SCOPED_TRACE(text);
-    EXPECT_FALSE(idstack::IsDottedAddress(text));
-  }
-  try {
-    idstack::TextToAddress("10.1.2.300");
-    FAIL() << "no exception";
-  } catch (const EIdInvalidIPAddress& e) {
-    EXPECT_EQ(e.Message, "10.1.2.300 is not a valid IP address.");
-  }
+                           "1.2.3.4.5", "-1.2.3.4", "a.b.c.d", "", "1..2.3", "host"})
+    EXPECT_FALSE(idstack::IsDottedAddress(text)) << text;
+  EXPECT_EQ(MessageOf<EIdInvalidIPAddress>([] { idstack::TextToAddress("10.1.2.300"); }),
+            "10.1.2.300 is not a valid IP address.");
 }
 
 TEST(SharedStack, LivesFromTheFirstComponentToTheLast) {
@@ -183,96 +158,56 @@ TEST(ResolveToAddress, LocalhostAndDottedAddressesNeedNoLookup) {
 
 TEST(ResolveToAddress, UnknownNameIsHostNotFound) {
   TIdComponent keep;
-  try {
-    SharedStack()->ResolveToAddress("no-such-host.lirenta.invalid");
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketCode, 11001);
-    EXPECT_EQ(e.Message, "Socket Error # 11001\r\nHost not found.");
-  }
+  EXPECT_EQ(SocketErrorOf([] { SharedStack()->ResolveToAddress("no-such-host.lirenta.invalid"); }),
+            (Error{11001, "Socket Error # 11001\r\nHost not found."}));
+}
+
+// The error a fresh handler's connect to 127.0.0.1:`port` raises.
+Error ConnectErrorOf(int32_t port, int32_t timeout) {
+  TIdIOHandlerSocket handler;
+  handler.Open();
+  return SocketErrorOf([&] { handler.ConnectClient("127.0.0.1", port, "", 0, 0, 0, timeout); });
 }
 
 TEST(TIdIOHandlerSocket, ConnectToAClosedPortIsRefused) {
-  LocalPort silent(false);
-  TIdIOHandlerSocket handler;
-  handler.Open();
-  try {
-    handler.ConnectClient("127.0.0.1", silent.port(), "", 0, 0, 0, 0);
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.SocketCode, 10061);
-    EXPECT_EQ(e.Message, "Socket Error # 10061\r\nConnection refused.");
-  }
+  LoopbackPort refusing(LoopbackPort::Kind::Refusing);
+  for (int32_t timeout : {0, 2000})
+    EXPECT_EQ(ConnectErrorOf(refusing.Port(), timeout),
+              (Error{10061, "Socket Error # 10061\r\nConnection refused."}))
+        << timeout;
 }
 
 TEST(TIdIOHandlerSocket, PortOutsideTheTCPRangeIsRejectedNotWrapped) {
   // 65536 + 80 would otherwise reach port 80.
-  TIdIOHandlerSocket handler;
-  handler.Open();
-  try {
-    handler.ConnectClient("127.0.0.1", 65536 + 80, "", 0, 0, 0, 0);
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.Message, "Socket Error # 10022\r\nInvalid argument.");
-  }
-}
-
-TEST(TIdIOHandlerSocket, RefusedAlsoWithAConnectTimeout) {
-  LocalPort silent(false);
-  TIdIOHandlerSocket handler;
-  handler.Open();
-  try {
-    handler.ConnectClient("127.0.0.1", silent.port(), "", 0, 0, 0, 2000);
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.Message, "Socket Error # 10061\r\nConnection refused.");
-  }
+  EXPECT_EQ(ConnectErrorOf(65536 + 80, 0).second, "Socket Error # 10022\r\nInvalid argument.");
 }
 
 TEST(TIdIOHandlerSocket, ConnectTimeoutEndsAConnectThatHangs) {
   // A listener whose accept queue is full drops further connection requests, so a connect to
   // it hangs until the client gives up.
-  LocalPort full(true, 0);
-  std::vector<int> fillers;
-  for (int i = 0; i < 3; ++i) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(full.port()));
-    ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    fillers.push_back(s);
-  }
-  ::usleep(100 * 1000);
+  LoopbackPort full(LoopbackPort::Kind::Full);
   TIdIOHandlerSocket handler;
   handler.Open();
-  auto start = std::chrono::steady_clock::now();
-  try {
-    handler.ConnectClient("127.0.0.1", full.port(), "", 0, 0, 0, 300);
-    FAIL() << "connected to a full listener";
-  } catch (const EIdConnectTimeout& e) {
-    EXPECT_EQ(e.Message, "Connect timed out.");
-  }
-  // The bound on the wait is the point of the time-out; allow generous slack for a busy machine.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  for (int s : fillers) ::close(s);
+  EXPECT_EQ(MessageOf<EIdConnectTimeout>(
+                [&] { handler.ConnectClient("127.0.0.1", full.Port(), "", 0, 0, 0, 300); }),
+            "Connect timed out.");
 }
 
 TEST(TIdIOHandlerSocket, ConnectsReportsStatusAndSetsNagle) {
-  LocalPort server(true);
+  LoopbackPort server(LoopbackPort::Kind::Listening);
   for (bool nagle : {true, false}) {
     TIdIOHandlerSocket handler;
     std::vector<std::string> status;
     handler.OnStatus = [&](TIdStatus, const std::string& text) { status.push_back(text); };
     handler.UseNagle = nagle;
     handler.Open();
-    handler.ConnectClient("localhost", server.port(), "", 0, 0, 0, 0);
+    handler.ConnectClient("localhost", server.Port(), "", 0, 0, 0, 0);
     ASSERT_TRUE(handler.Connected());
     EXPECT_EQ(status, (std::vector<std::string>{"Resolving hostname localhost.",
                                                 "Connecting to 127.0.0.1."}));
     TIdSocketHandle& binding = *handler.Binding();
     EXPECT_EQ(binding.PeerIP, "127.0.0.1");
-    EXPECT_EQ(binding.PeerPort, server.port());
+    EXPECT_EQ(binding.PeerPort, server.Port());
     EXPECT_EQ(binding.IP, "127.0.0.1");
     EXPECT_NE(binding.Port, 0);
     int value = -1;
@@ -285,12 +220,12 @@ TEST(TIdIOHandlerSocket, ConnectsReportsStatusAndSetsNagle) {
 }
 
 TEST(TIdIOHandlerSocket, DottedHostIsNotResolved) {
-  LocalPort server(true);
+  LoopbackPort server(LoopbackPort::Kind::Listening);
   TIdIOHandlerSocket handler;
   std::vector<std::string> status;
   handler.OnStatus = [&](TIdStatus, const std::string& text) { status.push_back(text); };
   handler.Open();
-  handler.ConnectClient("127.0.0.1", server.port(), "", 0, 0, 0, 0);
+  handler.ConnectClient("127.0.0.1", server.Port(), "", 0, 0, 0, 0);
   EXPECT_EQ(status, std::vector<std::string>{"Connecting to 127.0.0.1."});
 }
 
@@ -298,80 +233,47 @@ TEST(TIdIOHandlerSocket, WithoutSocketReceiveAndSendRaiseDisconnected) {
   TIdIOHandlerSocket handler;
   char byte = 0;
   int32_t error = 0;
-  try {
-    handler.Recv(&byte, 1, error);
-    FAIL() << "no exception";
-  } catch (const EIdClosedSocket& e) {
-    EXPECT_EQ(e.Message, "Disconnected.");
-  }
+  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { handler.Recv(&byte, 1, error); }), "Disconnected.");
   EXPECT_THROW(handler.Send(&byte, 1, error), EIdClosedSocket);
   handler.Open();
-  try {
-    handler.Readable(10);
-    FAIL() << "no exception";
-  } catch (const EIdConnClosedGracefully& e) {
-    EXPECT_EQ(e.Message, "Connection Closed Gracefully.");
-  }
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { handler.Readable(10); }),
+            "Connection Closed Gracefully.");
+}
+
+// The message of the `E` that binding a fresh socket raises after `setUp`.
+template <class E>
+std::string BindFailure(const std::function<void(TIdSocketHandle&)>& setUp) {
+  TIdSocketHandle binding;
+  binding.AllocateSocket();
+  setUp(binding);
+  return MessageOf<E>([&] { binding.Bind(); });
 }
 
 TEST(TIdSocketHandle, BindFailuresNameTheAddressOrRange) {
   TIdComponent keep;
-  LocalPort taken(true);
-  {
-    TIdSocketHandle binding;
-    binding.AllocateSocket();
-    binding.Port = taken.port();
-    try {
-      binding.Bind();
-      FAIL() << "no exception";
-    } catch (const EIdCouldNotBindSocket& e) {
-      EXPECT_EQ(e.Message, "Could not bind socket. Address and port are already in use.");
-    }
-  }
-  {
-    TIdSocketHandle binding;
-    binding.AllocateSocket();
-    binding.ClientPortMin = taken.port();
-    binding.ClientPortMax = taken.port();
-    try {
-      binding.Bind();
-      FAIL() << "no exception";
-    } catch (const EIdCanNotBindPortInRange& e) {
-      const std::string p = std::to_string(taken.port());
-      EXPECT_EQ(e.Message, "Can not bind in port range (" + p + " - " + p + ")");
-    }
-  }
-  {
-    TIdSocketHandle binding;
-    binding.AllocateSocket();
-    binding.ClientPortMin = 2000;
-    binding.ClientPortMax = 1000;
-    try {
-      binding.Bind();
-      FAIL() << "no exception";
-    } catch (const EIdInvalidPortRange& e) {
-      EXPECT_EQ(e.Message, "Invalid Port Range (2000 - 1000)");
-    }
-  }
-  {
-    TIdSocketHandle binding;
-    binding.AllocateSocket();
-    binding.IP = "10.1.2.300";
-    try {
-      binding.Bind();
-      FAIL() << "no exception";
-    } catch (const EIdInvalidIPAddress& e) {
-      EXPECT_EQ(e.Message, "10.1.2.300 is not a valid IP address.");
-    }
-  }
+  LoopbackPort taken(LoopbackPort::Kind::Listening);
+  const int32_t port = taken.Port();
+  const std::string p = std::to_string(port);
+  EXPECT_EQ(BindFailure<EIdCouldNotBindSocket>([&](TIdSocketHandle& b) { b.Port = port; }),
+            "Could not bind socket. Address and port are already in use.");
+  EXPECT_EQ(BindFailure<EIdCanNotBindPortInRange>(
+                [&](TIdSocketHandle& b) { b.ClientPortMin = b.ClientPortMax = port; }),
+            "Can not bind in port range (" + p + " - " + p + ")");
+  EXPECT_EQ(BindFailure<EIdInvalidPortRange>([](TIdSocketHandle& b) {
+              b.ClientPortMin = 2000;
+              b.ClientPortMax = 1000;
+            }),
+            "Invalid Port Range (2000 - 1000)");
+  EXPECT_EQ(BindFailure<EIdInvalidIPAddress>([](TIdSocketHandle& b) { b.IP = "10.1.2.300"; }),
+            "10.1.2.300 is not a valid IP address.");
 }
 
 TEST(TIdSocketHandle, WaitReadableWorksForHighDescriptorNumbers) {
   // poll has no 64-entry or FD_SETSIZE limit: a socket numbered above 1024 waits normally.
-  LocalPort server(true);
+  LoopbackPort server(LoopbackPort::Kind::Listening);
   TIdIOHandlerSocket handler;
   handler.Open();
-  handler.ConnectClient("127.0.0.1", server.port(), "", 0, 0, 0, 0);
+  handler.ConnectClient("127.0.0.1", server.Port(), "", 0, 0, 0, 0);
   TIdSocketHandle& binding = *handler.Binding();
   // Descriptors above 1500 need a soft limit above it; the hard limit allows that here.
   rlimit limit{};

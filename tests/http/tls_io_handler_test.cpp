@@ -21,16 +21,12 @@ using S = test::ScriptedServer;
 using Ms = std::chrono::milliseconds;
 using test::MessageOf;
 
-const std::string kAccept = "Accept: text/html, */*\r\n";
-const std::string kAgent = "User-Agent: Mozilla/3.0 (compatible; Lirenta)\r\n";
-
 std::string Head(const std::string& host, const S& server, const std::string& target) {
-  return "GET " + target + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(server.Port()) +
-         "\r\n" + kAccept + kAgent + "\r\n";
+  return test::GetHead(host + ":" + std::to_string(server.Port()), target);
 }
 
 std::string Ok(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  return test::Answer("200 OK", body);
 }
 
 class Tls : public testing::Test {

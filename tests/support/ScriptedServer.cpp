@@ -27,7 +27,79 @@ int SliceUntil(Clock::time_point deadline) {
   return left.count() < kSliceMs ? static_cast<int>(left.count()) : kSliceMs;
 }
 
+// Connections made to a listener with a backlog of 0: the first fills its queue, the others only
+// make sure of it.
+constexpr int kFillers = 3;
+
+sockaddr_in Loopback(int32_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  return address;
+}
+
 }  // namespace
+
+std::string Answer(const std::string& status, const std::string& body,
+                   const std::string& extraHeaders) {
+  return "HTTP/1.1 " + status + "\r\n" + extraHeaders +
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string GetHead(const std::string& hostPort, const std::string& target,
+                    const std::string& extraLines) {
+  return "GET " + target + " HTTP/1.1\r\nHost: " + hostPort +
+         "\r\nAccept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Lirenta)\r\n" +
+         extraLines + "\r\n";
+}
+
+LoopbackPort::LoopbackPort(Kind kind) {
+  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t size = sizeof address;
+  if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      (kind != Kind::Refusing && ::listen(socket_, kind == Kind::Full ? 0 : 16) != 0) ||
+      ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    Release();
+    throw std::runtime_error("loopback port: cannot bind on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+  if (kind != Kind::Full) return;
+  for (int i = 0; i < kFillers; ++i) {
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    fillers_.push_back(s);
+  }
+  // A connection waiting to be accepted makes the listener readable; with a backlog of 0 that
+  // one fills the queue.
+  if (!WaitForSocket(socket_, POLLIN)) {
+    Release();
+    throw std::runtime_error("loopback port: the accept queue did not fill");
+  }
+}
+
+LoopbackPort::~LoopbackPort() {
+  Release();
+}
+
+void LoopbackPort::Release() {
+  for (int s : fillers_) ::close(s);
+  fillers_.clear();
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+}
+
+bool WaitForSocket(int socket, short events, std::chrono::milliseconds deadline) {
+  const auto end = Clock::now() + deadline;
+  for (;;) {
+    pollfd entry{socket, events, 0};
+    const int r = ::poll(&entry, 1, SliceUntil(end));
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return false;
+    if (Clock::now() >= end) return false;
+  }
+}
 
 ScriptedServer::Step ScriptedServer::Expect(std::size_t count) {
   return Step{Action::Expect, {}, count, Ms(0), {}};
@@ -72,27 +144,24 @@ ScriptedServer::Step ScriptedServer::RefusedTls(const TlsFiles& files) {
 }
 
 bool ScriptedServer::SawCloseAlert(std::size_t connection) const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return connection < FCloseAlerts.size() && FCloseAlerts[connection];
+  std::lock_guard<std::mutex> lock(lock_);
+  return connection < closeAlerts_.size() && closeAlerts_[connection];
 }
 
 ScriptedServer::ScriptedServer(std::vector<Script> scripts, Ms stepDeadline, Ms lifetime)
-    : FScripts(std::move(scripts)), FStepDeadline(stepDeadline), FEnd(Clock::now() + lifetime) {
-  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FListen < 0) throw std::runtime_error("scripted server: no socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+    : scripts_(std::move(scripts)), stepDeadline_(stepDeadline), end_(Clock::now() + lifetime) {
+  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_ < 0) throw std::runtime_error("scripted server: no socket");
+  sockaddr_in address = Loopback(0);
   socklen_t size = sizeof address;
-  if (::bind(FListen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(FListen, 16) != 0 ||
-      ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    ::close(FListen);
+  if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listen_, 16) != 0 ||
+      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    ::close(listen_);
     throw std::runtime_error("scripted server: cannot listen on 127.0.0.1");
   }
-  FPort = ntohs(address.sin_port);
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
+  port_ = ntohs(address.sin_port);
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -100,67 +169,67 @@ ScriptedServer::~ScriptedServer() {
 }
 
 void ScriptedServer::Stop() {
-  FStop = true;
-  if (FAcceptThread.joinable()) FAcceptThread.join();
-  for (std::thread& t : FConnectionThreads)
+  stop_ = true;
+  if (acceptThread_.joinable()) acceptThread_.join();
+  for (std::thread& t : connectionThreads_)
     if (t.joinable()) t.join();
-  FConnectionThreads.clear();
-  if (FListen >= 0) {
-    ::close(FListen);
-    FListen = -1;
+  connectionThreads_.clear();
+  if (listen_ >= 0) {
+    ::close(listen_);
+    listen_ = -1;
   }
 }
 
 int ScriptedServer::Accepted() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FAccepted;
+  std::lock_guard<std::mutex> lock(lock_);
+  return accepted_;
 }
 
 std::string ScriptedServer::Received(std::size_t connection) const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return connection < FReceived.size() ? FReceived[connection] : std::string();
+  std::lock_guard<std::mutex> lock(lock_);
+  return connection < received_.size() ? received_[connection] : std::string();
 }
 
 bool ScriptedServer::WaitDone(Ms deadline) {
-  return WaitFinished(FScripts.size(), deadline);
+  return WaitFinished(scripts_.size(), deadline);
 }
 
 bool ScriptedServer::WaitFinished(std::size_t count, Ms deadline) {
-  std::unique_lock<std::mutex> lock(FLock);
-  return FChanged.wait_for(lock, deadline, [this, count] { return FFinished >= count; });
+  std::unique_lock<std::mutex> lock(lock_);
+  return changed_.wait_for(lock, deadline, [this, count] { return finished_ >= count; });
 }
 
 std::vector<std::string> ScriptedServer::Failures() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FFailures;
+  std::lock_guard<std::mutex> lock(lock_);
+  return failures_;
 }
 
 void ScriptedServer::Record(std::size_t index, const char* bytes, std::size_t count) {
-  std::lock_guard<std::mutex> lock(FLock);
-  FReceived[index].append(bytes, count);
+  std::lock_guard<std::mutex> lock(lock_);
+  received_[index].append(bytes, count);
 }
 
 void ScriptedServer::Fail(std::size_t index, const std::string& text) {
-  std::lock_guard<std::mutex> lock(FLock);
-  FFailures.push_back("connection " + std::to_string(index) + ": " + text);
+  std::lock_guard<std::mutex> lock(lock_);
+  failures_.push_back("connection " + std::to_string(index) + ": " + text);
 }
 
 void ScriptedServer::AcceptLoop() {
-  while (!FStop && Clock::now() < FEnd) {
-    pollfd entry{FListen, POLLIN, 0};
-    if (::poll(&entry, 1, SliceUntil(FEnd)) <= 0) continue;
-    int socket = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+  while (!stop_ && Clock::now() < end_) {
+    pollfd entry{listen_, POLLIN, 0};
+    if (::poll(&entry, 1, SliceUntil(end_)) <= 0) continue;
+    int socket = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
     if (socket < 0) continue;
     std::size_t index;
     {
-      std::lock_guard<std::mutex> lock(FLock);
-      index = static_cast<std::size_t>(FAccepted++);
-      FReceived.emplace_back();
-      FCloseAlerts.push_back(false);
+      std::lock_guard<std::mutex> lock(lock_);
+      index = static_cast<std::size_t>(accepted_++);
+      received_.emplace_back();
+      closeAlerts_.push_back(false);
     }
-    FChanged.notify_all();
-    if (index < FScripts.size())
-      FConnectionThreads.emplace_back([this, index, socket] { RunConnection(index, socket); });
+    changed_.notify_all();
+    if (index < scripts_.size())
+      connectionThreads_.emplace_back([this, index, socket] { RunConnection(index, socket); });
     else
       ::close(socket);
   }
@@ -180,10 +249,10 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
   // 1: bytes came; 0: the client closed (or reset); -1: the deadline passed or the server stops.
   auto readSome = [&](Clock::time_point deadline) -> int {
     for (;;) {
-      if (FStop || Clock::now() >= deadline || Clock::now() >= FEnd) return -1;
+      if (stop_ || Clock::now() >= deadline || Clock::now() >= end_) return -1;
       if (!tls || SSL_pending(tls.get()) == 0) {
         pollfd entry{socket, POLLIN, 0};
-        int r = ::poll(&entry, 1, SliceUntil(std::min(deadline, FEnd)));
+        int r = ::poll(&entry, 1, SliceUntil(std::min(deadline, end_)));
         if (r <= 0) continue;
       }
       ssize_t n;
@@ -217,14 +286,14 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
   };
   auto sleepFor = [&](Ms pause) {
     auto until = Clock::now() + pause;
-    while (!FStop && Clock::now() < until)
+    while (!stop_ && Clock::now() < until)
       std::this_thread::sleep_for(Ms(SliceUntil(until) > 0 ? SliceUntil(until) : 1));
   };
 
   bool open = true;
-  for (const Step& step : FScripts[index]) {
-    if (!open || FStop) break;
-    const auto deadline = Clock::now() + FStepDeadline;
+  for (const Step& step : scripts_[index]) {
+    if (!open || stop_) break;
+    const auto deadline = Clock::now() + stepDeadline_;
     bool ok = true;
     switch (step.action) {
       case Action::Expect:
@@ -287,8 +356,8 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
           Fail(index, "the client did not close");
         }
         if (closeAlert) {
-          std::lock_guard<std::mutex> lock(FLock);
-          FCloseAlerts[index] = true;
+          std::lock_guard<std::mutex> lock(lock_);
+          closeAlerts_[index] = true;
         }
         break;
       }
@@ -303,7 +372,7 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
           break;
         }
         // The handshake blocks; the step deadline bounds each of its reads.
-        const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(FStepDeadline);
+        const auto ms = std::chrono::duration_cast<std::chrono::microseconds>(stepDeadline_);
         timeval limit{time_t(ms.count() / 1000000), suseconds_t(ms.count() % 1000000)};
         ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         tls.reset(SSL_new(context.get()));
@@ -327,10 +396,10 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
   tls.reset();
   if (open) ::close(socket);
   {
-    std::lock_guard<std::mutex> lock(FLock);
-    ++FFinished;
+    std::lock_guard<std::mutex> lock(lock_);
+    ++finished_;
   }
-  FChanged.notify_all();
+  changed_.notify_all();
 }
 
 }  // namespace test

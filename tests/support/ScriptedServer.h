@@ -24,6 +24,13 @@
 
 namespace test {
 
+// The bytes of the HTTP tests' conversations: an answer with a Content-Length body, and the
+// head the client sends for a GET of `target` from `hostPort` ("127.0.0.1:8080").
+std::string Answer(const std::string& status, const std::string& body,
+                   const std::string& extraHeaders = "");
+std::string GetHead(const std::string& hostPort, const std::string& target,
+                    const std::string& extraLines = "");
+
 class ScriptedServer {
  public:
   using Ms = std::chrono::milliseconds;
@@ -83,7 +90,7 @@ class ScriptedServer {
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  int32_t Port() const { return FPort; }
+  int32_t Port() const { return port_; }
   int Accepted() const;
   std::string Received(std::size_t connection) const;
   // Waits until every scripted connection ran to its end; false when `deadline` passed first.
@@ -101,22 +108,48 @@ class ScriptedServer {
   void Record(std::size_t index, const char* bytes, std::size_t count);
   void Fail(std::size_t index, const std::string& text);
 
-  std::vector<Script> FScripts;
-  Ms FStepDeadline;
-  std::chrono::steady_clock::time_point FEnd;
-  int FListen = -1;
-  int32_t FPort = 0;
-  std::atomic<bool> FStop{false};
-  std::thread FAcceptThread;
-  std::vector<std::thread> FConnectionThreads;  // touched only by the accept thread and Stop
+  std::vector<Script> scripts_;
+  Ms stepDeadline_;
+  std::chrono::steady_clock::time_point end_;
+  int listen_ = -1;
+  int32_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread acceptThread_;
+  std::vector<std::thread> connectionThreads_;  // touched only by the accept thread and Stop
 
-  mutable std::mutex FLock;
-  std::condition_variable FChanged;
-  int FAccepted = 0;
-  std::size_t FFinished = 0;
-  std::vector<std::string> FReceived;
-  std::vector<std::string> FFailures;
-  std::vector<bool> FCloseAlerts;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  int accepted_ = 0;
+  std::size_t finished_ = 0;
+  std::vector<std::string> received_;
+  std::vector<std::string> failures_;
+  std::vector<bool> closeAlerts_;
 };
+
+// A port on 127.0.0.1 for what a scripted server cannot play: one that refuses connections
+// (bound, not listening), one that listens and never accepts, and one whose accept queue is
+// full, so that a further connect hangs until the client gives up.
+class LoopbackPort {
+ public:
+  enum class Kind { Refusing, Listening, Full };
+  explicit LoopbackPort(Kind kind);
+  ~LoopbackPort();
+  LoopbackPort(const LoopbackPort&) = delete;
+  LoopbackPort& operator=(const LoopbackPort&) = delete;
+
+  int32_t Port() const { return port_; }
+
+ private:
+  void Release();
+
+  int socket_ = -1;
+  int32_t port_ = 0;
+  std::vector<int> fillers_;  // the connections that fill a full queue
+};
+
+// Waits until a client's socket reports `events`: POLLIN for the peer's bytes, close or reset
+// having arrived; 0 for a reset or error alone. False when `deadline` passed first.
+bool WaitForSocket(int socket, short events,
+                   std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
 
 }  // namespace test
