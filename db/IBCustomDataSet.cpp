@@ -6,6 +6,7 @@
 #include "db/IBFields.h"
 #include "db/IBSQL.h"
 #include "db/IBSchema.h"
+#include "db/IBTransaction.h"
 #include "db/IBXSQLDA.h"
 #include "runtime/Text.h"
 

@@ -8,6 +8,7 @@
 
 #include "db/IBErrors.h"
 #include "db/IBSQLMonitor.h"
+#include "db/IBTransaction.h"
 #include "runtime/Text.h"
 
 namespace {
