@@ -13,10 +13,10 @@
 namespace {
 
 // Longest generated result-column name in each layout (the name arrays hold one more byte).
-constexpr std::size_t kMaxNameV1 = 31;
-constexpr std::size_t kMaxNameV2 = 67;
+constexpr std::size_t kMaxNameV1 = sizeof(XSQLVAR::sqlname) - 1;
+constexpr std::size_t kMaxNameV2 = sizeof(XSQLVAR_V2::sqlname) - 1;
 // Bytes of the null indicator.
-constexpr int kIndicatorSize = 2;
+constexpr int kIndicatorSize = sizeof(ISC_SHORT);
 // Length prefix of a SQL_VARYING value.
 constexpr int kVaryingPrefix = 2;
 // Time of day in the client API counts fractions of a second; a TDateTime counts days.
@@ -645,7 +645,7 @@ void TIBXSQLDA::SetCount(int value) {
       vars_.push_back(std::make_unique<TIBXSQLVAR>(this, statement_, i));
     char* first = area_.data() + kSQLDAHeaderSize;
     for (int i = 0; i < value; ++i)
-      vars_[std::size_t(i)]->sqlvar_->SetXSqlVar(first + std::size_t(i) * entrySize_);
+      vars_[std::size_t(i)]->Data().SetXSqlVar(first + std::size_t(i) * entrySize_);
     size_ = value;
   }
   if (size_ > 0) {
@@ -683,7 +683,7 @@ TIBXSQLVAR& TIBXSQLDA::ByName(std::string_view name) {
 void TIBXSQLDA::SetParamName(std::string_view name, int index) {
   if (index < 0 || index >= count_) db::RaiseClientError(db::ClientError::XSQLDAIndexOutOfRange);
   names_[std::size_t(index)] = NormalizeIdentifier(Dialect(), name);
-  vars_[std::size_t(index)]->name_ = std::string(name);
+  vars_[std::size_t(index)]->SetName(std::string(name));
 }
 
 void TIBXSQLDA::ApplyDescription() {
@@ -695,7 +695,7 @@ void TIBXSQLDA::ApplyDescription() {
   std::size_t maxName = entrySize_ == sizeof(XSQLVAR_V2) ? kMaxNameV2 : kMaxNameV1;
   for (int i = 0; i < count_; ++i) {
     TIBXSQLVAR& v = *vars_[std::size_t(i)];
-    TSQLVAR& d = *v.sqlvar_;
+    TSQLVAR& d = v.Data();
     std::string relation = d.RelName();
     if (tracking && !relation.empty()) {
       if (uniqueRelationName_.empty()) {
@@ -725,7 +725,7 @@ void TIBXSQLDA::ApplyDescription() {
     }
     int type = v.SqlType();
     int len = d.SqlLen();
-    v.maxLen_ = (type == SQL_TEXT || type == SQL_VARYING) ? len : 0;
+    v.SetMaxLen((type == SQL_TEXT || type == SQL_VARYING) ? len : 0);
     switch (type) {
       case SQL_VARYING:
         d.SetDataSize(len + kVaryingPrefix);
