@@ -107,10 +107,6 @@ TIBSQL::TIBSQL(TIBTransaction* owner) : TIBSQL() {
   if (owner) SetTransaction(owner);
 }
 
-TIBSQL::TIBSQL(TIBBaseOwner* owner) : TIBSQL() {
-  owner_ = owner;
-}
-
 void TIBSQL::Init() {
   sqlda_ = std::make_unique<TIBXSQLDA>(this);
   sqlda2_ = std::make_unique<TIBXSQLDA>(this);

@@ -59,8 +59,6 @@ class TIBSQL : public TIBBaseOwner {
   explicit TIBSQL(TIBDatabase* owner);
   // A statement owned by a transaction runs in that transaction.
   explicit TIBSQL(TIBTransaction* owner);
-  // A statement owned by another component (a dataset).
-  explicit TIBSQL(TIBBaseOwner* owner);
   // Closes an open cursor and releases the handle; never throws.
   ~TIBSQL() override;
   TIBSQL(const TIBSQL&) = delete;
@@ -76,8 +74,6 @@ class TIBSQL : public TIBBaseOwner {
   // A different transaction releases the handle first when prepared.
   void SetTransaction(TIBTransaction* value);
   TIBBase& Base() { return base_; }
-  // The component that owns this statement, if any.
-  TIBBaseOwner* Owner() const { return owner_; }
 
   bool GoToFirstRecordOnExecute = true;
   bool ParamCheck = true;
@@ -158,7 +154,6 @@ class TIBSQL : public TIBBaseOwner {
   ISC_STATUS Check(ISC_STATUS status, bool raiseError);
 
   std::shared_ptr<IGDSLibrary> gds_;
-  TIBBaseOwner* owner_ = nullptr;
   TIBBase base_;
   std::vector<std::string> sql_;
   isc_stmt_handle handle_ = 0;
