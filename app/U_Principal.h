@@ -12,6 +12,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBFields.h"
 #include "db/IBQuery.h"
+#include "db/IBTransaction.h"
 #include "http/IdHTTP.h"
 #include "http/IdSSLIOHandlerSocket.h"
 #include "ui/Application.h"

@@ -18,6 +18,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBFields.h"
 #include "db/IBQuery.h"
+#include "db/IBTransaction.h"
 
 namespace {
 

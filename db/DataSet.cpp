@@ -11,8 +11,17 @@ TDataSet::~TDataSet() {
   // Subclasses close before this runs; what is left are the links.
   for (TDataSource* source : std::vector<TDataSource*>(dataSources_)) source->SetDataSet(nullptr);
   ownedFields_.clear();
-  for (int i = 0; i < fields_.Count(); ++i) fields_[i]->dataSet_ = nullptr;
+  for (int i = 0; i < fields_.Count(); ++i) fields_[i]->LinkDataSet(nullptr);
   fields_.Clear();
+}
+
+void TDataSet::AttachDataSource(TDataSource* source) {
+  dataSources_.push_back(source);
+}
+
+void TDataSet::DetachDataSource(TDataSource* source) {
+  dataSources_.erase(std::remove(dataSources_.begin(), dataSources_.end(), source),
+                     dataSources_.end());
 }
 
 TField* TDataSet::FieldByName(std::string_view fieldName) const {
@@ -110,7 +119,7 @@ void TDataSet::CreateFields() {
 
 TField* TDataSet::AdoptField(std::unique_ptr<TField> field) {
   TField* raw = field.get();
-  raw->dataSet_ = this;
+  raw->LinkDataSet(this);
   fields_.Add(raw);
   ownedFields_.push_back(std::move(field));
   return raw;
@@ -147,20 +156,20 @@ void TDataSet::BindFields(bool binding) {
   for (int i = 0; i < fields_.Count(); ++i) {
     TField* field = fields_[i];
     if (!binding) {
-      field->fieldNo_ = 0;
+      field->SetFieldNo(0);
       continue;
     }
     if (field->FieldKind == fkCalculated || field->FieldKind == fkLookup) {
       if (!CanBeCalculated(field->DataType()))
         Error("Field '" + field->DisplayName() + "' cannot be a calculated or lookup field");
-      field->fieldNo_ = -1;
+      field->SetFieldNo(-1);
       continue;
     }
     if (field->FieldKind != fkData) continue;
     const int index = fieldDefs_.IndexOf(field->FullName());
     if (index < 0) Error("Field '" + field->DisplayName() + "' not found");
     const TFieldDef& definition = fieldDefs_.Items(index);
-    field->fieldNo_ = index + 1;
+    field->SetFieldNo(index + 1);
     if (BaseFieldType(field->DataType()) != BaseFieldType(definition.DataType)) {
       Error("Type mismatch for field '" + field->DisplayName() + "', expecting: " +
             FieldTypeName(field->DataType()) + " actual: " + FieldTypeName(definition.DataType));

@@ -72,6 +72,10 @@ class TDataSet {
   virtual bool GetFieldData(const TField* field, void* buffer) = 0;
 
   const std::vector<TDataSource*>& DataSources() const { return dataSources_; }
+  // The dataset's side of TDataSource::SetDataSet: the source joins or leaves the list of
+  // those that receive this dataset's notifications.
+  void AttachDataSource(TDataSource* source);
+  void DetachDataSource(TDataSource* source);
 
   // "Cannot perform this operation on a closed dataset" unless open.
   void CheckActive() const;
@@ -123,9 +127,6 @@ class TDataSet {
   int WindowSizeWanted() const;
 
  private:
-  friend class TField;
-  friend class TDataSource;
-
   TDataSetState state_ = dsInactive;
   TFields fields_;
   TFieldDefs fieldDefs_;

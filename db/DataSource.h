@@ -25,9 +25,9 @@ class TDataSource {
   // Called for every other notification of the dataset (scroll, data change, property change).
   std::function<void(TDataSource&, TDataEvent)> OnDataChange;
 
- private:
-  friend class TDataSet;
+  // Passes one notification of the attached dataset on to the handler it belongs to.
   void Notify(TDataEvent event);
 
+ private:
   TDataSet* dataSet_ = nullptr;
 };

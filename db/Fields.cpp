@@ -50,16 +50,16 @@ std::string DateTimeText(TDateTime value, bool withDate, bool withTime) {
 TField::TField(TFieldType dataType, int size) : dataType_(dataType), size_(size) {}
 
 TField::~TField() {
-  if (dataSet_ != nullptr) dataSet_->fields_.Remove(this);
+  if (dataSet_ != nullptr) dataSet_->Fields().Remove(this);
 }
 
 void TField::SetDataSet(TDataSet* dataSet) {
   if (dataSet == dataSet_) return;
   if (dataSet_ != nullptr) dataSet_->CheckInactive();
   if (dataSet != nullptr) dataSet->CheckInactive();
-  if (dataSet_ != nullptr) dataSet_->fields_.Remove(this);
+  if (dataSet_ != nullptr) dataSet_->Fields().Remove(this);
   dataSet_ = dataSet;
-  if (dataSet_ != nullptr) dataSet_->fields_.Add(this);
+  if (dataSet_ != nullptr) dataSet_->Fields().Add(this);
 }
 
 bool TField::GetData(void* buffer) const {

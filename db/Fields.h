@@ -61,6 +61,12 @@ class TField {
   // Leaves the current dataset's field list and joins the new one's (at the end).
   void SetDataSet(TDataSet* dataSet);
 
+  // The dataset's side of the link, which lists or unlists the field itself: the link alone
+  // (a field the dataset creates, or the dataset going away), and the field number its binding
+  // gives (0 unbound, -1 calculated).
+  void LinkDataSet(TDataSet* dataSet) { dataSet_ = dataSet; }
+  void SetFieldNo(int fieldNo) { fieldNo_ = fieldNo; }
+
   // Bytes the dataset copies for one value of this field.
   virtual int DataSize() const { return 0; }
 
@@ -76,8 +82,6 @@ class TField {
   [[noreturn]] void AccessError(const char* typeName) const;
 
  private:
-  friend class TDataSet;
-  friend class TFields;
   TFieldType dataType_;
   int size_;
   int fieldNo_ = 0;

@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "db/IBFields.h"
 #include "db/IBSQL.h"
 #include "db/IBSchema.h"
+#include "db/IBTransaction.h"
 #include "db/IBXSQLDA.h"
 #include "runtime/Text.h"
 
@@ -19,11 +21,10 @@ constexpr int kDBKeySize = 8;
 constexpr std::size_t kDecimalRecordSize = 34;
 // Native date values count days from 0001-01-01 (day 1); the server counts from 1858-11-17.
 constexpr int32_t kServerDateDelta = 678576;
-// The server's times are in ten-thousandths of a second.
-constexpr int32_t kServerTimeUnitsPerMSec = 10;
-// Cached-row update states that navigation shows (every row the system reads is one).
-constexpr uint8_t kVisibleUpdateStates =
-    (1 << cusUnmodified) | (1 << cusModified) | (1 << cusInserted);
+// The server's times count fractions of a second; native times count milliseconds.
+constexpr int32_t kServerTimeUnitsPerMSec = ISC_TIME_SECONDS_PRECISION / 1000;
+// Scaled integers down to this many decimals are kept as fixed-point currency values.
+constexpr int kCurrencyDecimals = 4;
 
 bool IsBooleanType(int type) {
   return type == SQL_BOOLEAN_V7 || type == SQL_BOOLEAN;
@@ -37,7 +38,7 @@ int64_t PowerOfTen(int exponent) {
 
 // Fixed-point value with four decimals from an integer with the given (negative) scale.
 int64_t ToCurrency(int64_t value, int scale) {
-  return value * PowerOfTen(4 + scale);
+  return value * PowerOfTen(kCurrencyDecimals + scale);
 }
 
 // Writes `value` x 10^scale as a decimal record.
@@ -69,7 +70,7 @@ std::size_t NativeSize(int type, int scale, int length, TFieldType definitionTyp
       if (scale == 0) return 4;
       [[fallthrough]];
     case SQL_INT64:
-      if (scale >= -4) return 8;
+      if (scale >= -kCurrencyDecimals) return 8;
       return definitionType == ftFloat ? 8 : kDecimalRecordSize;
     case SQL_DOUBLE:
     case SQL_FLOAT:
@@ -97,13 +98,10 @@ void Store(char* target, T value) {
 
 }  // namespace
 
-TIBCustomDataSet::TIBCustomDataSet(std::string name) : TDataSet(std::move(name)), base_(this) {
-  for (auto* statement : {&qSelect_, &qRefresh_, &qInsert_, &qModify_, &qDelete_}) {
-    *statement = std::make_unique<TIBSQL>();
-    TIBSQL* raw = statement->get();
-    raw->GoToFirstRecordOnExecute = false;
-    raw->OnSQLChanging = [this, raw] { StatementChanging(raw); };
-  }
+TIBCustomDataSet::TIBCustomDataSet(std::string name)
+    : TDataSet(std::move(name)), base_(this), qSelect_(std::make_unique<TIBSQL>()) {
+  qSelect_->GoToFirstRecordOnExecute = false;
+  qSelect_->OnSQLChanging = [this] { SelectChanging(); };
   base_.OnDatabaseClosing = [this] { BeforeDatabaseDisconnect(); };
   base_.OnTransactionEnding = [this] { BeforeTransactionEnd(); };
 }
@@ -116,8 +114,7 @@ TIBCustomDataSet::~TIBCustomDataSet() {
   }
   base_.OnDatabaseClosing = nullptr;
   base_.OnTransactionEnding = nullptr;
-  for (auto* statement : {&qSelect_, &qRefresh_, &qInsert_, &qModify_, &qDelete_})
-    (*statement)->OnSQLChanging = nullptr;
+  qSelect_->OnSQLChanging = nullptr;
 }
 
 void TIBCustomDataSet::SetDatabase(TIBDatabase* value) {
@@ -125,8 +122,7 @@ void TIBCustomDataSet::SetDatabase(TIBDatabase* value) {
   CheckInactive();
   InternalUnPrepare();
   base_.SetDatabase(value);
-  for (auto* statement : {&qSelect_, &qRefresh_, &qInsert_, &qModify_, &qDelete_})
-    (*statement)->SetDatabase(value);
+  qSelect_->SetDatabase(value);
 }
 
 void TIBCustomDataSet::SetTransaction(TIBTransaction* value) {
@@ -134,8 +130,7 @@ void TIBCustomDataSet::SetTransaction(TIBTransaction* value) {
   CheckInactive();
   InternalUnPrepare();
   base_.SetTransaction(value);
-  for (auto* statement : {&qSelect_, &qRefresh_, &qInsert_, &qModify_, &qDelete_})
-    (*statement)->SetTransaction(value);
+  qSelect_->SetTransaction(value);
 }
 
 void TIBCustomDataSet::SetBufferChunks(int value) {
@@ -176,14 +171,6 @@ void TIBCustomDataSet::InternalPrepare() {
       qSelect_->ParamCheck = ParamCheck;
       qSelect_->Prepare();
     }
-    for (TIBSQL* statement : {qRefresh_.get(), qInsert_.get(), qModify_.get(), qDelete_.get()}) {
-      if (rt::Trim(statement->SQLText()).empty() || statement->Prepared()) continue;
-      try {
-        statement->Prepare();
-      } catch (const EIBInterBaseRoleError&) {
-        // Without the right to change the table the dataset still reads it.
-      }
-    }
     internalPrepared_ = true;
     InternalInitFieldDefs();
   } catch (...) {
@@ -205,31 +192,24 @@ void TIBCustomDataSet::InternalUnPrepare() {
   internalPrepared_ = false;
 }
 
-void TIBCustomDataSet::StatementChanging(TIBSQL* statement) {
+void TIBCustomDataSet::SelectChanging() {
   if (Active()) Close();
   if (internalPrepared_) InternalUnPrepare();
-  if (statement == qSelect_.get()) {
-    FieldDefs().Clear();
-    positionMap_.clear();
-    columns_.clear();
-    SelectTextChanging();
-  }
-}
-
-void TIBCustomDataSet::ReleaseStatementHandles() {
-  for (auto* statement : {&qSelect_, &qRefresh_, &qInsert_, &qModify_, &qDelete_})
-    (*statement)->ReleaseHandle();
+  FieldDefs().Clear();
+  positionMap_.clear();
+  columns_.clear();
+  SelectTextChanging();
 }
 
 void TIBCustomDataSet::BeforeDatabaseDisconnect() {
   if (Active()) Close();
-  ReleaseStatementHandles();
+  qSelect_->ReleaseHandle();
   InternalUnPrepare();
 }
 
 void TIBCustomDataSet::BeforeTransactionEnd() {
   if (Active()) Close();
-  ReleaseStatementHandles();
+  qSelect_->ReleaseHandle();
   InternalUnPrepare();
 }
 
@@ -271,12 +251,12 @@ void TIBCustomDataSet::InternalInitFieldDefs() {
       case SQL_SHORT:
         if (scale == 0) {
           dataType = type == SQL_LONG ? ftInteger : ftSmallint;
-        } else if (type == SQL_SHORT || scale >= -4) {
+        } else if (type == SQL_SHORT || scale >= -kCurrencyDecimals) {
           dataType = ftBCD;
           size = -scale;
           definitionPrecision = scaledPrecision(true);
         } else {
-          dataType = (dialect == 1 || floatWanted) ? ftFloat : ftFMTBcd;
+          dataType = (dialect == SQL_DIALECT_V5 || floatWanted) ? ftFloat : ftFMTBcd;
           size = dataType == ftFloat ? 0 : -scale;
           definitionPrecision = scaledPrecision(true);
         }
@@ -284,7 +264,7 @@ void TIBCustomDataSet::InternalInitFieldDefs() {
       case SQL_INT64:
         if (scale == 0) {
           dataType = ftLargeint;
-        } else if (scale >= -4) {
+        } else if (scale >= -kCurrencyDecimals) {
           dataType = ftBCD;
           size = -scale;
           definitionPrecision = scaledPrecision(false);
@@ -308,8 +288,8 @@ void TIBCustomDataSet::InternalInitFieldDefs() {
         dataType = ftTime;
         break;
       case SQL_BLOB:
-        dataType = column.SqlSubtype() == 1 ? ftMemo : ftBlob;
-        size = 8;
+        dataType = column.SqlSubtype() == isc_blob_text ? ftMemo : ftBlob;
+        size = sizeof(ISC_QUAD);
         break;
       default:
         if (IsBooleanType(type)) dataType = ftBoolean;
@@ -483,8 +463,7 @@ void TIBCustomDataSet::LayoutRecords() {
     descriptor.DataOfs = static_cast<uint32_t>(offset);
     offset += size;
   }
-  recordSize_ = offset;
-  calcFieldsOffset_ = recordSize_;
+  // After the columns come the calculated-field area and the blob-pointer area.
   std::size_t calcSize = 0;
   std::size_t blobCount = 0;
   for (int i = 0; i < Fields().Count(); ++i) {
@@ -494,25 +473,19 @@ void TIBCustomDataSet::LayoutRecords() {
     else if (BaseFieldType(field->DataType()) == ftBlob)
       ++blobCount;
   }
-  blobAreaOffset_ = calcFieldsOffset_ + calcSize;
-  const std::size_t slotSize = blobAreaOffset_ + blobCount * sizeof(void*);
+  const std::size_t slotSize = offset + calcSize + blobCount * sizeof(void*);
 
   modelBuffer_ = std::make_unique<char[]>(slotSize);
   std::memset(modelBuffer_.get(), 0, slotSize);
   TRecordHeader* header = RecordHeader(modelBuffer_.get());
   header->BookmarkFlag = bfCurrent;
-  header->CachedUpdateStatus = cusUnmodified;
-  header->UpdateStatus = cusUnmodified;
   header->FieldCount = static_cast<int16_t>(count);
   header->RecordNumber = -1;
-  header->SavedOffset = -1;
   if (count > 0)
     std::memcpy(RecordDescriptors(modelBuffer_.get()), descriptors.data(),
                 descriptors.size() * sizeof(TFieldDescriptor));
   tempBuffer_ = std::make_unique<char[]>(slotSize);
   std::memcpy(tempBuffer_.get(), modelBuffer_.get(), slotSize);
-  oldBuffer_ = std::make_unique<char[]>(slotSize);
-  std::memcpy(oldBuffer_.get(), modelBuffer_.get(), slotSize);
 
   recordCache_.Allocate(slotSize, bufferChunks_, UniDirectional);
   cachedRowCount_ = 0;
@@ -523,12 +496,8 @@ void TIBCustomDataSet::ReleaseRecords() {
   recordCache_.Release();
   modelBuffer_.reset();
   tempBuffer_.reset();
-  oldBuffer_.reset();
   cachedRowCount_ = 0;
   currentRecord_ = -1;
-  recordSize_ = 0;
-  calcFieldsOffset_ = 0;
-  blobAreaOffset_ = 0;
 }
 
 std::unique_ptr<char[]> TIBCustomDataSet::AllocRecordBuffer() {
@@ -548,10 +517,7 @@ void TIBCustomDataSet::SetEmptyRecord(char* buffer, TBookmarkFlag flag) {
 void TIBCustomDataSet::FetchCurrentRecordToBuffer(TIBXSQLDA& row, int rowNumber, char* buffer) {
   TRecordHeader* header = RecordHeader(buffer);
   header->BookmarkFlag = bfCurrent;
-  header->CachedUpdateStatus = cusUnmodified;
-  header->UpdateStatus = cusUnmodified;
   header->RecordNumber = rowNumber;
-  header->SavedOffset = -1;
   std::memset(header->DBKey, 0, sizeof header->DBKey);
   TFieldDescriptor* descriptors = RecordDescriptors(buffer);
   for (int i = 0; i < header->FieldCount; ++i) {
@@ -593,7 +559,7 @@ void TIBCustomDataSet::FetchCurrentRecordToBuffer(TIBXSQLDA& row, int rowNumber,
             Store<int64_t>(target, value);
           else
             Store<int32_t>(target, static_cast<int32_t>(value));
-        } else if (scale >= -4) {
+        } else if (scale >= -kCurrencyDecimals) {
           Store<int64_t>(target, ToCurrency(value, scale));
         } else if (descriptor.DataSize == 8) {
           Store<double>(target,
@@ -650,10 +616,6 @@ bool TIBCustomDataSet::FetchNextToCache(char* buffer) {
   return true;
 }
 
-bool TIBCustomDataSet::IsVisible(const char* buffer) {
-  return ((1 << RecordHeader(buffer)->CachedUpdateStatus) & kVisibleUpdateStates) != 0;
-}
-
 void TIBCustomDataSet::InternalFirst() {
   currentRecord_ = -1;
 }
@@ -664,51 +626,44 @@ void TIBCustomDataSet::InternalSetToRecord(char* buffer) {
 
 TGetResult TIBCustomDataSet::GetRecord(char* buffer, TGetMode mode) {
   TGetResult result = grOK;
-  do {
-    switch (mode) {
-      case gmNext:
-        if (currentRecord_ >= cachedRowCount_) {
-          result = grEOF;
-        } else if (currentRecord_ == cachedRowCount_ - 1) {
-          result = grEOF;
-          if (cursorOpen_ && !qSelect_->Eof()) {
-            const bool fetched = FetchNextToCache(buffer);
-            ++currentRecord_;
-            if (fetched) result = grOK;
-          }
-        } else {
+  switch (mode) {
+    case gmNext:
+      if (currentRecord_ >= cachedRowCount_) {
+        result = grEOF;
+      } else if (currentRecord_ == cachedRowCount_ - 1) {
+        result = grEOF;
+        if (cursorOpen_ && !qSelect_->Eof()) {
+          const bool fetched = FetchNextToCache(buffer);
           ++currentRecord_;
-          ReadRecordFromCache(currentRecord_, buffer);
-          result = grOK;
+          if (fetched) result = grOK;
         }
-        break;
-      case gmPrior:
-        if (currentRecord_ <= 0) {
-          currentRecord_ = -1;
-          result = grBOF;
-        } else {
-          if (currentRecord_ > cachedRowCount_) currentRecord_ = cachedRowCount_;
-          --currentRecord_;
-          ReadRecordFromCache(currentRecord_, buffer);
-          result = grOK;
-        }
-        break;
-      case gmCurrent:
-        while (currentRecord_ >= cachedRowCount_ && cursorOpen_ && !qSelect_->Eof()) {
-          if (!FetchNextToCache(nullptr)) break;
-        }
-        if (currentRecord_ >= cachedRowCount_) currentRecord_ = cachedRowCount_ - 1;
-        if (currentRecord_ < 0) {
-          result = grEOF;
-        } else {
-          ReadRecordFromCache(currentRecord_, buffer);
-          result = grOK;
-        }
-        break;
-    }
-    // Rows of update states navigation does not show are passed over in the direction of
-    // travel.
-  } while (result == grOK && !IsVisible(buffer) && mode != gmCurrent);
+      } else {
+        ++currentRecord_;
+        ReadRecordFromCache(currentRecord_, buffer);
+      }
+      break;
+    case gmPrior:
+      if (currentRecord_ <= 0) {
+        currentRecord_ = -1;
+        result = grBOF;
+      } else {
+        if (currentRecord_ > cachedRowCount_) currentRecord_ = cachedRowCount_;
+        --currentRecord_;
+        ReadRecordFromCache(currentRecord_, buffer);
+      }
+      break;
+    case gmCurrent:
+      while (currentRecord_ >= cachedRowCount_ && cursorOpen_ && !qSelect_->Eof()) {
+        if (!FetchNextToCache(nullptr)) break;
+      }
+      if (currentRecord_ >= cachedRowCount_) currentRecord_ = cachedRowCount_ - 1;
+      if (currentRecord_ < 0) {
+        result = grEOF;
+      } else {
+        ReadRecordFromCache(currentRecord_, buffer);
+      }
+      break;
+  }
   if (result == grOK)
     RecordHeader(buffer)->BookmarkFlag = bfCurrent;
   else
@@ -718,7 +673,7 @@ TGetResult TIBCustomDataSet::GetRecord(char* buffer, TGetMode mode) {
 
 bool TIBCustomDataSet::GetFieldData(const TField* field, void* buffer) {
   char* record = State() == dsBrowse ? ActiveBuffer() : nullptr;
-  if (record == nullptr || !IsVisible(record)) return false;
+  if (record == nullptr) return false;
   const int fieldNo = field->FieldNo();
   if (fieldNo <= 0 || static_cast<std::size_t>(fieldNo) > positionMap_.size()) return false;
   const int column = positionMap_[static_cast<std::size_t>(fieldNo - 1)];

@@ -1,6 +1,6 @@
-// The query dataset's machinery: its statements, the activation of connection and transaction,
-// the column definitions built from the select statement's result description, and the record
-// cache that keeps every fetched row for the window of the general dataset.
+// The query dataset's machinery: its select statement, the activation of connection and
+// transaction, the column definitions built from the select statement's result description, and the
+// record cache that keeps every fetched row for the window of the general dataset.
 //
 // Invariants:
 //  - the select statement is prepared and the column definitions describe it exactly while the
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "db/DataSet.h"
-#include "db/IBDatabase.h"
+#include "db/IBBase.h"
 #include "db/IBRecordCache.h"
 
 class TIBSQL;
@@ -37,16 +37,11 @@ class TIBCustomDataSet : public TDataSet, public TIBBaseOwner {
   void SetBufferChunks(int value);
   // Keep only two rows in the cache (row N in slot N mod 2).
   bool UniDirectional = false;
-  bool CachedUpdates = false;
   // Scan the select text for named parameters before preparing it.
   bool ParamCheck = true;
 
-  // The statement that produces the rows, and the four statements of editing (unused here).
+  // The statement that produces the rows.
   TIBSQL& SelectSQL() { return *qSelect_; }
-  TIBSQL& RefreshSQL() { return *qRefresh_; }
-  TIBSQL& InsertSQL() { return *qInsert_; }
-  TIBSQL& ModifySQL() { return *qModify_; }
-  TIBSQL& DeleteSQL() { return *qDelete_; }
 
   bool InternalPrepared() const { return internalPrepared_; }
   bool CursorOpen() const { return cursorOpen_; }
@@ -72,8 +67,8 @@ class TIBCustomDataSet : public TDataSet, public TIBBaseOwner {
   // The transaction's automatic-stop check.
   void DeactivateTransaction();
 
-  // Prepares the select statement (and any editing statement with a text) and builds the
-  // column definitions, unless that is done already.
+  // Prepares the select statement and builds the column definitions, unless that is done
+  // already.
   void InternalPrepare();
   void InternalUnPrepare();
 
@@ -103,11 +98,12 @@ class TIBCustomDataSet : public TDataSet, public TIBBaseOwner {
     bool IsDBKey = false;
   };
 
-  // Reacts to a change of one of the statements' texts before it happens.
-  void StatementChanging(TIBSQL* statement);
+  // Reacts to a change of the select statement's text before it happens.
+  void SelectChanging();
+  // The database is about to close or the transaction to end: close, drop the server handle
+  // and the internal preparation.
   void BeforeDatabaseDisconnect();
   void BeforeTransactionEnd();
-  void ReleaseStatementHandles();
 
   void InternalInitFieldDefs();
   void LayoutRecords();
@@ -118,14 +114,9 @@ class TIBCustomDataSet : public TDataSet, public TIBBaseOwner {
   // Fetches one more row from the cursor into the cache (and `buffer` when given).
   bool FetchNextToCache(char* buffer);
   void SetEmptyRecord(char* buffer, TBookmarkFlag flag);
-  static bool IsVisible(const char* buffer);
 
   TIBBase base_;
   std::unique_ptr<TIBSQL> qSelect_;
-  std::unique_ptr<TIBSQL> qRefresh_;
-  std::unique_ptr<TIBSQL> qInsert_;
-  std::unique_ptr<TIBSQL> qModify_;
-  std::unique_ptr<TIBSQL> qDelete_;
 
   int bufferChunks_ = kDefaultBufferChunks;
   bool internalPrepared_ = false;
@@ -134,13 +125,10 @@ class TIBCustomDataSet : public TDataSet, public TIBBaseOwner {
   std::vector<int> positionMap_;  // definition index -> result column
   std::vector<TColumnInfo> columns_;
 
-  // Record layout and cache.
-  std::size_t recordSize_ = 0;
-  std::size_t calcFieldsOffset_ = 0;
-  std::size_t blobAreaOffset_ = 0;
+  // Record layout and cache: the model record initialises new record buffers; the temporary
+  // buffer receives rows fetched past the window.
   std::unique_ptr<char[]> modelBuffer_;
   std::unique_ptr<char[]> tempBuffer_;
-  std::unique_ptr<char[]> oldBuffer_;
   TIBRecordCache recordCache_;
   int cachedRowCount_ = 0;
   int currentRecord_ = -1;

@@ -1,5 +1,6 @@
 #include "db/IBErrors.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -15,12 +16,6 @@ namespace {
 constexpr int kClientErrorCodeMask = 127;
 // isc_interprete writes one message line into a buffer of this size.
 constexpr std::size_t kInterpretBufferSize = 20480;
-
-// Status-vector argument types.
-constexpr ISC_STATUS kArgEnd = 0;
-constexpr ISC_STATUS kArgGds = 1;
-constexpr ISC_STATUS kArgCString = 3;
-constexpr ISC_STATUS kArgNumber = 4;
 
 const std::array<std::string, kClientErrorCount>& ClientErrorTable() {
   static const std::array<std::string, kClientErrorCount> table{
@@ -245,20 +240,29 @@ ISC_STATUS* StatusVector() {
   return status;
 }
 
+StatusVectorKeeper::StatusVectorKeeper() {
+  const ISC_STATUS* status = StatusVector();
+  std::copy(status, status + ISC_STATUS_LENGTH, saved_.begin());
+}
+
+StatusVectorKeeper::~StatusVectorKeeper() {
+  std::copy(saved_.begin(), saved_.end(), StatusVector());
+}
+
 bool StatusVectorHas(std::initializer_list<ISC_STATUS> codes) {
   return StatusVectorHas(StatusVector(), codes);
 }
 
 bool StatusVectorHas(const ISC_STATUS* status, std::initializer_list<ISC_STATUS> codes) {
   std::size_t i = 0;
-  while (i < ISC_STATUS_LENGTH && status[i] != kArgEnd) {
+  while (i < ISC_STATUS_LENGTH && status[i] != isc_arg_end) {
     const ISC_STATUS type = status[i];
-    if (type == kArgCString) {
+    if (type == isc_arg_cstring) {
       i += 3;
       continue;
     }
     if (i + 1 >= ISC_STATUS_LENGTH) break;
-    if (type == kArgGds || type == kArgNumber) {
+    if (type == isc_arg_gds || type == isc_arg_number) {
       for (ISC_STATUS code : codes)
         if (status[i + 1] == code) return true;
     }

@@ -9,6 +9,7 @@
 
 #include <ibase.h>
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -215,17 +216,33 @@ std::string ClientErrorMessage(ClientError code, std::initializer_list<FormatArg
 // The calling thread's status vector (ISC_STATUS_LENGTH values).
 ISC_STATUS* StatusVector();
 
+// Keeps the calling thread's status vector from its construction to its destruction, for a
+// clean-up call after a failed call (closing a cursor or a blob) that would overwrite it: the
+// failure raised afterwards is the first one.
+class StatusVectorKeeper {
+ public:
+  StatusVectorKeeper();
+  ~StatusVectorKeeper();
+  StatusVectorKeeper(const StatusVectorKeeper&) = delete;
+  StatusVectorKeeper& operator=(const StatusVectorKeeper&) = delete;
+
+ private:
+  std::array<ISC_STATUS, ISC_STATUS_LENGTH> saved_;
+};
+
 // Walks the status vector cluster by cluster and tells whether one of the values of an argument
 // of type 1 (gds code) or 4 (number) equals one of `codes`.
 bool StatusVectorHas(std::initializer_list<ISC_STATUS> codes);
 bool StatusVectorHas(const ISC_STATUS* status, std::initializer_list<ISC_STATUS> codes);
 
 // Server error codes the database client reacts to.
-constexpr ISC_STATUS kConnectionLost = 335544741;        // isc_lost_db_connection
-constexpr ISC_STATUS kNetworkReadError = 335544726;      // isc_net_read_err
-constexpr ISC_STATUS kNetworkWriteError = 335544727;     // isc_net_write_err
-constexpr ISC_STATUS kNetworkRequestFailed = 335544721;  // isc_network_error
+constexpr ISC_STATUS kConnectionLost = isc_lost_db_connection;
+constexpr ISC_STATUS kNetworkReadError = isc_net_read_err;
+constexpr ISC_STATUS kNetworkWriteError = isc_net_write_err;
+constexpr ISC_STATUS kNetworkRequestFailed = isc_network_error;
+// SQL code of a failed network request (isc_sqlcode of isc_network_error).
 constexpr int32_t kSqlCodeNetworkError = -902;
+// SQL code of a missing permission (isc_sqlcode of isc_no_priv).
 constexpr int32_t kSqlCodeNoPermission = -551;
 
 // The parts of a server error message (ErrorMessageParts), as bits.

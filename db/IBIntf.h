@@ -123,6 +123,12 @@ constexpr TClientVersion kClientVersion70 = 70000;
 // The version from which the savepoint entry points exist.
 constexpr TClientVersion kClientVersion71 = 71000;
 
+// An information answer (isc_database_info, isc_dsql_sql_info) starts with the item asked for,
+// then the value's length in 2 bytes (read with isc_vax_integer), then the value.
+constexpr int kInfoLengthOffset = 1;
+constexpr short kInfoLengthSize = 2;
+constexpr int kInfoValueOffset = 3;
+
 // File names tried, in order, for the client library (the platform's search path applies).
 inline const std::vector<std::string>& DefaultClientLibraryNames() {
   static const std::vector<std::string> names{"libfbclient.so.2", "libfbclient.so"};

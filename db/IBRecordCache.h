@@ -18,22 +18,14 @@
 #include <memory>
 
 // Where a record buffer stands relative to the rows.
-enum TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
-
-// Update state of a cached row; every row the system reads stays unmodified.
-enum TCachedUpdateStatus : uint8_t { cusUnmodified, cusModified, cusInserted, cusDeleted };
+enum TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF };
 
 struct TRecordHeader {
   uint8_t BookmarkFlag;
-  uint8_t CachedUpdateStatus;
-  uint8_t UpdateStatus;
   uint8_t Reserved;
   int16_t FieldCount;
-  int16_t Reserved2;
   // Row number in the cache.
   int32_t RecordNumber;
-  // Position of the saved old values; -1 for none.
-  int32_t SavedOffset;
   // The row's database key when the result carries one.
   uint8_t DBKey[8];
 };
@@ -53,7 +45,7 @@ struct TFieldDescriptor {
   uint32_t DataOfs;
 };
 
-static_assert(sizeof(TRecordHeader) == 24, "record header layout");
+static_assert(sizeof(TRecordHeader) == 16, "record header layout");
 static_assert(sizeof(TFieldDescriptor) == 16, "column descriptor layout");
 
 inline TRecordHeader* RecordHeader(char* record) {

@@ -8,6 +8,7 @@
 
 #include "db/IBErrors.h"
 #include "db/IBSQLMonitor.h"
+#include "db/IBTransaction.h"
 #include "runtime/Text.h"
 
 namespace {
@@ -19,19 +20,20 @@ constexpr short kPlanBufferSize = 16384;
 // Answer buffer of the affected-rows question (four 7-byte counts after a 3-byte head, with
 // room for what newer servers add).
 constexpr short kRecordsBufferSize = 1049;
-// Offsets of the counts in the affected-rows answer: update, delete, select, insert.
-constexpr int kUpdateCountOffset = 6;
-constexpr int kDeleteCountOffset = 13;
-constexpr int kInsertCountOffset = 27;
-// Status of a fetch past the last row.
+// The affected-rows answer holds, after its own item and length, one clump per count: the
+// count's item (isc_info_req_update_count and so on), a 2-byte length and the 4-byte count, in
+// the order update, delete, select, insert.
+constexpr int kCountClumpSize = db::kInfoValueOffset + static_cast<int>(sizeof(int32_t));
+constexpr int CountOffset(int position) {
+  return db::kInfoValueOffset + position * kCountClumpSize + db::kInfoValueOffset;
+}
+constexpr int kUpdateCountOffset = CountOffset(0);
+constexpr int kDeleteCountOffset = CountOffset(1);
+constexpr int kInsertCountOffset = CountOffset(3);
+// What isc_dsql_fetch returns past the last row (the header names no constant for it).
 constexpr ISC_STATUS kFetchEndOfData = 100;
-// Server codes the statement reacts to.
-constexpr ISC_STATUS kLockConflict = 335544345;        // retried no further: raised as is
-constexpr ISC_STATUS kBadStatementHandle = 335544485;  // statement already gone
-constexpr ISC_STATUS kDsqlCursorError = 335544572;     // cursor past its end
-constexpr ISC_STATUS kCursorNotOpen = 335544577;       // cursor already closed
-constexpr ISC_STATUS kSegmentEnd = 335544367;          // isc_segstr_eof
-constexpr ISC_STATUS kSegment = 335544366;             // isc_segment: a part of a segment
+// The cursor type isc_dsql_set_cursor_name takes (the client API reserves the argument; 0).
+constexpr unsigned short kCursorType = 0;
 // Largest segment written to a blob at once (the client API takes a 16-bit length).
 constexpr std::size_t kBlobSegmentSize = 32768;
 // Read buffer for blob segments.
@@ -77,7 +79,7 @@ int32_t LittleEndian32(const char* p) {
 
 std::string NormalizeIdentifier(int dialect, std::string_view name) {
   std::string trimmed = rt::Trim(name);
-  if (dialect == 1) return rt::UpperCase(trimmed);
+  if (dialect == SQL_DIALECT_V5) return rt::UpperCase(trimmed);
   if (!trimmed.empty() && trimmed[0] == '"') {
     std::string inner = trimmed.size() >= 2 ? trimmed.substr(1, trimmed.size() - 2) : "";
     return rt::ReplaceAll(inner, "\"\"", "\"");
@@ -86,7 +88,7 @@ std::string NormalizeIdentifier(int dialect, std::string_view name) {
 }
 
 std::string QuoteName(int dialect, std::string_view name) {
-  if (dialect == 1) return rt::UpperCase(rt::Trim(name));
+  if (dialect == SQL_DIALECT_V5) return rt::UpperCase(rt::Trim(name));
   return "\"" + rt::ReplaceAll(name, "\"", "\"\"") + "\"";
 }
 
@@ -103,10 +105,6 @@ TIBSQL::TIBSQL(TIBDatabase* owner) : TIBSQL() {
 
 TIBSQL::TIBSQL(TIBTransaction* owner) : TIBSQL() {
   if (owner) SetTransaction(owner);
-}
-
-TIBSQL::TIBSQL(TIBBaseOwner* owner) : TIBSQL() {
-  owner_ = owner;
 }
 
 void TIBSQL::Init() {
@@ -320,12 +318,14 @@ void TIBSQL::DoPrepare() {
         true);
   const char item = isc_info_sql_stmt_type;
   char answer[kStatementTypeBufferSize] = {};
-  Check(gds_->isc_dsql_sql_info(status, &handle_, 1, &item, kStatementTypeBufferSize, answer),
+  Check(gds_->isc_dsql_sql_info(status, &handle_, sizeof item, &item, kStatementTypeBufferSize,
+                                answer),
         true);
-  if (answer[0] != isc_info_sql_stmt_type) db::RaiseClientError(db::ClientError::UnknownError);
-  int length = gds_->isc_vax_integer(answer + 1, 2);
-  length = std::clamp(length, 0, kStatementTypeBufferSize - 3);
-  sqlType_ = static_cast<TIBSQLTypes>(gds_->isc_vax_integer(answer + 3, short(length)));
+  if (answer[0] != item) db::RaiseClientError(db::ClientError::UnknownError);
+  int length = gds_->isc_vax_integer(answer + db::kInfoLengthOffset, db::kInfoLengthSize);
+  length = std::clamp(length, 0, kStatementTypeBufferSize - db::kInfoValueOffset);
+  sqlType_ =
+      static_cast<TIBSQLTypes>(gds_->isc_vax_integer(answer + db::kInfoValueOffset, short(length)));
   switch (sqlType_) {
     case SQLGetSegment:
     case SQLPutSegment:
@@ -413,7 +413,8 @@ void TIBSQL::ExecQuery() {
       Check(gds_->isc_dsql_execute2(status, base_.TRHandle(), &handle_, dialect, sqlda_->AsXSQLDA(),
                                     nullptr),
             true);
-      Check(gds_->isc_dsql_set_cursor_name(status, &handle_, cursorName_.c_str(), 0), true);
+      Check(gds_->isc_dsql_set_cursor_name(status, &handle_, cursorName_.c_str(), kCursorType),
+            true);
       open_ = true;
       bof_ = true;
       eof_ = false;
@@ -424,7 +425,7 @@ void TIBSQL::ExecQuery() {
       ISC_STATUS result = gds_->isc_dsql_execute2(status, base_.TRHandle(), &handle_, dialect,
                                                   sqlda_->AsXSQLDA(), sqlda2_->AsXSQLDA());
       if (result > 0) {
-        if (db::StatusVectorHas(status, {kLockConflict})) Check(result, true);
+        if (db::StatusVectorHas(status, {isc_lock_conflict})) Check(result, true);
         ISC_STATUS_ARRAY ignored{};
         gds_->isc_dsql_prepare(ignored, base_.TRHandle(), &handle_, 0, processedSQL_.c_str(),
                                dialect, nullptr);
@@ -449,17 +450,17 @@ TIBXSQLDA* TIBSQL::FetchNext() {
                                            sqlda2_->AsXSQLDA());
   TIBXSQLDA* row = nullptr;
   if (result == kFetchEndOfData ||
-      (result > 0 && db::StatusVectorHas(status, {kDsqlCursorError}))) {
+      (result > 0 && db::StatusVectorHas(status, {isc_dsql_cursor_err}))) {
     eof_ = true;
   } else if (result > 0) {
-    // Closing the cursor must not lose the fetch's error: keep the status vector across it.
-    std::array<ISC_STATUS, ISC_STATUS_LENGTH> saved{};
-    std::copy(status, status + ISC_STATUS_LENGTH, saved.begin());
-    try {
-      Close();
-    } catch (...) {
+    {
+      // Closing the cursor must not lose the fetch's error.
+      db::StatusVectorKeeper keep;
+      try {
+        Close();
+      } catch (...) {
+      }
     }
-    std::copy(saved.begin(), saved.end(), status);
     Check(result, true);
     db::RaiseServerError();  // a status the database did not take as an error
   } else {
@@ -483,7 +484,7 @@ void TIBSQL::Close() {
   ISC_STATUS* status = db::StatusVector();
   ISC_STATUS result = gds_->isc_dsql_free_statement(status, &handle_, DSQL_close);
   if (result <= 0) return;
-  if (db::StatusVectorHas(status, {kBadStatementHandle, kCursorNotOpen})) return;
+  if (db::StatusVectorHas(status, {isc_bad_stmt_handle, isc_dsql_cursor_close_err})) return;
   if (db::StatusVectorHas(status, {db::kConnectionLost}) && Database()) {
     Database()->CheckStatus(result, true);
     return;
@@ -502,7 +503,7 @@ void TIBSQL::ReleaseHandle() {
   if (handle == 0 || !Database() || !Database()->Connected()) return;
   ISC_STATUS* status = db::StatusVector();
   ISC_STATUS result = gds_->isc_dsql_free_statement(status, &handle, DSQL_drop);
-  if (result > 0 && !db::StatusVectorHas(status, {kBadStatementHandle, db::kConnectionLost}))
+  if (result > 0 && !db::StatusVectorHas(status, {isc_bad_stmt_handle, db::kConnectionLost}))
     db::RaiseServerError();
 }
 
@@ -550,27 +551,27 @@ std::string TIBSQL::Plan() {
     return std::string();
   const char item = isc_info_sql_get_plan;
   std::vector<char> answer(kPlanBufferSize, 0);
-  Check(gds_->isc_dsql_sql_info(db::StatusVector(), &handle_, 1, &item, kPlanBufferSize,
+  Check(gds_->isc_dsql_sql_info(db::StatusVector(), &handle_, sizeof item, &item, kPlanBufferSize,
                                 answer.data()),
         true);
-  if (answer[0] != isc_info_sql_get_plan) {
+  if (answer[0] != item) {
     std::string message = db::ClientErrorMessage(db::ClientError::UnknownPlan);
     if (TIBSQLMonitorHook* hook = MonitorHook()) hook->SendError(message);
     throw EIBPlanError(static_cast<int32_t>(db::ClientError::UnknownPlan), message);
   }
-  int length = gds_->isc_vax_integer(answer.data() + 1, 2);
-  length = std::clamp(length, 0, kPlanBufferSize - 3);
-  return rt::Trim(std::string_view(answer.data() + 3, std::size_t(length)));
+  int length = gds_->isc_vax_integer(answer.data() + db::kInfoLengthOffset, db::kInfoLengthSize);
+  length = std::clamp(length, 0, kPlanBufferSize - db::kInfoValueOffset);
+  return rt::Trim(std::string_view(answer.data() + db::kInfoValueOffset, std::size_t(length)));
 }
 
 int TIBSQL::RowsAffected() {
   if (!prepared_) return -1;
   const char item = isc_info_sql_records;
   std::vector<char> answer(kRecordsBufferSize, 0);
-  Check(gds_->isc_dsql_sql_info(db::StatusVector(), &handle_, 1, &item, kRecordsBufferSize,
-                                answer.data()),
+  Check(gds_->isc_dsql_sql_info(db::StatusVector(), &handle_, sizeof item, &item,
+                                kRecordsBufferSize, answer.data()),
         true);
-  if (answer[0] != isc_info_sql_records) return -1;
+  if (answer[0] != item) return -1;
   switch (sqlType_) {
     case SQLInsert:
       return LittleEndian32(answer.data() + kInsertCountOffset);
@@ -593,16 +594,16 @@ std::string TIBSQL::ReadBlob(ISC_QUAD id) {
   for (;;) {
     unsigned short got = 0;
     ISC_STATUS result = gds_->isc_get_segment(status, &blob, &got, kBlobReadSize, buffer.data());
-    if (result == 0 || result == kSegment || status[1] == kSegment) {
+    if (result == 0 || result == isc_segment || status[1] == isc_segment) {
       data.append(buffer.data(), got);
       continue;
     }
-    if (result == kSegmentEnd || status[1] == kSegmentEnd) break;
-    ISC_STATUS_ARRAY ignored{};
-    std::array<ISC_STATUS, ISC_STATUS_LENGTH> saved{};
-    std::copy(status, status + ISC_STATUS_LENGTH, saved.begin());
-    gds_->isc_close_blob(ignored, &blob);
-    std::copy(saved.begin(), saved.end(), status);
+    if (result == isc_segstr_eof || status[1] == isc_segstr_eof) break;
+    {
+      db::StatusVectorKeeper keep;
+      ISC_STATUS_ARRAY ignored{};
+      gds_->isc_close_blob(ignored, &blob);
+    }
     Check(result, true);
     break;
   }
@@ -621,11 +622,11 @@ ISC_QUAD TIBSQL::WriteBlob(std::string_view data) {
     ISC_STATUS result =
         gds_->isc_put_segment(status, &blob, static_cast<unsigned short>(n), data.data() + pos);
     if (result > 0) {
-      std::array<ISC_STATUS, ISC_STATUS_LENGTH> saved{};
-      std::copy(status, status + ISC_STATUS_LENGTH, saved.begin());
-      ISC_STATUS_ARRAY ignored{};
-      gds_->isc_cancel_blob(ignored, &blob);
-      std::copy(saved.begin(), saved.end(), status);
+      {
+        db::StatusVectorKeeper keep;
+        ISC_STATUS_ARRAY ignored{};
+        gds_->isc_cancel_blob(ignored, &blob);
+      }
       Check(result, true);
     }
   }

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/IBBase.h"
 #include "db/IBDatabase.h"
 #include "db/IBIntf.h"
 #include "db/IBXSQLDA.h"
@@ -26,22 +27,22 @@
 // The dialect a statement without a database assumes.
 constexpr int kDefaultDialect = db::kDefaultSQLDialect;
 
-// Statement types as the server reports them (0 before preparation).
+// Statement types as the server reports them (SQLUnknown before preparation).
 enum TIBSQLTypes {
   SQLUnknown = 0,
-  SQLSelect = 1,
-  SQLInsert = 2,
-  SQLUpdate = 3,
-  SQLDelete = 4,
-  SQLDDL = 5,
-  SQLGetSegment = 6,
-  SQLPutSegment = 7,
-  SQLExecProcedure = 8,
-  SQLStartTransaction = 9,
-  SQLCommit = 10,
-  SQLRollback = 11,
-  SQLSelectForUpdate = 12,
-  SQLSetGenerator = 13
+  SQLSelect = isc_info_sql_stmt_select,
+  SQLInsert = isc_info_sql_stmt_insert,
+  SQLUpdate = isc_info_sql_stmt_update,
+  SQLDelete = isc_info_sql_stmt_delete,
+  SQLDDL = isc_info_sql_stmt_ddl,
+  SQLGetSegment = isc_info_sql_stmt_get_segment,
+  SQLPutSegment = isc_info_sql_stmt_put_segment,
+  SQLExecProcedure = isc_info_sql_stmt_exec_procedure,
+  SQLStartTransaction = isc_info_sql_stmt_start_trans,
+  SQLCommit = isc_info_sql_stmt_commit,
+  SQLRollback = isc_info_sql_stmt_rollback,
+  SQLSelectForUpdate = isc_info_sql_stmt_select_for_upd,
+  SQLSetGenerator = isc_info_sql_stmt_set_generator
 };
 
 // Trims `name`; in dialect 1 upper-cases it; in other dialects a name in double quotes loses
@@ -58,8 +59,6 @@ class TIBSQL : public TIBBaseOwner {
   explicit TIBSQL(TIBDatabase* owner);
   // A statement owned by a transaction runs in that transaction.
   explicit TIBSQL(TIBTransaction* owner);
-  // A statement owned by another component (a dataset).
-  explicit TIBSQL(TIBBaseOwner* owner);
   // Closes an open cursor and releases the handle; never throws.
   ~TIBSQL() override;
   TIBSQL(const TIBSQL&) = delete;
@@ -75,8 +74,6 @@ class TIBSQL : public TIBBaseOwner {
   // A different transaction releases the handle first when prepared.
   void SetTransaction(TIBTransaction* value);
   TIBBase& Base() { return base_; }
-  // The component that owns this statement, if any.
-  TIBBaseOwner* Owner() const { return owner_; }
 
   bool GoToFirstRecordOnExecute = true;
   bool ParamCheck = true;
@@ -157,7 +154,6 @@ class TIBSQL : public TIBBaseOwner {
   ISC_STATUS Check(ISC_STATUS status, bool raiseError);
 
   std::shared_ptr<IGDSLibrary> gds_;
-  TIBBaseOwner* owner_ = nullptr;
   TIBBase base_;
   std::vector<std::string> sql_;
   isc_stmt_handle handle_ = 0;

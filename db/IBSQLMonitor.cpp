@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "db/IBDatabase.h"
+#include "db/IBTransaction.h"
 #include "runtime/ExePath.h"
 
 namespace {

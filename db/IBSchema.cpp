@@ -1,6 +1,8 @@
 #include "db/IBSchema.h"
 
+#include "db/IBDatabase.h"
 #include "db/IBSQL.h"
+#include "db/IBTransaction.h"
 #include "runtime/Text.h"
 
 namespace {

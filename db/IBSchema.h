@@ -1,6 +1,9 @@
 // The column-information cache of a database: for each table it was asked about, which columns
 // are computed, which have a default value and which belong to the primary key.
 //
+// The database owns its cache through the TIBSchema interface and empties it when its name
+// changes; TSchema is the cache the dataset layer installs on first use.
+//
 // A table is loaded on its first question by two catalogue statements run in the database's
 // internal transaction; later questions about it are answered from memory until the cache is
 // cleared (when the database name changes) or the database goes away.
@@ -11,9 +14,18 @@
 #include <string_view>
 #include <vector>
 
-#include "db/IBDatabase.h"
-
+class TIBDatabase;
 class TIBSQL;
+
+// The column-information cache as the database sees it.
+class TIBSchema {
+ public:
+  virtual ~TIBSchema() = default;
+  virtual void ClearColumnCache() = 0;
+  virtual bool HasDefaultValue(const std::string& relation, const std::string& field) = 0;
+  virtual bool IsComputedColumn(const std::string& relation, const std::string& field) = 0;
+  virtual bool IsKeyColumn(const std::string& relation, const std::string& field) = 0;
+};
 
 // One column of a cached table.
 struct TFieldNode {

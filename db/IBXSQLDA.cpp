@@ -13,16 +13,23 @@
 namespace {
 
 // Longest generated result-column name in each layout (the name arrays hold one more byte).
-constexpr std::size_t kMaxNameV1 = 31;
-constexpr std::size_t kMaxNameV2 = 67;
+constexpr std::size_t kMaxNameV1 = sizeof(XSQLVAR::sqlname) - 1;
+constexpr std::size_t kMaxNameV2 = sizeof(XSQLVAR_V2::sqlname) - 1;
 // Bytes of the null indicator.
-constexpr int kIndicatorSize = 2;
+constexpr int kIndicatorSize = sizeof(ISC_SHORT);
 // Length prefix of a SQL_VARYING value.
 constexpr int kVaryingPrefix = 2;
-// Time of day in the client API counts ten-thousandths of a second.
-constexpr double kIscTimeUnitsPerDay = 86400.0 * 10000.0;
-// Ten-thousandths in one currency unit.
+// Time of day in the client API counts fractions of a second; a TDateTime counts days.
+constexpr ISC_TIME kIscTimeUnitsPerMSec = ISC_TIME_SECONDS_PRECISION / 1000;
+constexpr double kMSecsPerDay = rt::kSecondsPerDay * 1000.0;
+// Currency values are fixed-point with four decimals, counted in ten-thousandths.
+constexpr int kCurrencyDecimals = 4;
 constexpr int64_t kCurrencyScale = 10000;
+// Decimal digits every value of an integer type holds; the basic entry layout, which has no
+// precision field, reports them as the precision.
+constexpr int kShortDigits = 4;
+constexpr int kLongDigits = 9;
+constexpr int kInt64Digits = 18;
 
 // Copies a name into a fixed entry field, cut to what the field holds, zero-padded.
 template <std::size_t N>
@@ -98,7 +105,7 @@ TDateTime FromTmDate(const std::tm& t) {
 
 // Time of day from a client-API time value, keeping its milliseconds.
 TDateTime FromIscTime(ISC_TIME time) {
-  return double(time / 10) / 86400000.0;
+  return double(time / kIscTimeUnitsPerMSec) / kMSecsPerDay;
 }
 
 }  // namespace
@@ -186,11 +193,11 @@ template class TSQLVARLayout<XSQLVAR_V2>;
 int TSQLVAR_V1::SqlPrecision() const {
   switch (entry_->sqltype & ~1) {
     case SQL_SHORT:
-      return 4;
+      return kShortDigits;
     case SQL_LONG:
-      return 9;
+      return kLongDigits;
     case SQL_INT64:
-      return 18;
+      return kInt64Digits;
     default:
       return 0;
   }
@@ -293,7 +300,7 @@ void TIBXSQLVAR::SetInt64Value(int64_t value) {
 }
 
 void TIBXSQLVAR::SetCurrencyValue(int64_t value) {
-  WriteValue(SQL_INT64, sizeof value, true, -4, &value);
+  WriteValue(SQL_INT64, sizeof value, true, -kCurrencyDecimals, &value);
 }
 
 void TIBXSQLVAR::SetDoubleValue(double value) {
@@ -311,7 +318,7 @@ void TIBXSQLVAR::SetTimeValue(TDateTime value) {
   std::tm t = ToTm(value);
   ISC_TIME time = 0;
   GetClientLibrary()->isc_encode_sql_time(&t, &time);
-  time += ISC_TIME(Millis(value)) * 10;
+  time += ISC_TIME(Millis(value)) * kIscTimeUnitsPerMSec;
   WriteValue(SQL_TYPE_TIME, sizeof time, false, 0, &time);
 }
 
@@ -319,7 +326,7 @@ void TIBXSQLVAR::SetDateTimeValue(TDateTime value) {
   std::tm t = ToTm(value);
   ISC_TIMESTAMP stamp{};
   GetClientLibrary()->isc_encode_timestamp(&t, &stamp);
-  stamp.timestamp_time += ISC_TIME(Millis(value)) * 10;
+  stamp.timestamp_time += ISC_TIME(Millis(value)) * kIscTimeUnitsPerMSec;
   WriteValue(SQL_TIMESTAMP, sizeof stamp, false, 0, &stamp);
 }
 
@@ -419,14 +426,15 @@ std::string TIBXSQLVAR::TextValue() const {
     case SQL_LONG:
     case SQL_INT64:
       if (scale == 0) return rt::IntToStr(Int64Value());
-      if (scale >= -4) return rt::CurrToStr(CurrencyValue());
+      if (scale >= -kCurrencyDecimals) return rt::CurrToStr(CurrencyValue());
       return rt::FloatToStr(DoubleValue());
     case SQL_TIMESTAMP:
       return rt::DateTimeToStr(DateTimeValue());
     case SQL_TYPE_TIME:
       return rt::TimeToStr(TimeValue());
     case SQL_TYPE_DATE:
-      return Dialect() == 1 ? rt::DateTimeToStr(DateValue()) : rt::DateToStr(DateValue());
+      return Dialect() == SQL_DIALECT_V5 ? rt::DateTimeToStr(DateValue())
+                                         : rt::DateToStr(DateValue());
     case SQL_BLOB:
       return BlobText();
     case SQL_ARRAY:
@@ -524,9 +532,9 @@ int64_t TIBXSQLVAR::CurrencyValue() const {
     case SQL_LONG:
     case SQL_INT64: {
       int scale = sqlvar_->SqlScale();
-      if (scale >= -4) {
+      if (scale >= -kCurrencyDecimals) {
         // Exact: shift the stored digits to four decimals.
-        return StoredInteger(SqlType(), sqlvar_->SqlData()) * Pow10(4 + scale);
+        return StoredInteger(SqlType(), sqlvar_->SqlData()) * Pow10(kCurrencyDecimals + scale);
       }
       return std::llround(DoubleValue() * double(kCurrencyScale));
     }
@@ -637,7 +645,7 @@ void TIBXSQLDA::SetCount(int value) {
       vars_.push_back(std::make_unique<TIBXSQLVAR>(this, statement_, i));
     char* first = area_.data() + kSQLDAHeaderSize;
     for (int i = 0; i < value; ++i)
-      vars_[std::size_t(i)]->sqlvar_->SetXSqlVar(first + std::size_t(i) * entrySize_);
+      vars_[std::size_t(i)]->Data().SetXSqlVar(first + std::size_t(i) * entrySize_);
     size_ = value;
   }
   if (size_ > 0) {
@@ -675,7 +683,7 @@ TIBXSQLVAR& TIBXSQLDA::ByName(std::string_view name) {
 void TIBXSQLDA::SetParamName(std::string_view name, int index) {
   if (index < 0 || index >= count_) db::RaiseClientError(db::ClientError::XSQLDAIndexOutOfRange);
   names_[std::size_t(index)] = NormalizeIdentifier(Dialect(), name);
-  vars_[std::size_t(index)]->name_ = std::string(name);
+  vars_[std::size_t(index)]->SetName(std::string(name));
 }
 
 void TIBXSQLDA::ApplyDescription() {
@@ -687,7 +695,7 @@ void TIBXSQLDA::ApplyDescription() {
   std::size_t maxName = entrySize_ == sizeof(XSQLVAR_V2) ? kMaxNameV2 : kMaxNameV1;
   for (int i = 0; i < count_; ++i) {
     TIBXSQLVAR& v = *vars_[std::size_t(i)];
-    TSQLVAR& d = *v.sqlvar_;
+    TSQLVAR& d = v.Data();
     std::string relation = d.RelName();
     if (tracking && !relation.empty()) {
       if (uniqueRelationName_.empty()) {
@@ -717,7 +725,7 @@ void TIBXSQLDA::ApplyDescription() {
     }
     int type = v.SqlType();
     int len = d.SqlLen();
-    v.maxLen_ = (type == SQL_TEXT || type == SQL_VARYING) ? len : 0;
+    v.SetMaxLen((type == SQL_TEXT || type == SQL_VARYING) ? len : 0);
     switch (type) {
       case SQL_VARYING:
         d.SetDataSize(len + kVaryingPrefix);

@@ -222,8 +222,6 @@ class TIBXSQLVAR {
   void SetIsNullable(bool value);
 
  private:
-  friend class TIBXSQLDA;
-
   // Calls `f` for every entry of the parent area that carries this entry's name (this one
   // included). Allocates nothing.
   template <class F>

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "db/IBErrors.h"
+#include "db/IBParameterBlocks.h"
 #include "db/IBSQLMonitor.h"
+#include "db/IBTransaction.h"
 #include "runtime/Exception.h"
 #include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"

@@ -17,6 +17,7 @@
 #include "db/IBSQL.h"
 #include "db/IBSQLMonitor.h"
 #include "db/IBSchema.h"
+#include "db/IBTransaction.h"
 #include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"
 

@@ -7,6 +7,7 @@
 
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
+#include "db/IBTransaction.h"
 #include "tests/support/FirebirdFixture.h"
 
 namespace {

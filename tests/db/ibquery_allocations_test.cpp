@@ -11,6 +11,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBQuery.h"
 #include "db/IBSQL.h"
+#include "db/IBTransaction.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/FirebirdFixture.h"
 

@@ -14,6 +14,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "db/IBSQLMonitor.h"
+#include "db/IBTransaction.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"

@@ -2,6 +2,7 @@
 
 #include "db/IBDatabase.h"
 #include "db/IBSQL.h"
+#include "db/IBTransaction.h"
 #include "tests/support/FirebirdFixture.h"
 
 namespace test {
