@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,9 +13,9 @@
 #include <mutex>
 #include <thread>
 
-#include "tests/support/ConsoleRun.h"
 #include "tests/support/FirebirdFixture.h"
-#include "tests/support/StoredSongs.h"
+#include "tests/support/ProgramFolder.h"
+#include "tests/support/SongRows.h"
 #include "tests/support/VirtualDisplay.h"
 #include "tests/support/XWindows.h"
 
@@ -28,13 +27,6 @@ constexpr int kSongs = 12;
 // The request whose answer waits for the test: a quarter into the run.
 constexpr int kHeldRequest = 3;
 const std::string kComposer = "Autor da Casa";
-
-std::vector<test::Song> TwelveSongs() {
-  std::vector<test::Song> songs;
-  for (int i = 1; i <= kSongs; ++i)
-    songs.push_back({i, "Cancao " + std::to_string(i), "Banda", {}});
-  return songs;
-}
 
 // A lyrics site on 127.0.0.1 that answers every GET with a page naming kComposer, over
 // kept-alive connections, and holds the answer to request number `held` (counting from 1)
@@ -54,10 +46,12 @@ class HeldSite {
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { Serve(); });
   }
+  // Shutting the sockets down wakes the serving thread wherever it blocks.
   ~HeldSite() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
+      if (connection_ >= 0) shutdown(connection_, SHUT_RDWR);
     }
     changed_.notify_all();
     shutdown(listen_, SHUT_RDWR);
@@ -82,30 +76,19 @@ class HeldSite {
   }
 
  private:
-  bool Stopping() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stop_;
-  }
-  // Waits until `socket` is readable; false when the site stops first.
-  bool Readable(int socket) {
-    pollfd p{socket, POLLIN, 0};
-    while (!Stopping())
-      if (poll(&p, 1, 50) != 0) return true;
-    return false;
-  }
   void Serve() {
-    while (Readable(listen_)) {
-      int connection = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) return;
+    for (int connection; (connection = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      connection_ = connection;
+      if (stop_) shutdown(connection, SHUT_RDWR);
+      lock.unlock();
       std::string in;
       char buffer[4096];
-      while (Readable(connection)) {
-        ssize_t n = recv(connection, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
+      for (ssize_t n; (n = recv(connection, buffer, sizeof buffer, 0)) > 0;) {
         in.append(buffer, std::size_t(n));
         for (std::size_t end; (end = in.find("\r\n\r\n")) != std::string::npos;) {
           in.erase(0, end + 4);
-          std::unique_lock<std::mutex> lock(mutex_);
+          lock.lock();
           ++requests_;
           changed_.notify_all();
           if (requests_ == held_) changed_.wait(lock, [this] { return released_ || stop_; });
@@ -117,6 +100,9 @@ class HeldSite {
           send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
         }
       }
+      lock.lock();
+      connection_ = -1;
+      lock.unlock();
       close(connection);
     }
   }
@@ -127,29 +113,29 @@ class HeldSite {
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
+  int connection_ = -1;
   int requests_ = 0;
   bool released_ = false;
   bool stop_ = false;
 };
 
-void ExpectEveryComposerStored(const test::FirebirdDatabase& db) {
-  auto stored = test::ReadStoredSongs(db.Path());
-  ASSERT_EQ(stored.size(), std::size_t(kSongs));
-  for (const auto& [code, song] : stored) EXPECT_EQ(song.Compositor, kComposer) << code;
-}
+// The database, the held site and the program's folder of one case.
+struct Signalled : testing::Test {
+  Signalled() { folder.Settings(db.Path()); }
+  void ExpectEveryComposerStored() {
+    EXPECT_EQ(site.Requests(), kSongs);
+    test::Composers expected;
+    for (int i = 1; i <= kSongs; ++i) expected[i] = kComposer;
+    EXPECT_EQ(test::StoredComposers(db.Path()), expected);
+  }
+  test::FirebirdDatabase db{test::NumberedSongs(kSongs, "Banda")};
+  HeldSite site{kHeldRequest};
+  test::ProgramFolder folder;
+};
 
-const std::string kCompleted = test::Utf8(
-                                   "Atualiza\xE7\xE3o conclu\xED"
-                                   "da.") +
-                               "\n";
-
-class ConsoleSignal : public testing::TestWithParam<int> {};
+struct ConsoleSignal : Signalled, testing::WithParamInterface<int> {};
 
 TEST_P(ConsoleSignal, FirstSignalLetsTheRunFinishCommitAndEndWithStatusZero) {
-  test::FirebirdDatabase db(TwelveSongs());
-  HeldSite site(kHeldRequest);
-  test::ConsoleFolder folder;
-  folder.Settings(db.Path());
   auto program = folder.Start(site.BaseUrl());
   ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program->Stderr();
   ASSERT_EQ(kill(program->Pid(), GetParam()), 0);
@@ -158,9 +144,8 @@ TEST_P(ConsoleSignal, FirstSignalLetsTheRunFinishCommitAndEndWithStatusZero) {
   auto status = program->Wait(60s);
   ASSERT_TRUE(status.has_value()) << program->Stderr();
   EXPECT_EQ(*status, 0) << program->Stdout() << program->Stderr();
-  EXPECT_EQ(program->Stdout(), kCompleted);
-  EXPECT_EQ(site.Requests(), kSongs);
-  ExpectEveryComposerStored(db);
+  EXPECT_EQ(program->Stdout(), test::kCompletedLine);
+  ExpectEveryComposerStored();
 }
 
 INSTANTIATE_TEST_SUITE_P(IntAndTerm, ConsoleSignal, testing::Values(SIGINT, SIGTERM),
@@ -168,11 +153,9 @@ INSTANTIATE_TEST_SUITE_P(IntAndTerm, ConsoleSignal, testing::Values(SIGINT, SIGT
                            return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
 
-TEST(ConsoleSignals, SecondSignalEndsTheProgramAtOnce) {
-  test::FirebirdDatabase db(TwelveSongs());
-  HeldSite site(kHeldRequest);
-  test::ConsoleFolder folder;
-  folder.Settings(db.Path());
+using ConsoleSignals = Signalled;
+
+TEST_F(ConsoleSignals, SecondSignalEndsTheProgramAtOnce) {
   auto program = folder.Start(site.BaseUrl());
   ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program->Stderr();
   // Two different signals, so that neither can merge into the other while pending; the
@@ -186,37 +169,31 @@ TEST(ConsoleSignals, SecondSignalEndsTheProgramAtOnce) {
   EXPECT_EQ(*status, 128 + SIGTERM);
   EXPECT_EQ(program->Stdout(), "");
   site.Release();
-  for (const auto& [code, song] : test::ReadStoredSongs(db.Path()))
-    EXPECT_EQ(song.Compositor, std::nullopt) << code;
+  for (const auto& [code, composer] : test::StoredComposers(db.Path()))
+    EXPECT_EQ(composer, std::nullopt) << code;
 }
 
-TEST(WindowSignals, TermDuringARunActsAsACloseOfTheWindow) {
+using WindowSignals = Signalled;
+
+TEST_F(WindowSignals, TermDuringARunActsAsACloseOfTheWindow) {
   test::VirtualDisplay display;
   ASSERT_TRUE(display.Ok()) << "Xvfb could not start";
-  test::FirebirdDatabase db(TwelveSongs());
-  HeldSite site(kHeldRequest);
-  test::TempDir dir;
-  test::CopyFile(std::string(LIRENTA_BIN_DIR) + "/lirenta", dir.File("lirenta"), true);
-  test::WriteFile(dir.File("BaseKavro.ini"), "[BANCO]\r\nCAMINHO=" + db.Path() + "\r\n");
-  test::ChildProcess program({{dir.File("lirenta")},
-                              {{"DISPLAY", display.Name()}, {"LIRENTA_LYRICS_URL", site.BaseUrl()}},
-                              {},
-                              "",
-                              true});
+  test::ProgramFolder lirenta("lirenta");
+  lirenta.Settings(db.Path());
+  auto program = lirenta.Start(site.BaseUrl(), {}, {{"DISPLAY", display.Name()}});
   test::WindowInfo window = test::WaitForWindow(display, "Lirenta", 418, 89, 15000ms);
-  ASSERT_NE(window.id, 0u) << program.Stderr();
+  ASSERT_NE(window.id, 0u) << program->Stderr();
   ASSERT_TRUE(test::ClickAt(display, window.id, 148 + 122 / 2, 56 + 25 / 2));
-  ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program.Stderr();
-  ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+  ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program->Stderr();
+  ASSERT_EQ(kill(program->Pid(), SIGTERM), 0);
   site.Release();
 
   // The run goes on to its last row and commits; its completion box closes by itself, so the
   // program ends without anyone pressing OK.
-  auto status = program.Wait(60s);
-  ASSERT_TRUE(status.has_value()) << "the window program did not end\n" << program.Stderr();
-  EXPECT_EQ(*status, 0) << program.Stderr();
-  EXPECT_EQ(site.Requests(), kSongs);
-  ExpectEveryComposerStored(db);
+  auto status = program->Wait(60s);
+  ASSERT_TRUE(status.has_value()) << "the window program did not end\n" << program->Stderr();
+  EXPECT_EQ(*status, 0) << program->Stderr();
+  ExpectEveryComposerStored();
 }
 
 }  // namespace
