@@ -1,8 +1,13 @@
 // lirenta-console as built against a lyrics server that misbehaves: resets in the middle of a
 // body, cuts a body short, closes or resets every kept-alive connection between songs, answers
-// garbage, answers 100 MiB, sends 10,000 Set-Cookie headers. Every run must end with the
-// completion message and exit status 0, rows without a usable page keep their value, and the
-// pages that did arrive whole are stored exactly.
+// garbage, answers 100 MiB, sends 10,000 Set-Cookie headers, stops sending. Every run must end
+// with the completion message, rows without a usable page keep their value, and the pages that
+// did arrive whole are stored exactly.
+//
+// Stalls: the one slow case runs the program with its stored thirty-second read time limit;
+// the others drive the main window in-process through the recording front-end with that limit
+// lowered, so each stall costs half a second: the limit ends the attempt, the lookup moves on
+// to the next address, the run completes and the button comes back.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,6 +15,7 @@
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/ProgramFolder.h"
+#include "tests/support/RecordedWindow.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/SongRows.h"
 
@@ -17,9 +23,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using Server = test::ScriptedServer;
+using Lines = std::vector<std::string>;
 using test::ComposerPage;
 using test::PageAnswer;
-using test::RequestLine;
+
+const Server::Step kHead = Server::ExpectHead();
+
+// The answer with the page naming `composer`.
+Server::Step Page(const std::string& composer) {
+  return Server::Send(PageAnswer(ComposerPage(composer)));
+}
 
 class SiteFaults : public testing::Test {
  protected:
@@ -36,29 +49,33 @@ class SiteFaults : public testing::Test {
   test::Composers RunOn(int songs, const Server& server) {
     return RunOn(songs, "http://127.0.0.1:" + std::to_string(server.Port()) + "/");
   }
-  // Every scripted connection ran to its end without a failure.
-  static void ExpectDone(Server& server) {
+  // The request lines each accepted connection received.
+  static std::vector<Lines> Requests(const Server& server) {
+    std::vector<Lines> requests;
+    for (int i = 0; i < server.Accepted(); ++i)
+      requests.push_back(test::RequestLines(server.Received(std::size_t(i))));
+    return requests;
+  }
+  // Every script ran to its end without a failure.
+  static void ExpectClean(Server& server) {
     ASSERT_TRUE(server.WaitDone());
-    EXPECT_EQ(server.Failures(), std::vector<std::string>{});
+    EXPECT_EQ(server.Failures(), Lines{});
   }
   test::ProgramFolder folder_;
 };
 
 TEST_F(SiteFaults, ResetInTheMiddleOfABodyMovesOnToTheNextAddress) {
   // The first 300 bytes hold a whole composer; the reset must still make the page count as
-  // not fetched.
+  // not fetched. The next song reuses the fresh connection.
   std::string page = ComposerPage("Parcial") + std::string(4000, 'x');
-  Server server(
-      {{Server::ExpectHead(), Server::Send(PageAnswer(page).substr(0, 300)), Server::Reset()},
-       {Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("Inteiro"))),
-        Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("Segundo"))),
-        Server::AwaitClose()}});
+  Server server({{kHead, Server::Send(PageAnswer(page).substr(0, 300)), Server::Reset()},
+                 {kHead, Page("Inteiro"), kHead, Page("Segundo"), Server::AwaitClose()}});
   EXPECT_EQ(RunOn(2, server), (test::Composers{{1, "Inteiro"}, {2, "Segundo"}}));
-  ExpectDone(server);
-  EXPECT_EQ(server.Received(0).rfind(RequestLine("/ana/t1.html"), 0), 0u);
-  EXPECT_EQ(server.Received(1).rfind(RequestLine("/ana/t1-cifrada.html"), 0), 0u);
-  EXPECT_NE(server.Received(1).find(RequestLine("/ana/t2.html")), std::string::npos)
-      << "the next song reuses the fresh connection";
+  ExpectClean(server);
+  EXPECT_EQ(
+      Requests(server),
+      (std::vector<Lines>{{"GET /ana/t1.html HTTP/1.1"},
+                          {"GET /ana/t1-cifrada.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1"}}));
 }
 
 TEST_F(SiteFaults, BodyCutShortByACloseCountsOnlyWhenTheComposerCameWhole) {
@@ -69,13 +86,13 @@ TEST_F(SiteFaults, BodyCutShortByACloseCountsOnlyWhenTheComposerCameWhole) {
   // A body cut short by a close ends with the bytes that came: the lookup takes that page and
   // tries no other address; without its end marker it holds no composer (never a part of a
   // name).
-  Server server({{Server::ExpectHead(), Server::Send(cutInName), Server::Close()},
-                 {Server::ExpectHead(), Server::Send(cutAfter), Server::Close()}});
+  Server server({{kHead, Server::Send(cutInName), Server::Close()},
+                 {kHead, Server::Send(cutAfter), Server::Close()}});
   EXPECT_EQ(RunOn(2, server), (test::Composers{{1, std::nullopt}, {2, "Completo"}}));
-  EXPECT_EQ(server.Accepted(), 2);
-  EXPECT_EQ(server.Received(0),
-            server.Received(0).substr(0, server.Received(0).find("\r\n\r\n") + 4));
-  EXPECT_EQ(server.Received(1).rfind(RequestLine("/ana/t2.html"), 0), 0u);
+  EXPECT_EQ(Requests(server),
+            (std::vector<Lines>{{"GET /ana/t1.html HTTP/1.1"}, {"GET /ana/t2.html HTTP/1.1"}}));
+  // One request head and nothing more on the first connection.
+  EXPECT_EQ(server.Received(0).find("\r\n\r\n") + 4, server.Received(0).size());
 }
 
 TEST_F(SiteFaults, ServerClosingOrResettingEveryKeptAliveConnectionBetweenSongs) {
@@ -83,21 +100,18 @@ TEST_F(SiteFaults, ServerClosingOrResettingEveryKeptAliveConnectionBetweenSongs)
   // reset waits a moment first: a reset on its heels would let the kernel throw the answer away
   // before the client read it. Whether the next request still reaches a dying connection or
   // not, no song may fall back to its second address.
-  Server server(
-      {{Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C1"))), Server::Close()},
-       {Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C2"))), Server::Stall(100ms),
-        Server::Reset()},
-       {Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C3"))), Server::HalfClose(),
-        Server::AwaitClose()},
-       {Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C4"))), Server::Close()}});
+  Server server({{kHead, Page("C1"), Server::Close()},
+                 {kHead, Page("C2"), Server::Stall(100ms), Server::Reset()},
+                 {kHead, Page("C3"), Server::HalfClose(), Server::AwaitClose()},
+                 {kHead, Page("C4"), Server::Close()}});
   EXPECT_EQ(RunOn(4, server), (test::Composers{{1, "C1"}, {2, "C2"}, {3, "C3"}, {4, "C4"}}));
-  ExpectDone(server);
-  EXPECT_EQ(server.Accepted(), 4);
-  for (int i = 0; i < 4; ++i) {
-    const std::string received = server.Received(std::size_t(i));
-    EXPECT_EQ(received.rfind(RequestLine("/ana/t" + std::to_string(i + 1) + ".html"), 0), 0u)
-        << received;
-    EXPECT_EQ(received.find("-cifrada"), std::string::npos) << received;
+  ExpectClean(server);
+  const std::vector<Lines> requests = Requests(server);
+  ASSERT_EQ(requests.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(requests[i].empty() ? "" : requests[i][0],
+              "GET /ana/t" + std::to_string(i + 1) + ".html HTTP/1.1");
+    EXPECT_EQ(server.Received(i).find("-cifrada"), std::string::npos) << server.Received(i);
   }
 }
 
@@ -105,19 +119,15 @@ TEST_F(SiteFaults, KeptConnectionDroppedAsTheNextRequestArrivesIsAskedOnceMore) 
   // The server takes the next request and drops the connection without a byte of an answer,
   // as a server whose keep-alive time ran out just then does. The same address is asked again
   // on a fresh connection, not given up for the next one.
-  Server server(
-      {{Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C1"))), Server::ExpectHead(),
-        Server::Close()},
-       {Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C2"))), Server::ExpectHead(),
-        Server::Reset()},
-       {Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("C3"))), Server::AwaitClose()}});
+  Server server({{kHead, Page("C1"), kHead, Server::Close()},
+                 {kHead, Page("C2"), kHead, Server::Reset()},
+                 {kHead, Page("C3"), Server::AwaitClose()}});
   EXPECT_EQ(RunOn(3, server), (test::Composers{{1, "C1"}, {2, "C2"}, {3, "C3"}}));
-  ExpectDone(server);
-  EXPECT_EQ(server.Accepted(), 3);
-  EXPECT_NE(server.Received(0).find(RequestLine("/ana/t2.html")), std::string::npos);
-  EXPECT_EQ(server.Received(1).rfind(RequestLine("/ana/t2.html"), 0), 0u) << server.Received(1);
-  EXPECT_NE(server.Received(1).find(RequestLine("/ana/t3.html")), std::string::npos);
-  EXPECT_EQ(server.Received(2).rfind(RequestLine("/ana/t3.html"), 0), 0u) << server.Received(2);
+  ExpectClean(server);
+  EXPECT_EQ(Requests(server),
+            (std::vector<Lines>{{"GET /ana/t1.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1"},
+                                {"GET /ana/t2.html HTTP/1.1", "GET /ana/t3.html HTTP/1.1"},
+                                {"GET /ana/t3.html HTTP/1.1"}}));
 }
 
 TEST_F(SiteFaults, GarbageAnswersLeaveTheirRowsAloneAndTheRunGoesOn) {
@@ -143,28 +153,24 @@ TEST_F(SiteFaults, GarbageAnswersLeaveTheirRowsAloneAndTheRunGoesOn) {
       "HTTP/1.1 200 OK\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: " +
           std::to_string(diverted.size()) + "\r\n\r\n" + diverted,
   };
-  const int garbageSongs = int(garbage.size());
+  const int songs = int(garbage.size()) + 1;
   std::vector<Server::Script> scripts;
-  for (const std::string& answer : garbage)
-    for (int attempt = 0; attempt < 3; ++attempt)
-      scripts.push_back({Server::ExpectHead(), Server::Send(answer), Server::Close()});
-  scripts.push_back({Server::ExpectHead(), Server::Send(PageAnswer(ComposerPage("Depois do lixo"))),
-                     Server::AwaitClose()});
-  Server server(scripts);
-
-  test::Composers expected;
-  for (int i = 1; i <= garbageSongs; ++i) expected[i] = std::nullopt;
-  expected[garbageSongs + 1] = "Depois do lixo";
-  EXPECT_EQ(RunOn(garbageSongs + 1, server), expected);
-  ASSERT_TRUE(server.WaitDone()) << testing::PrintToString(server.Failures()) << server.Accepted();
-  EXPECT_EQ(server.Accepted(), garbageSongs * 3 + 1);
-  const char* suffixes[] = {".html", "-cifrada.html", "-traducao.html"};
-  for (int song = 0; song < garbageSongs; ++song)
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const std::string line = RequestLine("/ana/t" + std::to_string(song + 1) + suffixes[attempt]);
-      EXPECT_EQ(server.Received(std::size_t(song * 3 + attempt)).rfind(line, 0), 0u)
-          << "song " << song + 1 << " attempt " << attempt + 1;
+  std::vector<Lines> requests;
+  test::Composers composers;
+  for (int song = 1; song < songs; ++song) {
+    for (const char* suffix : {".html", "-cifrada.html", "-traducao.html"}) {
+      scripts.push_back({kHead, Server::Send(garbage[std::size_t(song - 1)]), Server::Close()});
+      requests.push_back({"GET /ana/t" + std::to_string(song) + suffix + " HTTP/1.1"});
     }
+    composers[song] = std::nullopt;
+  }
+  scripts.push_back({kHead, Page("Depois do lixo"), Server::AwaitClose()});
+  requests.push_back({"GET /ana/t" + std::to_string(songs) + ".html HTTP/1.1"});
+  composers[songs] = "Depois do lixo";
+  Server server(scripts);
+  EXPECT_EQ(RunOn(songs, server), composers);
+  ASSERT_TRUE(server.WaitDone()) << testing::PrintToString(server.Failures());
+  EXPECT_EQ(Requests(server), requests);
 }
 
 TEST_F(SiteFaults, HundredMebibyteBodiesAreRefusedInEveryFraming) {
@@ -181,31 +187,28 @@ TEST_F(SiteFaults, HundredMebibyteBodiesAreRefusedInEveryFraming) {
   }
   chunked += "0\r\n\r\n";
   auto normal = [](const char* composer) {
-    return Server::Script{Server::ExpectHead(),
+    return Server::Script{kHead,
                           Server::Send(PageAnswer(ComposerPage(composer), "Connection: close\r\n")),
                           Server::Close()};
   };
-  Server server(
-      {{Server::ExpectHead(), Server::Send(PageAnswer(body)), Server::Close()},
-       normal("Normal 1"),
-       {Server::ExpectHead(), Server::Send("HTTP/1.0 200 OK\r\n\r\n" + body), Server::Close()},
-       normal("Normal 2"),
-       {Server::ExpectHead(), Server::Send(chunked), Server::Close()},
-       normal("Normal 3")},
-      Server::Ms(20000), Server::Ms(60000));
+  Server server({{kHead, Server::Send(PageAnswer(body)), Server::Close()},
+                 normal("Normal 1"),
+                 {kHead, Server::Send("HTTP/1.0 200 OK\r\n\r\n" + body), Server::Close()},
+                 normal("Normal 2"),
+                 {kHead, Server::Send(chunked), Server::Close()},
+                 normal("Normal 3")},
+                Server::Ms(20000), Server::Ms(60000));
   body.clear();
   body.shrink_to_fit();
   chunked.clear();
   chunked.shrink_to_fit();
 
   EXPECT_EQ(RunOn(3, server), (test::Composers{{1, "Normal 1"}, {2, "Normal 2"}, {3, "Normal 3"}}));
-  EXPECT_EQ(server.Accepted(), 6);
-  for (int song = 1; song <= 3; ++song) {
-    const std::string t = "/ana/t" + std::to_string(song);
-    EXPECT_EQ(server.Received(std::size_t(song * 2 - 2)).rfind(RequestLine(t + ".html"), 0), 0u);
-    EXPECT_EQ(server.Received(std::size_t(song * 2 - 1)).rfind(RequestLine(t + "-cifrada.html"), 0),
-              0u);
-  }
+  std::vector<Lines> requests;
+  for (const char* t : {"/ana/t1", "/ana/t2", "/ana/t3"})
+    for (const char* suffix : {".html", "-cifrada.html"})
+      requests.push_back({"GET " + std::string(t) + suffix + " HTTP/1.1"});
+  EXPECT_EQ(Requests(server), requests);
 }
 
 TEST_F(SiteFaults, TenThousandSetCookieHeadersDoNotStopTheRun) {
@@ -220,10 +223,9 @@ TEST_F(SiteFaults, TenThousandSetCookieHeadersDoNotStopTheRun) {
   ASSERT_TRUE(site.Start());
   EXPECT_EQ(RunOn(3, site.BaseUrl()),
             (test::Composers{{1, "Biscoito"}, {2, "Bolacha"}, {3, "Rosquinha"}}));
-  EXPECT_EQ(
-      site.RequestLines(),
-      (std::vector<std::string>{"GET /ana/t1.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1",
-                                "GET /ana/t3.html HTTP/1.1", "GET /ana/t3-cifrada.html HTTP/1.1"}));
+  EXPECT_EQ(site.RequestLines(),
+            (Lines{"GET /ana/t1.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1",
+                   "GET /ana/t3.html HTTP/1.1", "GET /ana/t3-cifrada.html HTTP/1.1"}));
   // Every later request carries the cookies the store kept, not all ten thousand.
   const std::string log = site.RequestLog();
   const std::size_t second = log.find("GET /ana/t2.html");
@@ -236,6 +238,74 @@ TEST_F(SiteFaults, TenThousandSetCookieHeadersDoNotStopTheRun) {
   EXPECT_EQ(cookies, 180u) << head.substr(0, 300);
   EXPECT_NE(head.find("c0=valor0"), std::string::npos);
   EXPECT_EQ(head.find("c180=valor180"), std::string::npos);
+}
+
+TEST_F(SiteFaults, StoredReadTimeLimitMovesTheProgramOnToTheNextAddress) {
+  // Longer than the program's limit: only the limit can end this stall. Had the stall's end
+  // (a close) ended the attempt instead, the cut body would have counted as the page and the
+  // second address would never have been asked for.
+  Server server(
+      {{kHead, Server::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nCompositor"),
+        Server::Stall(50s)},
+       {kHead, Server::Send(PageAnswer("<p>Compositor: Paciente</p>")), Server::AwaitClose()}},
+      Server::Ms(55000), Server::Ms(70000));
+  test::FirebirdDatabase db({{1, "Espera", "Ana", std::nullopt}});
+  folder_.Settings(db.Path());
+  test::ProgramOutcome run = folder_.Run("http://127.0.0.1:" + std::to_string(server.Port()) + "/");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, test::kCompletedLine);
+  ASSERT_TRUE(server.WaitDone(10000ms));
+  EXPECT_EQ(Requests(server), (std::vector<Lines>{{"GET /ana/espera.html HTTP/1.1"},
+                                                  {"GET /ana/espera-cifrada.html HTTP/1.1"}}));
+  EXPECT_EQ(test::StoredComposers(db.Path())[1], "Paciente");
+}
+
+TEST_F(SiteFaults, EveryStallEndsItsAttemptAtALoweredLimitAndTheNextAddressIsTried) {
+  test::FirebirdDatabase db({{1, "t1", "Ana", std::nullopt},
+                             {2, "t2", "Ana", std::nullopt},
+                             {3, "t3", "Ana", std::string("Antigo")},
+                             {4, "t4", "Ana", std::nullopt}});
+  const std::string half =
+      PageAnswer(ComposerPage("Nunca") + std::string(2000, 'x')).substr(0, 200);
+  Server server(
+      {// Song 1: headers, then nothing; the second address answers.
+       {kHead, Server::Send("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n"), Server::Stall(5s)},
+       // Song 2, same connection: half a body, then nothing; the second address answers.
+       {kHead, Page("Depois da espera"), kHead, Server::Send(half), Server::Stall(5s)},
+       // Song 3: not a byte of an answer, at all three addresses: the row keeps its value.
+       {kHead, Page("Meio corpo"), kHead, Server::Stall(5s)},
+       {kHead, Server::Stall(5s)},
+       {kHead, Server::Stall(5s)},
+       // Song 4: the client is still usable.
+       {kHead, Page("Por fim"), Server::AwaitClose()}},
+      Server::Ms(10000), Server::Ms(60000));
+  {
+    test::RecordedWindow w("http://127.0.0.1:" + std::to_string(server.Port()) + "/");
+    w.PointAt(db.Path());
+    TFrmPrincipal& window = w.Open();
+    window.IdHTTP1->ReadTimeout = 500;  // long enough that loopback answers never hit it
+    w.app.Run();
+    ASSERT_EQ(w.app.Messages(), Lines{});
+    w.Button().Click();
+    EXPECT_EQ(w.app.Messages(), Lines{app::kCompletedMessage});
+    EXPECT_EQ(w.app.Failures(), Lines{});
+    EXPECT_TRUE(window.btnBuscar->Enabled());
+    EXPECT_EQ(w.Button().History(), (std::vector<bool>{false, true}));
+    EXPECT_EQ(window.lblAtual->Caption(), "Registro atual: 4");
+  }
+  ASSERT_TRUE(server.WaitDone(10000ms));
+  EXPECT_EQ(server.Failures(), Lines{});
+  EXPECT_EQ(Requests(server),
+            (std::vector<Lines>{{"GET /ana/t1.html HTTP/1.1"},
+                                {"GET /ana/t1-cifrada.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1"},
+                                {"GET /ana/t2-cifrada.html HTTP/1.1", "GET /ana/t3.html HTTP/1.1"},
+                                {"GET /ana/t3-cifrada.html HTTP/1.1"},
+                                {"GET /ana/t3-traducao.html HTTP/1.1"},
+                                {"GET /ana/t4.html HTTP/1.1"}}));
+  // Song 2: never the half that came before the stall.
+  EXPECT_EQ(
+      test::StoredComposers(db.Path()),
+      (test::Composers{{1, "Depois da espera"}, {2, "Meio corpo"}, {3, "Antigo"}, {4, "Por fim"}}));
 }
 
 }  // namespace

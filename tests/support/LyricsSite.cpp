@@ -24,8 +24,14 @@ std::string PageAnswer(const std::string& body, const std::string& extraHeaders)
          extraHeaders + "\r\n" + body;
 }
 
-std::string RequestLine(const std::string& path) {
-  return "GET " + path + " HTTP/1.1\r\n";
+std::vector<std::string> RequestLines(const std::string& heads) {
+  std::vector<std::string> lines;
+  std::istringstream in(heads);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("GET ", 0) == 0) lines.push_back(line);
+  }
+  return lines;
 }
 
 LyricsSite::LyricsSite(std::vector<std::string> extraArgs)
@@ -65,17 +71,6 @@ bool LyricsSite::Start() {
   process_ = std::make_unique<ChildProcess>(args);
   port_ = std::atoi(process_->FirstLine(kStartDeadline).value_or("0").c_str());
   return port_ != 0;
-}
-
-std::vector<std::string> LyricsSite::RequestLines() const {
-  std::vector<std::string> lines;
-  std::istringstream in(RequestLog());
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("GET ", 0) == 0) lines.push_back(line);
-  }
-  return lines;
 }
 
 }  // namespace test

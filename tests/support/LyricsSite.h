@@ -15,8 +15,8 @@ namespace test {
 std::string ComposerPage(const std::string& composer);
 // A 200 answer with a Content-Length, `extraHeaders` (whole lines) and `body`.
 std::string PageAnswer(const std::string& body, const std::string& extraHeaders = {});
-// The request line of a GET of `path`, with its CR LF.
-std::string RequestLine(const std::string& path);
+// The request lines ("GET /x.html HTTP/1.1") in request heads as a server received them.
+std::vector<std::string> RequestLines(const std::string& heads);
 
 class LyricsSite {
  public:
@@ -36,7 +36,7 @@ class LyricsSite {
   // The base address of a site started with --cert and --key.
   std::string SecureUrl() const { return "https://127.0.0.1:" + std::to_string(port_) + "/"; }
   // The request lines received so far ("GET /x.html HTTP/1.1"), in order.
-  std::vector<std::string> RequestLines() const;
+  std::vector<std::string> RequestLines() const { return test::RequestLines(RequestLog()); }
   // Every request head received so far, byte for byte.
   std::string RequestLog() const { return ReadFile(log_); }
 
