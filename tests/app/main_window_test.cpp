@@ -10,34 +10,31 @@
 
 namespace {
 
-// The recording front-end, keeping every layout the window asks for besides.
-class LayoutRecorder : public ui::RecordingApplication {
- public:
-  struct Form : ui::Form {
-    explicit Form(ui::Form& inner) : inner_(inner) {}
+// The recording front-end that also keeps every layout the window hands it.
+struct LayoutRecorder : ui::RecordingApplication {
+  struct Form : ui::RecordingForm {
+    using RecordingForm::RecordingForm;
     ui::Label* AddLabel(const ui::LabelLayout& l) override {
       labels.push_back(l);
-      return inner_.AddLabel(l);
+      return RecordingForm::AddLabel(l);
     }
     ui::Button* AddButton(const ui::ButtonLayout& l, std::function<void()> onClick) override {
       buttons.push_back(l);
-      return inner_.AddButton(l, std::move(onClick));
+      return RecordingForm::AddButton(l, std::move(onClick));
     }
     ui::ProgressBar* AddProgressBar(const ui::ProgressBarLayout& l) override {
       bars.push_back(l);
-      return inner_.AddProgressBar(l);
+      return RecordingForm::AddProgressBar(l);
     }
-    void SetOnShow(std::function<void()> onShow) override { inner_.SetOnShow(std::move(onShow)); }
-    ui::Form& inner_;
     std::vector<ui::LabelLayout> labels;
     std::vector<ui::ButtonLayout> buttons;
     std::vector<ui::ProgressBarLayout> bars;
   };
   ui::Form* CreateForm(const ui::FormLayout& layout) override {
-    forms.push_back({layout, std::make_unique<Form>(*RecordingApplication::CreateForm(layout))});
-    return forms.back().second.get();
+    forms.push_back(std::make_unique<Form>(layout, *this));
+    return forms.back().get();
   }
-  std::vector<std::pair<ui::FormLayout, std::unique_ptr<Form>>> forms;
+  std::vector<std::unique_ptr<Form>> forms;
 };
 
 // The layout of the control called `name`; a failure when there is none.
@@ -61,12 +58,12 @@ TEST(MainWindow, OpensWithItsStoredLayoutAndTexts) {
   TFrmPrincipal window(app);
   EXPECT_EQ(FrmPrincipal, &window);
   ASSERT_EQ(app.forms.size(), 1u);
-  const ui::FormLayout& form = app.forms[0].first;
+  const ui::FormLayout& form = app.forms[0]->Layout();
   EXPECT_EQ(form.caption, "Lirenta");
   EXPECT_EQ(form.clientWidth, 418);
   EXPECT_EQ(form.clientHeight, 89);
 
-  const LayoutRecorder::Form& controls = *app.forms[0].second;
+  const LayoutRecorder::Form& controls = *app.forms[0];
   EXPECT_EQ(controls.labels.size(), 2u);
   const ui::LabelLayout& atual = Named(controls.labels, "lblAtual");
   EXPECT_EQ(Box(atual.bounds), (std::vector<int>{8, 8, 77, 13}));
