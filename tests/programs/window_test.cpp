@@ -39,7 +39,7 @@ class WindowProgram : public testing::Test {
   }
   // A message box: a window titled like the main one, of another size.
   test::WindowInfo Box(std::chrono::milliseconds timeout = 30000ms) {
-    return test::WaitForOtherWindow(display_, "Lirenta", kClientWidth, kClientHeight, timeout);
+    return test::WaitForWindow(display_, "Lirenta", kClientWidth, kClientHeight, timeout, false);
   }
   // The button's centre, in client coordinates.
   bool ClickTheButton(unsigned long window) {

@@ -141,10 +141,11 @@ std::optional<std::vector<WindowInfo>> WaitForWindows(
   return std::nullopt;
 }
 
-namespace {
-WindowInfo WaitForOne(const VirtualDisplay& display, const std::string& title,
-                      const std::function<bool(const WindowInfo&)>& match,
-                      std::chrono::milliseconds timeout) {
+WindowInfo WaitForWindow(const VirtualDisplay& display, const std::string& title, int width,
+                         int height, std::chrono::milliseconds timeout, bool sameSize) {
+  auto match = [&](const WindowInfo& w) {
+    return (w.width == width && w.height == height) == sameSize;
+  };
   auto windows = WaitForWindows(
       display, title,
       [&](const std::vector<WindowInfo>& all) {
@@ -152,21 +153,6 @@ WindowInfo WaitForOne(const VirtualDisplay& display, const std::string& title,
       },
       timeout);
   return windows ? *std::find_if(windows->begin(), windows->end(), match) : WindowInfo{};
-}
-}  // namespace
-
-WindowInfo WaitForWindow(const VirtualDisplay& display, const std::string& title, int width,
-                         int height, std::chrono::milliseconds timeout) {
-  return WaitForOne(
-      display, title, [&](const WindowInfo& w) { return w.width == width && w.height == height; },
-      timeout);
-}
-
-WindowInfo WaitForOtherWindow(const VirtualDisplay& display, const std::string& title, int width,
-                              int height, std::chrono::milliseconds timeout) {
-  return WaitForOne(
-      display, title, [&](const WindowInfo& w) { return w.width != width || w.height != height; },
-      timeout);
 }
 
 bool WaitForWindowCount(const VirtualDisplay& display, const std::string& title, std::size_t count,

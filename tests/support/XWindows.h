@@ -28,12 +28,10 @@ std::optional<std::vector<WindowInfo>> WaitForWindows(
     const VirtualDisplay& display, const std::string& title,
     const std::function<bool(const std::vector<WindowInfo>&)>& done,
     std::chrono::milliseconds timeout);
-// A window titled `title` with the given client size; id 0 on time-out.
+// A window titled `title` with the client size `width` x `height`, or with another size when
+// `sameSize` is false (a message box); id 0 on time-out.
 WindowInfo WaitForWindow(const VirtualDisplay& display, const std::string& title, int width,
-                         int height, std::chrono::milliseconds timeout);
-// A window titled `title` whose size is NOT width x height (a message box); id 0 on time-out.
-WindowInfo WaitForOtherWindow(const VirtualDisplay& display, const std::string& title, int width,
-                              int height, std::chrono::milliseconds timeout);
+                         int height, std::chrono::milliseconds timeout, bool sameSize = true);
 // Until exactly `count` windows titled `title` are visible; false on time-out.
 bool WaitForWindowCount(const VirtualDisplay& display, const std::string& title, std::size_t count,
                         std::chrono::milliseconds timeout);
