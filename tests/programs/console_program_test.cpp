@@ -1,123 +1,241 @@
 // lirenta-console as built, copied into a folder with its settings file, against the fixture
-// lyrics site and a real database (embedded, and through the server on loopback).
+// lyrics site and a real database (embedded, and through the server on loopback): the run,
+// settings it cannot use, and databases that cannot take the run (read-only, without the table
+// or one of its columns, with a column longer than its field, a server killed in the middle of
+// a run). Each failure ends with a clear message on standard output and exit status 1, and the
+// database holds either every update made before the failure or none of them.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
+#include "app/U_Principal.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
-#include "tests/support/Process.h"
+#include "tests/support/ProgramFolder.h"
+#include "tests/support/RecordedWindow.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/SongRows.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using Server = test::ScriptedServer;
 
-std::map<int, std::string> ReadComposers(const test::FirebirdDatabase& db,
-                                         const std::string& connect = {}) {
-  std::string out = db.Isql(
-      "SET LIST ON;\nSELECT Mus_Codigo, COALESCE(Mus_Compositor, '<null>') AS C FROM Tb_Musicas;\n",
-      connect);
-  std::map<int, std::string> result;
-  std::istringstream in(out);
-  std::string line;
-  int code = 0;
-  while (std::getline(in, line)) {
-    if (line.rfind("MUS_CODIGO", 0) == 0) code = std::stoi(line.substr(10));
-    if (line.rfind("C ", 0) == 0) result[code] = line.substr(line.find_first_not_of(' ', 1));
-  }
-  return result;
+// The default songs as the database is made.
+const test::Composers kUnchanged = {{1, std::nullopt}, {2, std::nullopt}, {3, "Desconhecido"}};
+
+// Composer pages for the three default songs.
+void AddDefaultPages(test::LyricsSite& site) {
+  site.AddComposerPage("trio-flor-e-cafe/cancao-do-mar.html", "Ana Reis");
+  site.AddComposerPage("ac-dc-do-sertao/quem.html", "Z\xE9 Ramalhete");
+  site.AddComposerPage("banda-ebano/ebano.html", "M\xE1rio Quintela");
 }
-
-struct ConsoleRun {
-  int status = -1;
-  std::string out, err;
-};
 
 class ConsoleProgram : public testing::Test {
  protected:
-  void SetUp() override {
-    program_ = dir_.File("lirenta-console");
-    test::CopyFile(std::string(LIRENTA_BIN_DIR) + "/lirenta-console", program_, true);
+  // Starts `site` and runs the program on `databaseName` against it.
+  test::ProgramOutcome RunOn(const std::string& databaseName, test::LyricsSite& site) {
+    EXPECT_TRUE(site.Start());
+    folder_.Settings(databaseName);
+    return folder_.Run(site.BaseUrl());
   }
-  void Settings(const std::string& databaseName) {
-    test::WriteFile(dir_.File("BaseKavro.ini"), "[BANCO]\r\nCAMINHO=" + databaseName + "\r\n");
-  }
-  ConsoleRun Run(const std::string& baseUrl) {
-    test::ChildProcess child({{program_}, {{"LIRENTA_LYRICS_URL", baseUrl}}, {}, "/", true});
-    ConsoleRun run;
-    auto status = child.Wait(60000ms);
-    run.status = status ? *status : -1;
-    run.out = child.Stdout();
-    run.err = child.Stderr();
-    return run;
-  }
+  test::ProgramFolder folder_;
+  test::LyricsSite site_;
+};
 
-  test::TempDir dir_;
-  std::string program_;
+// The same against a site with the default songs' pages.
+class DatabaseFaults : public ConsoleProgram {
+ protected:
+  void SetUp() override { AddDefaultPages(site_); }
 };
 
 TEST_F(ConsoleProgram, FillsInTheComposersAndReportsCompletion) {
   test::FirebirdDatabase db;
-  Settings(db.Path());
   test::LyricsSite site({"--chunked-every", "2"});
   site.AddComposerPage("trio-flor-e-cafe/cancao-do-mar-cifrada.html", "Ana Reis");
   site.AddComposerPage("banda-ebano/ebano.html", "M\xE1rio Quintela &amp; Lia");
-  ASSERT_TRUE(site.Start());
-
-  ConsoleRun run = Run(site.BaseUrl());
+  test::ProgramOutcome run = RunOn(db.Path(), site);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out,
             "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD"
             "da.\n");
   EXPECT_NE(run.err.find("Total: 3\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Registro atual: 3 of 3 (100%)\n"), std::string::npos) << run.err;
-
-  auto stored = ReadComposers(db);
-  EXPECT_EQ(stored[1], "Ana Reis");
-  EXPECT_EQ(stored[2], "<null>");
-  EXPECT_EQ(stored[3], "M\xE1rio Quintela &amp; Lia");
+  EXPECT_EQ(
+      test::StoredComposers(db.Path()),
+      (test::Composers{{1, "Ana Reis"}, {2, std::nullopt}, {3, "M\xE1rio Quintela &amp; Lia"}}));
 }
 
-TEST_F(ConsoleProgram, MissingSettingsFileEndsWithItsMessageAndStatusOne) {
-  ConsoleRun run = Run("http://127.0.0.1:9/");
+TEST_F(ConsoleProgram, UnusableSettingsEndWithTheirMessageAndStatusOne) {
+  test::ProgramOutcome run = folder_.Run("http://127.0.0.1:9/");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Arquivo BaseKavro.ini n\xC3\xA3o encontrado.\n");
-}
-
-TEST_F(ConsoleProgram, UnopenableDatabaseEndsWithTheConnectionMessage) {
-  Settings(dir_.File("nenhuma.fdb"));
-  ConsoleRun run = Run("http://127.0.0.1:9/");
+  folder_.Settings(folder_.Folder().File("nenhuma.fdb"));
+  run = folder_.Run("http://127.0.0.1:9/");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "N\xC3\xA3o foi poss\xC3\xADvel conectar com a Base de Dados.\n");
-}
-
-TEST_F(ConsoleProgram, MissingTableShowsTheFailureTextAndStatusOne) {
-  test::FirebirdDatabase db(std::vector<test::Song>{}, "DROP TABLE Tb_Musicas;");
-  Settings(db.Path());
-  ConsoleRun run = Run("http://127.0.0.1:9/");
-  EXPECT_EQ(run.status, 1);
-  // The connection message from the show event, then the run's failure through the default
-  // display (the connection is open, so the run tries the song list itself).
-  EXPECT_EQ(run.out.rfind("N\xC3\xA3o foi poss\xC3\xADvel conectar com a Base de Dados.\n", 0), 0u)
-      << run.out;
-  EXPECT_NE(run.out.find("TB_MUSICAS"), std::string::npos) << run.out;
 }
 
 TEST_F(ConsoleProgram, WorksThroughTheFirebirdServerOnLoopback) {
   test::FirebirdServer* server = test::FirebirdServer::Instance();
   ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
   test::FirebirdDatabase db;
-  Settings(server->ConnectString(db.Path()));
-  test::LyricsSite site;
-  site.AddComposerPage("ac-dc-do-sertao/quem-traducao.html", "Z\xE9 Ramalhete");
-  ASSERT_TRUE(site.Start());
-
-  ConsoleRun run = Run(site.BaseUrl());
+  site_.AddComposerPage("ac-dc-do-sertao/quem-traducao.html", "Z\xE9 Ramalhete");
+  test::ProgramOutcome run = RunOn(server->ConnectString(db.Path()), site_);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  auto stored = ReadComposers(db, server->ConnectString(db.Path()));
+  auto stored = test::StoredComposers(server->ConnectString(db.Path()));
   EXPECT_EQ(stored[2], "Z\xE9 Ramalhete");
   EXPECT_EQ(stored[3], "Desconhecido");
+}
+
+TEST_F(DatabaseFaults, ReadOnlyDatabaseShowsTheServerMessageAndKeepsEveryRow) {
+  test::FirebirdDatabase db;
+  std::string output;
+  ASSERT_EQ(
+      test::RunCommand("gfix -mode read_only -user SYSDBA -password velkadrum '" + db.Path() + "'",
+                       &output),
+      0)
+      << output;
+  test::ProgramOutcome run = RunOn(db.Path(), site_);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(run.out, "attempted update on read-only database.\n");
+  EXPECT_EQ(test::StoredComposers(db.Path()), kUnchanged);
+}
+
+TEST_F(DatabaseFaults, MissingTableOrColumnShowsWhatIsMissing) {
+  struct Case {
+    std::vector<test::Song> songs;
+    std::string sql, missing;
+  };
+  for (const Case& c : {Case{{}, "DROP TABLE Tb_Musicas;", "Table unknown\nTB_MUSICAS"},
+                        Case{test::DefaultSongs(), "ALTER TABLE Tb_Musicas DROP MUS_COMPOSITOR;",
+                             "MUS_COMPOSITOR"}}) {
+    test::FirebirdDatabase db(c.songs, c.sql);
+    test::ProgramOutcome run = RunOn(db.Path(), site_);
+    EXPECT_EQ(run.status, 1) << c.sql;
+    // The show event's message, then the run's own try at the song list.
+    EXPECT_EQ(run.out.rfind(test::kConnectFailedLine, 0), 0u) << run.out;
+    EXPECT_NE(run.out.find(c.missing), std::string::npos) << run.out;
+    EXPECT_TRUE(site_.RequestLines().empty());
+  }
+}
+
+TEST_F(DatabaseFaults, TitleLongerThanItsFieldEndsTheRunAfterCommittingTheRowsBefore) {
+  // MUS_NOME widened to 100; the second song's title has 60 characters.
+  test::FirebirdDatabase db(test::DefaultSongs(),
+                            "ALTER TABLE Tb_Musicas ALTER MUS_NOME TYPE VARCHAR(100);\nCOMMIT;\n"
+                            "UPDATE Tb_Musicas SET MUS_NOME = '" +
+                                std::string(60, 'q') + "' WHERE MUS_CODIGO = 2;");
+  test::ProgramOutcome run = RunOn(db.Path(), site_);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_EQ(run.out, "Size Mismatch - Field MUS_NOME size is too small for data.\n") << run.out;
+  // The row done before the failure is kept.
+  EXPECT_EQ(test::StoredComposers(db.Path()),
+            (test::Composers{{1, "Ana Reis"}, {2, std::nullopt}, {3, "Desconhecido"}}));
+}
+
+TEST_F(DatabaseFaults, LongStoredComposerInAWiderColumnIsReplacedWhole) {
+  // The run never reads the composer column; a 60-character value there is simply replaced.
+  test::FirebirdDatabase db(
+      {},
+      "ALTER TABLE Tb_Musicas ALTER MUS_COMPOSITOR TYPE VARCHAR(100);\nCOMMIT;\n"
+      "INSERT INTO Tb_Musicas VALUES (1, 'Can\xE7\xE3o do Mar', 'Trio Flor & Caf\xE9', '" +
+          std::string(60, 'c') +
+          "');\n"
+          "INSERT INTO Tb_Musicas VALUES (2, 'Sem p\xE1gina', 'Ningu\xE9m', '" +
+          std::string(60, 'd') + "');");
+  test::ProgramOutcome run = RunOn(db.Path(), site_);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, test::kCompletedLine);
+  EXPECT_EQ(test::StoredComposers(db.Path()),
+            (test::Composers{{1, "Ana Reis"}, {2, std::string(60, 'd')}}));
+}
+
+using DatabaseServerFaults = DatabaseFaults;
+
+TEST_F(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesTheWholeRunButNoMore) {
+  test::FirebirdServer* server = test::FirebirdServer::Instance();
+  ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
+  test::FirebirdDatabase db;
+  // Song 1 is found and updated. The kept connection is dropped as song 2's request arrives,
+  // which tells the test that song 1's update is made; the program asks once more, and that
+  // answer waits until the test has killed the database server, so song 2's update meets a
+  // dead connection.
+  Server site(
+      {{Server::ExpectHead(), Server::Send(test::PageAnswer("<p>Compositor: Ana Reis</p>")),
+        Server::ExpectHead(), Server::Close()},
+       {Server::ExpectHead(), Server::Stall(3s),
+        Server::Send(test::PageAnswer("<p>Compositor: Tarde Demais</p>")), Server::AwaitClose()}},
+      Server::Ms(20000), Server::Ms(60000));
+  test::ProgramFolder folder;
+  folder.Settings(server->ConnectString(db.Path()));
+  auto child = folder.Start("http://127.0.0.1:" + std::to_string(site.Port()) + "/");
+  ASSERT_TRUE(site.WaitFinished(1, 20s)) << child->Stdout() << child->Stderr();
+  ASSERT_NE(site.Received(0).find("GET /ac-dc-do-sertao/quem.html"), std::string::npos);
+  server->Kill();
+
+  auto status = child->Wait(30s);
+  ASSERT_TRUE(status.has_value()) << "the program must end on its own";
+  EXPECT_EQ(*status, 1) << child->Stdout() << child->Stderr();
+  const std::string out = child->Stdout();
+  // The lost connection itself is shown, not the transaction it took with it.
+  EXPECT_TRUE(out == "Error reading data from the connection.\n" ||
+              out == "Error writing data to the connection.\n")
+      << out;
+  std::string reason;
+  ASSERT_TRUE(server->Start(reason)) << reason;
+  // Nothing was committed before the server died: song 1's update went with it.
+  EXPECT_EQ(test::StoredComposers(server->ConnectString(db.Path())), kUnchanged);
+}
+
+TEST_F(DatabaseServerFaults, WindowStaysUsableAcrossServerDeathsAndReconnects) {
+  test::FirebirdServer* server = test::FirebirdServer::Instance();
+  ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
+  test::FirebirdDatabase db;
+  const std::string connect = server->ConnectString(db.Path());
+  ASSERT_TRUE(site_.Start());
+  {
+    test::RecordedWindow w(site_.BaseUrl());
+    w.PointAt(connect);
+    TFrmPrincipal& window = w.Open();
+    test::RecordingApplication& app = w.app;
+    app.Run();
+    ASSERT_TRUE(window.DB_Kavro->Connected());
+
+    // 1. The server dies after the first row: the second row's update meets the lost
+    // connection, the run ends with that failure and the button comes back.
+    app.SetPendingInput([&] {
+      if (server->Running()) server->Kill();
+    });
+    w.Button().Click();
+    app.SetPendingInput(nullptr);
+    EXPECT_TRUE(window.btnBuscar->Enabled());
+    ASSERT_EQ(app.Failures().size(), 1u);
+    EXPECT_NE(app.Failures()[0].find("connection"), std::string::npos) << app.Failures()[0];
+    EXPECT_TRUE(app.Messages().empty());
+    EXPECT_FALSE(window.DB_Kavro->Connected());
+
+    // 2. The server is back: the next press connects again and the run completes.
+    std::string reason;
+    ASSERT_TRUE(server->Start(reason)) << reason;
+    w.Button().Click();
+    EXPECT_EQ(app.Messages(), std::vector<std::string>{app::kCompletedMessage});
+    EXPECT_EQ(app.Failures().size(), 1u);
+
+    // 3. The server dies while the window is idle: the next press fails on the dead
+    // connection with a message, and the one after reconnects.
+    server->Kill();
+    w.Button().Click();
+    EXPECT_TRUE(window.btnBuscar->Enabled());
+    ASSERT_EQ(app.Failures().size(), 2u);
+    EXPECT_NE(app.Failures()[1].find("connection"), std::string::npos) << app.Failures()[1];
+    ASSERT_TRUE(server->Start(reason)) << reason;
+    w.Button().Click();
+    EXPECT_EQ(app.Messages().size(), 2u);
+    EXPECT_EQ(app.Failures().size(), 2u);
+    EXPECT_EQ(w.Button().History(),
+              (std::vector<bool>{false, true, false, true, false, true, false, true}));
+  }
+  EXPECT_EQ(test::StoredComposers(connect),
+            (test::Composers{{1, "Ana Reis"}, {2, "Z\xE9 Ramalhete"}, {3, "M\xE1rio Quintela"}}));
 }
 
 }  // namespace

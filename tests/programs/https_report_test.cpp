@@ -7,13 +7,12 @@
 
 #include <sstream>
 
-#include "app/ComposerLookup.h"
-#include "app/U_Principal.h"
-#include "tests/support/ConsoleRun.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
-#include "tests/support/RecordingApplication.h"
+#include "tests/support/ProgramFolder.h"
+#include "tests/support/RecordedWindow.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/SongRows.h"
 #include "tests/support/StoredSongs.h"
 #include "tests/support/TestCertificates.h"
 
@@ -21,21 +20,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using S = test::ScriptedServer;
+using test::ComposerPage;
 
-const std::string kCompleted = test::Utf8(
-                                   "Atualiza\xE7\xE3o conclu\xED"
-                                   "da.") +
-                               "\n";
 const std::string kHeader = "codigo\tinterprete\tnome\tendereco\tresultado\tcompositor";
-
-std::string Page(const std::string& composer) {
-  return "<html><body><p>Letra.</p>\n<p>Compositor: " + composer + "</p>\n</body></html>\n";
-}
+const std::string kUsage = "usage: lirenta-console [--report FILE]\n";
 
 // An answer after which the server closes, so that the next song opens a new connection.
 std::string OkClose(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
+  return test::PageAnswer(body, "Connection: close\r\n");
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -56,7 +48,7 @@ class Https : public testing::Test {
  protected:
   std::map<std::string, std::string> Trust() const { return {{"SSL_CERT_FILE", certs_.CaFile()}}; }
   const test::TestCertificates& certs_ = test::SharedCertificates();
-  test::ConsoleFolder folder_;
+  test::ProgramFolder folder_;
   test::TempDir files_;
 };
 
@@ -70,17 +62,16 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
     site.AddComposerPage("ana/achada.html", "Compositora Um");
     site.AddComposerPage("ana/cifra-cifrada.html", "Dois\tDuas");
     site.AddComposerPage("joao/cancao.html", "Jos\xE9");
+    EXPECT_TRUE(site.Start());
   };
   test::LyricsSite plain;
   test::LyricsSite secure({"--cert", certs_.Trusted().cert, "--key", certs_.Trusted().key});
   fill(plain);
   fill(secure);
-  ASSERT_TRUE(plain.Start());
-  ASSERT_TRUE(secure.Start());
 
   test::FirebirdDatabase overHttp(songs);
   folder_.Settings(overHttp.Path());
-  test::ConsoleOutcome run = folder_.Run(plain.BaseUrl());
+  test::ProgramOutcome run = folder_.Run(plain.BaseUrl());
   ASSERT_EQ(run.status, 0) << run.out << run.err;
 
   test::FirebirdDatabase overHttps(songs);
@@ -90,14 +81,12 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
   env["LIRENTA_REPORT"] = report;
   run = folder_.Run(secure.SecureUrl(), {}, env);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_EQ(run.out, kCompleted);
+  EXPECT_EQ(run.out, test::kCompletedLine);
 
-  const auto http = test::ReadStoredSongs(overHttp.Path());
-  const auto https = test::ReadStoredSongs(overHttps.Path());
-  for (int code = 1; code <= 5; ++code)
-    EXPECT_EQ(https.at(code).Compositor, http.at(code).Compositor) << code;
-  EXPECT_EQ(https.at(1).Compositor, "Compositora Um");
-  EXPECT_EQ(https.at(3).Compositor, "Antigo");
+  const auto https = test::StoredComposers(overHttps.Path());
+  EXPECT_EQ(https, test::StoredComposers(overHttp.Path()));
+  EXPECT_EQ(https.at(1), "Compositora Um");
+  EXPECT_EQ(https.at(3), "Antigo");
   EXPECT_EQ(secure.RequestLines(), plain.RequestLines());
 
   const std::string base = secure.SecureUrl();
@@ -123,7 +112,6 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
   // the command line names the file this time.
   test::LyricsSite expired({"--cert", certs_.Expired().cert, "--key", certs_.Expired().key});
   fill(expired);
-  ASSERT_TRUE(expired.Start());
   test::FirebirdDatabase one({{7, "Achada", "Ana", std::nullopt}});
   folder_.Settings(one.Path());
   run = folder_.Run(expired.SecureUrl(), {"--report", report}, Trust());
@@ -135,7 +123,7 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
                             expired.SecureUrl() + "ana/achada" + suffix + ".html",
                             "Certificate refused: certificate has expired"));
   EXPECT_EQ(Lines(test::ReadFile(report)), appended);
-  EXPECT_EQ(test::ReadStoredSongs(one.Path()).at(7).Compositor, std::nullopt);
+  EXPECT_EQ(test::StoredComposers(one.Path()).at(7), std::nullopt);
 }
 
 TEST_F(Https, EveryBrokenSecureConnectionFailsOnlyItsAttempt) {
@@ -144,7 +132,7 @@ TEST_F(Https, EveryBrokenSecureConnectionFailsOnlyItsAttempt) {
     S::Script script;
     std::string outcome;
   };
-  const std::string page = OkClose(Page("Nunca") + std::string(4000, 'x'));
+  const std::string page = OkClose(ComposerPage("Nunca") + std::string(4000, 'x'));
   const std::vector<Fault> faults = {
       {{S::RefusedTls(certs_.UnknownIssuer())},
        "Certificate refused: unable to get local issuer certificate"},
@@ -156,30 +144,30 @@ TEST_F(Https, EveryBrokenSecureConnectionFailsOnlyItsAttempt) {
        "Socket Error # 10054\\r\\nConnection reset by peer."},
   };
   std::vector<S::Script> scripts;
-  std::vector<test::Song> songs;
+  test::Composers composers;
   for (std::size_t i = 0; i < faults.size(); ++i) {
     const std::string n = std::to_string(i + 1);
     scripts.push_back(faults[i].script);
     scripts.push_back({S::StartTls(certs_.Trusted()), S::ExpectHead(),
-                       S::Send(OkClose(Page("C" + n))), S::Close()});
-    songs.push_back({int(i) + 1, "t" + n, "Ana", std::nullopt});
+                       S::Send(OkClose(ComposerPage("C" + n))), S::Close()});
+    composers[int(i) + 1] = "C" + n;
   }
   S server(scripts);
-  test::FirebirdDatabase db(songs);
+  test::FirebirdDatabase db(test::NumberedSongs(int(faults.size())));
   folder_.Settings(db.Path());
   const std::string report = files_.File("report.tsv");
   const std::string base = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
-  test::ConsoleOutcome run = folder_.Run(base, {"--report", report}, Trust());
+  test::ProgramOutcome run = folder_.Run(base, {"--report", report}, Trust());
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_EQ(run.out, kCompleted);
+  EXPECT_EQ(run.out, test::kCompletedLine);
   ASSERT_TRUE(server.WaitDone());
-  EXPECT_TRUE(server.Failures().empty()) << server.Failures()[0];
+  EXPECT_EQ(server.Failures(), std::vector<std::string>{});
+  EXPECT_EQ(test::StoredComposers(db.Path()), composers);
 
   std::vector<std::string> expected = {kHeader};
-  const auto stored = test::ReadStoredSongs(db.Path());
   for (std::size_t i = 0; i < faults.size(); ++i) {
     const std::string n = std::to_string(i + 1);
-    EXPECT_EQ(stored.at(int(i) + 1).Compositor, "C" + n);
+    // No request goes out before the connection is secure.
     if (i < 4) {
       EXPECT_EQ(server.Received(2 * i).find("GET "), std::string::npos) << faults[i].outcome;
     }
@@ -193,26 +181,21 @@ TEST_F(Https, EveryBrokenSecureConnectionFailsOnlyItsAttempt) {
 TEST_F(Https, StallDuringTheHandshakeEndsItsAttemptAtTheReadTimeLimit) {
   test::FirebirdDatabase db({{1, "t1", "Ana", std::nullopt}});
   S server({{S::Stall(5s)},
-            {S::StartTls(certs_.Trusted()), S::ExpectHead(), S::Send(OkClose(Page("Depois"))),
-             S::Close()}},
+            {S::StartTls(certs_.Trusted()), S::ExpectHead(),
+             S::Send(OkClose(ComposerPage("Depois"))), S::Close()}},
            S::Ms(10000), S::Ms(30000));
-  test::WriteFile(files_.File(app::kSettingsFileName), "[BANCO]\r\nCAMINHO=" + db.Path() + "\r\n");
   const std::string base = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
-  setenv(app::kLyricsAddressVariable, base.c_str(), 1);
-  setenv("SSL_CERT_FILE", certs_.CaFile().c_str(), 1);
   const std::string report = files_.File("report.tsv");
+  setenv("SSL_CERT_FILE", certs_.CaFile().c_str(), 1);
   {
-    test::RecordingApplication application;
-    application.SetTitle(app::kApplicationTitle);
-    TFrmPrincipal window(application);
-    window.SettingsDirectory = files_.Path() + "/";
+    test::RecordedWindow w(base);
+    w.PointAt(db.Path());
+    TFrmPrincipal& window = w.Open();
     window.ReportFile = report;
     window.IdHTTP1->ReadTimeout = 300;
-    application.Run();
-    application.HandleEvent([&] { window.btnBuscarClick(); });
+    w.ShowAndClick();
   }
-  unsetenv(app::kLyricsAddressVariable);
-  EXPECT_EQ(test::ReadStoredSongs(db.Path()).at(1).Compositor, "Depois");
+  EXPECT_EQ(test::StoredComposers(db.Path()).at(1), "Depois");
   EXPECT_EQ(Lines(test::ReadFile(report)),
             (std::vector<std::string>{
                 kHeader, Line("1", "Ana", "t1", base + "ana/t1.html", "Read Timeout"),
@@ -226,28 +209,28 @@ TEST_F(Https, UnwritableReportStopsTheRunBeforeItStarts) {
   test::FirebirdDatabase db({{1, "Achada", "Ana", std::nullopt}});
   folder_.Settings(db.Path());
   const std::string report = files_.File("falta/report.tsv");
-  test::ConsoleOutcome run = folder_.Run(site.BaseUrl(), {"--report", report}, {});
+  test::ProgramOutcome run = folder_.Run(site.BaseUrl(), {"--report", report});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, test::Utf8("N\xE3o foi poss\xEDvel abrir o relat\xF3rio ") + report +
                          ": No such file or directory.\n");
   EXPECT_TRUE(site.RequestLines().empty());
-  EXPECT_EQ(test::ReadStoredSongs(db.Path()).at(1).Compositor, std::nullopt);
+  EXPECT_EQ(test::StoredComposers(db.Path()).at(1), std::nullopt);
 }
 
 TEST_F(Https, CommandLine) {
-  test::ConsoleOutcome run = folder_.Run("", {"--help"}, {});
+  test::ProgramOutcome run = folder_.Run("", {"--help"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.rfind("usage: lirenta-console [--report FILE]\n", 0), 0u) << run.out;
+  EXPECT_EQ(run.out.rfind(kUsage, 0), 0u) << run.out;
   EXPECT_EQ(run.err, "");
-  run = folder_.Run("", {"--version"}, {});
+  run = folder_.Run("", {"--version"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "lirenta-console 0.1.0\n");
   for (auto args : {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--report"},
                     std::vector<std::string>{"--report", "r.tsv", "extra"}}) {
-    run = folder_.Run("", args, {});
+    run = folder_.Run("", args);
     EXPECT_EQ(run.status, 2) << args[0];
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err.rfind("usage: lirenta-console [--report FILE]\n", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.rfind(kUsage, 0), 0u) << run.err;
   }
 }
 

@@ -1,166 +1,70 @@
 // SIGINT and SIGTERM during an update run, against both programs as built: the first signal
 // tells the program to end, so the run still walks every row, commits and ends with status 0;
-// a second one ends the program at once. The site keeps one answer back until the test has
-// sent its signals, so they arrive while the run waits on the network, in the middle of it.
-#include <arpa/inet.h>
+// a second one ends the program at once. The site answers each song on a connection of its
+// own and holds the third answer back; the test signals once the first two connections ran to
+// their end, so the signals arrive in the middle of the run, while it waits on the network.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-#include "tests/support/ConsoleRun.h"
 #include "tests/support/FirebirdFixture.h"
-#include "tests/support/StoredSongs.h"
+#include "tests/support/LyricsSite.h"
+#include "tests/support/ProgramFolder.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/SongRows.h"
 #include "tests/support/VirtualDisplay.h"
 #include "tests/support/XWindows.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using Server = test::ScriptedServer;
 
 constexpr int kSongs = 12;
-// The request whose answer waits for the test: a quarter into the run.
-constexpr int kHeldRequest = 3;
 const std::string kComposer = "Autor da Casa";
 
-std::vector<test::Song> TwelveSongs() {
-  std::vector<test::Song> songs;
-  for (int i = 1; i <= kSongs; ++i)
-    songs.push_back({i, "Cancao " + std::to_string(i), "Banda", {}});
-  return songs;
-}
-
-// A lyrics site on 127.0.0.1 that answers every GET with a page naming kComposer, over
-// kept-alive connections, and holds the answer to request number `held` (counting from 1)
-// until Release().
-class HeldSite {
- public:
-  explicit HeldSite(int held) : held_(held) {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(listen_, 8) != 0 ||
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("the held site cannot listen");
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~HeldSite() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+// The database, the site holding its third answer for `hold`, and the program's folder.
+class Signalled : public testing::Test {
+ protected:
+  void Serve(std::chrono::milliseconds hold) {
+    std::vector<Server::Script> scripts(kSongs, {Server::ExpectHead()});
+    for (int i = 0; i < kSongs; ++i) {
+      if (i == 2) scripts[i].push_back(Server::Stall(hold));
+      scripts[i].push_back(Server::Send(
+          test::PageAnswer("<p>Compositor: " + kComposer + "</p>", "Connection: close\r\n")));
+      scripts[i].push_back(Server::Close());
     }
-    changed_.notify_all();
-    shutdown(listen_, SHUT_RDWR);
-    thread_.join();
-    close(listen_);
+    site_ = std::make_unique<Server>(scripts, Server::Ms(60000), Server::Ms(120000));
+    url_ = "http://127.0.0.1:" + std::to_string(site_->Port()) + "/";
+    folder_.Settings(db_.Path());
   }
-  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-  bool WaitForHeldRequest(std::chrono::milliseconds deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, deadline, [this] { return requests_ >= held_; });
+  // Waits until the run is under way, then sends `signals` to `program`.
+  void Signal(test::ChildProcess& program, std::vector<int> signals) {
+    ASSERT_TRUE(site_->WaitFinished(2, 30s)) << program.Stderr();
+    for (int signal : signals) ASSERT_EQ(kill(program.Pid(), signal), 0);
   }
-  void Release() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      released_ = true;
-    }
-    changed_.notify_all();
+  void ExpectEveryComposerStored() {
+    EXPECT_EQ(site_->Accepted(), kSongs);
+    test::Composers expected;
+    for (int i = 1; i <= kSongs; ++i) expected[i] = kComposer;
+    EXPECT_EQ(test::StoredComposers(db_.Path()), expected);
   }
-  int Requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-
- private:
-  bool Stopping() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stop_;
-  }
-  // Waits until `socket` is readable; false when the site stops first.
-  bool Readable(int socket) {
-    pollfd p{socket, POLLIN, 0};
-    while (!Stopping())
-      if (poll(&p, 1, 50) != 0) return true;
-    return false;
-  }
-  void Serve() {
-    while (Readable(listen_)) {
-      int connection = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) return;
-      std::string in;
-      char buffer[4096];
-      while (Readable(connection)) {
-        ssize_t n = recv(connection, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        in.append(buffer, std::size_t(n));
-        for (std::size_t end; (end = in.find("\r\n\r\n")) != std::string::npos;) {
-          in.erase(0, end + 4);
-          std::unique_lock<std::mutex> lock(mutex_);
-          ++requests_;
-          changed_.notify_all();
-          if (requests_ == held_) changed_.wait(lock, [this] { return released_ || stop_; });
-          lock.unlock();
-          const std::string page = "<p>Compositor: " + kComposer + "</p>";
-          const std::string answer =
-              "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" +
-              page;
-          send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
-        }
-      }
-      close(connection);
-    }
-  }
-
-  int held_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int requests_ = 0;
-  bool released_ = false;
-  bool stop_ = false;
+  test::FirebirdDatabase db_{test::NumberedSongs(kSongs, "Banda")};
+  std::unique_ptr<Server> site_;
+  std::string url_;
+  test::ProgramFolder folder_;
 };
 
-void ExpectEveryComposerStored(const test::FirebirdDatabase& db) {
-  auto stored = test::ReadStoredSongs(db.Path());
-  ASSERT_EQ(stored.size(), std::size_t(kSongs));
-  for (const auto& [code, song] : stored) EXPECT_EQ(song.Compositor, kComposer) << code;
-}
-
-const std::string kCompleted = test::Utf8(
-                                   "Atualiza\xE7\xE3o conclu\xED"
-                                   "da.") +
-                               "\n";
-
-class ConsoleSignal : public testing::TestWithParam<int> {};
+class ConsoleSignal : public Signalled, public testing::WithParamInterface<int> {};
 
 TEST_P(ConsoleSignal, FirstSignalLetsTheRunFinishCommitAndEndWithStatusZero) {
-  test::FirebirdDatabase db(TwelveSongs());
-  HeldSite site(kHeldRequest);
-  test::ConsoleFolder folder;
-  folder.Settings(db.Path());
-  auto program = folder.Start(site.BaseUrl());
-  ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program->Stderr();
-  ASSERT_EQ(kill(program->Pid(), GetParam()), 0);
-  site.Release();
-
+  Serve(1s);
+  auto program = folder_.Start(url_);
+  Signal(*program, {GetParam()});
   auto status = program->Wait(60s);
   ASSERT_TRUE(status.has_value()) << program->Stderr();
   EXPECT_EQ(*status, 0) << program->Stdout() << program->Stderr();
-  EXPECT_EQ(program->Stdout(), kCompleted);
-  EXPECT_EQ(site.Requests(), kSongs);
-  ExpectEveryComposerStored(db);
+  EXPECT_EQ(program->Stdout(), test::kCompletedLine);
+  ExpectEveryComposerStored();
 }
 
 INSTANTIATE_TEST_SUITE_P(IntAndTerm, ConsoleSignal, testing::Values(SIGINT, SIGTERM),
@@ -168,55 +72,43 @@ INSTANTIATE_TEST_SUITE_P(IntAndTerm, ConsoleSignal, testing::Values(SIGINT, SIGT
                            return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
 
-TEST(ConsoleSignals, SecondSignalEndsTheProgramAtOnce) {
-  test::FirebirdDatabase db(TwelveSongs());
-  HeldSite site(kHeldRequest);
-  test::ConsoleFolder folder;
-  folder.Settings(db.Path());
-  auto program = folder.Start(site.BaseUrl());
-  ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program->Stderr();
+using ConsoleSignals = Signalled;
+
+TEST_F(ConsoleSignals, SecondSignalEndsTheProgramAtOnce) {
+  // The held answer does not come while the test waits: only the second signal can end the
+  // program.
+  Serve(50s);
+  auto program = folder_.Start(url_);
   // Two different signals, so that neither can merge into the other while pending; the
   // waiting thread takes the lower number first.
-  ASSERT_EQ(kill(program->Pid(), SIGINT), 0);
-  ASSERT_EQ(kill(program->Pid(), SIGTERM), 0);
-
-  // The held answer never comes: only the second signal can end the program.
+  Signal(*program, {SIGINT, SIGTERM});
   auto status = program->Wait(30s);
   ASSERT_TRUE(status.has_value()) << "the second signal did not end the program";
   EXPECT_EQ(*status, 128 + SIGTERM);
   EXPECT_EQ(program->Stdout(), "");
-  site.Release();
-  for (const auto& [code, song] : test::ReadStoredSongs(db.Path()))
-    EXPECT_EQ(song.Compositor, std::nullopt) << code;
+  for (const auto& [code, composer] : test::StoredComposers(db_.Path()))
+    EXPECT_EQ(composer, std::nullopt) << code;
 }
 
-TEST(WindowSignals, TermDuringARunActsAsACloseOfTheWindow) {
+using WindowSignals = Signalled;
+
+TEST_F(WindowSignals, TermDuringARunActsAsACloseOfTheWindow) {
   test::VirtualDisplay display;
   ASSERT_TRUE(display.Ok()) << "Xvfb could not start";
-  test::FirebirdDatabase db(TwelveSongs());
-  HeldSite site(kHeldRequest);
-  test::TempDir dir;
-  test::CopyFile(std::string(LIRENTA_BIN_DIR) + "/lirenta", dir.File("lirenta"), true);
-  test::WriteFile(dir.File("BaseKavro.ini"), "[BANCO]\r\nCAMINHO=" + db.Path() + "\r\n");
-  test::ChildProcess program({{dir.File("lirenta")},
-                              {{"DISPLAY", display.Name()}, {"LIRENTA_LYRICS_URL", site.BaseUrl()}},
-                              {},
-                              "",
-                              true});
+  Serve(1s);
+  test::ProgramFolder lirenta("lirenta");
+  lirenta.Settings(db_.Path());
+  auto program = lirenta.Start(url_, {}, {{"DISPLAY", display.Name()}});
   test::WindowInfo window = test::WaitForWindow(display, "Lirenta", 418, 89, 15000ms);
-  ASSERT_NE(window.id, 0u) << program.Stderr();
+  ASSERT_NE(window.id, 0u) << program->Stderr();
   ASSERT_TRUE(test::ClickAt(display, window.id, 148 + 122 / 2, 56 + 25 / 2));
-  ASSERT_TRUE(site.WaitForHeldRequest(30s)) << program.Stderr();
-  ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
-  site.Release();
-
+  Signal(*program, {SIGTERM});
   // The run goes on to its last row and commits; its completion box closes by itself, so the
   // program ends without anyone pressing OK.
-  auto status = program.Wait(60s);
-  ASSERT_TRUE(status.has_value()) << "the window program did not end\n" << program.Stderr();
-  EXPECT_EQ(*status, 0) << program.Stderr();
-  EXPECT_EQ(site.Requests(), kSongs);
-  ExpectEveryComposerStored(db);
+  auto status = program->Wait(60s);
+  ASSERT_TRUE(status.has_value()) << "the window program did not end\n" << program->Stderr();
+  EXPECT_EQ(*status, 0) << program->Stderr();
+  ExpectEveryComposerStored();
 }
 
 }  // namespace

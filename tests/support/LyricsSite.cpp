@@ -5,7 +5,6 @@
 #include <chrono>
 #include <filesystem>
 #include <sstream>
-#include <thread>
 
 namespace test {
 
@@ -13,6 +12,27 @@ namespace {
 // How long the site may take to print its port.
 constexpr auto kStartDeadline = std::chrono::seconds(10);
 }  // namespace
+
+std::string ComposerPage(const std::string& composer) {
+  return "<html><body><h1>Letra</h1>\n<p>Versos da can\xE7\xE3o.</p>\n"
+         "<p class=\"ficha\">Compositor: " +
+         composer + "</p>\n</body></html>\n";
+}
+
+std::string PageAnswer(const std::string& body, const std::string& extraHeaders) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+         extraHeaders + "\r\n" + body;
+}
+
+std::vector<std::string> RequestLines(const std::string& heads) {
+  std::vector<std::string> lines;
+  std::istringstream in(heads);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("GET ", 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
 
 LyricsSite::LyricsSite(std::vector<std::string> extraArgs)
     : root_(dir_.File("site")), log_(dir_.File("requests.log")), extraArgs_(std::move(extraArgs)) {
@@ -33,10 +53,7 @@ void LyricsSite::AddPage(const std::string& path, const std::string& body) {
 }
 
 void LyricsSite::AddComposerPage(const std::string& path, const std::string& composer) {
-  AddPage(path,
-          "<html><body><h1>Letra</h1>\n<p>Versos da can\xE7\xE3o.</p>\n"
-          "<p class=\"ficha\">Compositor: " +
-              composer + "</p>\n</body></html>\n");
+  AddPage(path, ComposerPage(composer));
 }
 
 bool LyricsSite::Start() {
@@ -51,29 +68,9 @@ bool LyricsSite::Start() {
                                    "--log",
                                    log_};
   args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
-  process_ = std::make_unique<ChildProcess>(ChildProcess::Options{args, {}, {}, "", true});
-  auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
-  while (std::chrono::steady_clock::now() < deadline && process_->Running()) {
-    std::string out = process_->Stdout();
-    std::size_t eol = out.find('\n');
-    if (eol != std::string::npos) {
-      port_ = std::atoi(out.substr(0, eol).c_str());
-      return port_ != 0;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-std::vector<std::string> LyricsSite::RequestLines() const {
-  std::vector<std::string> lines;
-  std::istringstream in(ReadFile(log_));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("GET ", 0) == 0) lines.push_back(line);
-  }
-  return lines;
+  process_ = std::make_unique<ChildProcess>(args);
+  port_ = std::atoi(process_->FirstLine(kStartDeadline).value_or("0").c_str());
+  return port_ != 0;
 }
 
 }  // namespace test

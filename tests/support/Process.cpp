@@ -1,8 +1,11 @@
 #include "tests/support/Process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,28 +14,24 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
 namespace test {
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
 std::string MakeTempName(const char* prefix) {
   std::string pattern = std::filesystem::temp_directory_path().string() + "/" + prefix + "XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return buf.data();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
 }
 }  // namespace
 
-ChildProcess::ChildProcess(Options options) {
-  if (options.captureOutput) {
-    std::string dir = MakeTempName("lirenta-child-");
-    outPath_ = dir + "/stdout";
-    errPath_ = dir + "/stderr";
-  }
+ChildProcess::ChildProcess(Options options) : dir_(MakeTempName("lirenta-child-")) {
+  outPath_ = dir_ + "/stdout";
+  errPath_ = dir_ + "/stderr";
   // Build argv and envp before forking: only async-signal-safe calls after fork.
   std::map<std::string, std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -40,7 +39,6 @@ ChildProcess::ChildProcess(Options options) {
     std::size_t eq = kv.find('=');
     if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
-  for (const auto& name : options.unsetEnv) env.erase(name);
   for (const auto& [k, v] : options.env) env[k] = v;
   std::vector<std::string> envStrings;
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
@@ -50,75 +48,103 @@ ChildProcess::ChildProcess(Options options) {
   for (auto& e : envStrings) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  int outFd = -1, errFd = -1;
-  if (options.captureOutput) {
-    outFd = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    errFd = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
+  const int outFd = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int errFd = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, 0);
-    if (outFd >= 0) dup2(outFd, 1);
-    if (errFd >= 0) dup2(errFd, 2);
+    // dup2 clears close-on-exec on the copies; a descriptor already in place keeps it.
+    dup2(devNull, 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    if (options.passFd == 3)
+      fcntl(3, F_SETFD, 0);
+    else if (options.passFd >= 0)
+      dup2(options.passFd, 3);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
       _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  if (outFd >= 0) close(outFd);
-  if (errFd >= 0) close(errFd);
+  close(outFd);
+  close(errFd);
+  close(devNull);
   if (pid_ < 0) throw std::runtime_error("fork failed");
+  pidFd_ = int(syscall(SYS_pidfd_open, pid_, 0));
+  if (pidFd_ < 0) throw std::runtime_error("pidfd_open failed");
 }
 
 ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !status_) {
+  if (!status_) {
     Kill(SIGKILL);
     Wait(std::chrono::milliseconds(5000));
   }
-  if (!outPath_.empty()) {
-    std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(outPath_).parent_path(), ec);
-  }
+  close(pidFd_);
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
 }
 
 bool ChildProcess::Running() {
   if (status_) return false;
   int st = 0;
-  pid_t r = waitpid(pid_, &st, WNOHANG);
-  if (r == pid_) {
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    return false;
-  }
-  return true;
+  if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+  status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return false;
+}
+
+void ChildProcess::Await(int fd, Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return;
+  pollfd fds[2] = {{pidFd_, POLLIN, 0}, {fd, POLLIN, 0}};
+  poll(fds, fd < 0 ? 1 : 2, int(left));
 }
 
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto deadline = Clock::now() + timeout;
+  while (Running() && Clock::now() < deadline) Await(-1, deadline);
+  return Running() ? std::nullopt : status_;
+}
+
+std::optional<std::string> ChildProcess::FirstLine(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  // Watched before the first look, so no write between the look and the wait goes unseen.
+  const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  inotify_add_watch(watch, outPath_.c_str(), IN_MODIFY);
+  std::optional<std::string> line;
+  for (;;) {
+    const bool ended = !Running();
+    const std::string out = Stdout();
+    if (std::size_t eol = out.find('\n'); eol != std::string::npos) {
+      line = out.substr(0, eol);
+      break;
+    }
+    if (ended || Clock::now() >= deadline) break;
+    Await(watch, deadline);
+    char events[4096];
+    while (read(watch, events, sizeof events) > 0) {
+    }
   }
-  return status_;
+  close(watch);
+  return line;
 }
 
 void ChildProcess::Kill(int signal) {
-  if (pid_ > 0 && !status_) {
+  if (!status_) {
     kill(-pid_, signal);
     kill(pid_, signal);
   }
 }
 
 std::string ChildProcess::Stdout() const {
-  return outPath_.empty() ? "" : ReadFile(outPath_);
+  return ReadFile(outPath_);
 }
 std::string ChildProcess::Stderr() const {
-  return errPath_.empty() ? "" : ReadFile(errPath_);
+  return ReadFile(errPath_);
 }
 
 int RunCommand(const std::string& command, std::string* output, std::chrono::seconds timeout) {
-  ChildProcess child({{"/bin/sh", "-c", command}, {}, {}, "", true});
+  ChildProcess child(std::vector<std::string>{"/bin/sh", "-c", command});
   auto status = child.Wait(timeout);
   if (output != nullptr) *output += child.Stdout() + child.Stderr();
   return status ? *status : -1;

@@ -1,5 +1,5 @@
 // Child processes for tests: start a program with extra environment, read what it wrote,
-// wait for it with a deadline, and never leave it running.
+// wait for it (on its process descriptor, with a deadline), and never leave it running.
 #pragma once
 
 #include <sys/types.h>
@@ -17,28 +17,37 @@ class ChildProcess {
   struct Options {
     std::vector<std::string> args;           // args[0] is the program path
     std::map<std::string, std::string> env;  // added to (or replacing in) the environment
-    std::vector<std::string> unsetEnv;       // removed from the environment
     std::string workingDirectory;            // empty: inherit
-    bool captureOutput = true;               // stdout and stderr to files read by Output()
+    int passFd = -1;                         // handed to the child as its descriptor 3
   };
 
+  // Starts the child with stdin from /dev/null and stdout and stderr to files.
   explicit ChildProcess(Options options);
+  explicit ChildProcess(std::vector<std::string> args) : ChildProcess(Options{args, {}, {}, -1}) {}
   ~ChildProcess();  // kills the child if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   pid_t Pid() const { return pid_; }
   bool Running();
-  // Exit status, or nullopt when it did not end within `timeout` (the child keeps running).
+  // Exit status (128 + signal when a signal ended it), or nullopt when it did not end within
+  // `timeout` (the child keeps running).
   std::optional<int> Wait(std::chrono::milliseconds timeout);
+  // The first line the child wrote to stdout, without its LF; nullopt when the child ended or
+  // `timeout` passed first.
+  std::optional<std::string> FirstLine(std::chrono::milliseconds timeout);
   void Kill(int signal = 9);
   std::string Stdout() const;
   std::string Stderr() const;
 
  private:
+  // Waits until the child ends or `fd` (when not -1) becomes readable, at most until `deadline`.
+  void Await(int fd, std::chrono::steady_clock::time_point deadline);
+
   pid_t pid_ = -1;
+  int pidFd_ = -1;
   std::optional<int> status_;
-  std::string outPath_, errPath_;
+  std::string dir_, outPath_, errPath_;
 };
 
 // Runs a shell command to its end (bounded by `timeout`) and returns its exit status; output is

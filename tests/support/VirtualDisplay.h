@@ -1,5 +1,5 @@
-// A private X display for window tests: Xvfb on a free display number, stopped (and its lock
-// files gone) when the object is destroyed, also when the test fails.
+// A private X display for window tests: Xvfb on a display number it picks itself, stopped when
+// the object is destroyed, also when the test fails.
 #pragma once
 
 #include <memory>
@@ -11,7 +11,8 @@ namespace test {
 
 class VirtualDisplay {
  public:
-  // Starts Xvfb with a screen of `width` x `height`; Name() is empty when it could not start.
+  // Starts Xvfb with a screen of `width` x `height` and waits until it takes connections;
+  // Name() is empty when it could not start.
   VirtualDisplay(int width = 1024, int height = 768);
   ~VirtualDisplay();
   const std::string& Name() const { return name_; }  // e.g. ":93"

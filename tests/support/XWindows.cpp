@@ -1,84 +1,180 @@
 #include "tests/support/XWindows.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
-#include <thread>
+
+// Xlibint.h, for the DAMAGE requests below, defines min and max as macros: it comes last.
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/Xlibint.h>
+#include <X11/extensions/damageproto.h>
+// clang-format on
+#undef min
+#undef max
 
 namespace test {
 
-std::vector<WindowInfo> FindWindows(const VirtualDisplay& display, const std::string& title) {
-  std::string out;
-  std::vector<WindowInfo> found;
-  if (display.Run("xdotool search --onlyvisible --name '^" + title + "$'", &out) != 0) return found;
-  std::istringstream ids(out);
-  unsigned long id;
-  while (ids >> id) {
-    std::string geo;
-    if (display.Run("xdotool getwindowgeometry --shell " + std::to_string(id), &geo) != 0) continue;
-    WindowInfo w;
-    w.id = id;
-    std::istringstream lines(geo);
-    std::string line;
-    while (std::getline(lines, line)) {
-      std::size_t eq = line.find('=');
-      if (eq == std::string::npos) continue;
-      std::string key = line.substr(0, eq);
-      int value = std::atoi(line.c_str() + eq + 1);
-      if (key == "X") w.x = value;
-      if (key == "Y") w.y = value;
-      if (key == "WIDTH") w.width = value;
-      if (key == "HEIGHT") w.height = value;
-    }
-    found.push_back(w);
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A window may vanish between listing and looking at it: such errors are not the test's.
+int IgnoreErrors(Display*, XErrorEvent*) {
+  return 0;
+}
+
+// A connection to the test display of its own, closed with the object.
+struct Connection {
+  explicit Connection(const VirtualDisplay& display) : dpy(XOpenDisplay(display.Name().c_str())) {
+    XSetErrorHandler(IgnoreErrors);
   }
+  ~Connection() {
+    if (dpy != nullptr) XCloseDisplay(dpy);
+  }
+  Display* dpy;
+};
+
+std::vector<WindowInfo> Windows(Display* dpy, const std::string& title) {
+  std::vector<WindowInfo> found;
+  Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count) == 0) return found;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a{};
+    char* name = nullptr;
+    if (XGetWindowAttributes(dpy, children[i], &a) != 0 && a.map_state == IsViewable &&
+        XFetchName(dpy, children[i], &name) != 0 && name != nullptr && title == name)
+      found.push_back({children[i], a.x, a.y, a.width, a.height});
+    if (name != nullptr) XFree(name);
+  }
+  if (children != nullptr) XFree(children);
   return found;
 }
 
-namespace {
-template <typename Pred>
-WindowInfo WaitFor(const VirtualDisplay& display, const std::string& title, Pred pred,
-                   std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  do {
-    for (const WindowInfo& w : FindWindows(display, title))
-      if (pred(w)) return w;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return {};
+// Waits until the display sends an event or `deadline` passes, and drains what came; false on
+// time-out.
+bool AwaitEvent(Display* dpy, Clock::time_point deadline) {
+  if (XPending(dpy) == 0) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, int(left.count())) == 0) return false;
+  }
+  while (XPending(dpy) > 0) {
+    XEvent event;
+    XNextEvent(dpy, &event);
+  }
+  return true;
 }
+
+// Asks the display to send an event for every drawing into `window`, through the DAMAGE
+// extension (spoken here directly: the tests link Xlib alone).
+void WatchDrawing(Display* dpy, Window window) {
+  int major = 0, firstEvent = 0, firstError = 0;
+  if (XQueryExtension(dpy, DAMAGE_NAME, &major, &firstEvent, &firstError) == 0) return;
+  LockDisplay(dpy);
+  xDamageQueryVersionReq* version;
+  GetReq(DamageQueryVersion, version);
+  version->reqType = CARD8(major);
+  version->damageReqType = X_DamageQueryVersion;
+  version->majorVersion = DAMAGE_MAJOR;
+  version->minorVersion = DAMAGE_MINOR;
+  xDamageQueryVersionReply reply;
+  if (_XReply(dpy, reinterpret_cast<xReply*>(&reply), 0, xTrue) != 0) {
+    xDamageCreateReq* create;
+    GetReq(DamageCreate, create);
+    create->reqType = CARD8(major);
+    create->damageReqType = X_DamageCreate;
+    create->damage = CARD32(XAllocID(dpy));
+    create->drawable = CARD32(window);
+    create->level = 0;  // raw rectangles: one event per drawing
+  }
+  UnlockDisplay(dpy);
+  SyncHandle();
+  XSync(dpy, False);
+}
+
+Picture TakePicture(Display* dpy, unsigned long window, int left, int top, int width, int height) {
+  Picture picture{left, top, 0, 0, {}, 0};
+  XImage* image =
+      XGetImage(dpy, window, left, top, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return picture;
+  picture.width = width;
+  picture.height = height;
+  picture.grey.resize(std::size_t(width * height));
+  std::vector<int> counts(256, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      unsigned long pixel = XGetPixel(image, x, y);
+      unsigned r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
+      ++counts[(r + g + b) / 3];
+      picture.grey[std::size_t(y * width + x)] = static_cast<unsigned char>((r + g + b) / 3);
+    }
+  XDestroyImage(image);
+  picture.background = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+  return picture;
+}
+
 }  // namespace
 
-WindowInfo WaitForWindow(const VirtualDisplay& display, const std::string& title, int width,
-                         int height, std::chrono::milliseconds timeout) {
-  return WaitFor(
-      display, title, [&](const WindowInfo& w) { return w.width == width && w.height == height; },
-      timeout);
+std::vector<WindowInfo> FindWindows(const VirtualDisplay& display, const std::string& title) {
+  Connection c(display);
+  return c.dpy == nullptr ? std::vector<WindowInfo>{} : Windows(c.dpy, title);
 }
 
-WindowInfo WaitForOtherWindow(const VirtualDisplay& display, const std::string& title, int width,
-                              int height, std::chrono::milliseconds timeout) {
-  return WaitFor(
-      display, title, [&](const WindowInfo& w) { return w.width != width || w.height != height; },
+std::optional<std::vector<WindowInfo>> WaitForWindows(
+    const VirtualDisplay& display, const std::string& title,
+    const std::function<bool(const std::vector<WindowInfo>&)>& done,
+    std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  Connection c(display);
+  if (c.dpy == nullptr) return std::nullopt;
+  // Selected before the first look, so no change between the look and the wait goes unseen.
+  XSelectInput(c.dpy, DefaultRootWindow(c.dpy), SubstructureNotifyMask);
+  XSync(c.dpy, False);
+  do {
+    std::vector<WindowInfo> windows = Windows(c.dpy, title);
+    if (done(windows)) return windows;
+  } while (AwaitEvent(c.dpy, deadline));
+  return std::nullopt;
+}
+
+WindowInfo WaitForWindow(const VirtualDisplay& display, const std::string& title, int width,
+                         int height, std::chrono::milliseconds timeout, bool sameSize) {
+  auto match = [&](const WindowInfo& w) {
+    return (w.width == width && w.height == height) == sameSize;
+  };
+  auto windows = WaitForWindows(
+      display, title,
+      [&](const std::vector<WindowInfo>& all) {
+        return std::any_of(all.begin(), all.end(), match);
+      },
       timeout);
+  return windows ? *std::find_if(windows->begin(), windows->end(), match) : WindowInfo{};
+}
+
+bool WaitForWindowCount(const VirtualDisplay& display, const std::string& title, std::size_t count,
+                        std::chrono::milliseconds timeout) {
+  return WaitForWindows(
+             display, title,
+             [&](const std::vector<WindowInfo>& all) { return all.size() == count; }, timeout)
+      .has_value();
 }
 
 bool SendCloseRequest(const VirtualDisplay& display, unsigned long window) {
-  Display* dpy = XOpenDisplay(display.Name().c_str());
-  if (dpy == nullptr) return false;
+  Connection c(display);
+  if (c.dpy == nullptr) return false;
   XEvent ev{};
   ev.xclient.type = ClientMessage;
   ev.xclient.window = window;
-  ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+  ev.xclient.message_type = XInternAtom(c.dpy, "WM_PROTOCOLS", False);
   ev.xclient.format = 32;
-  ev.xclient.data.l[0] = long(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+  ev.xclient.data.l[0] = long(XInternAtom(c.dpy, "WM_DELETE_WINDOW", False));
   ev.xclient.data.l[1] = CurrentTime;
-  Status ok = XSendEvent(dpy, window, False, NoEventMask, &ev);
-  XSync(dpy, False);
-  XCloseDisplay(dpy);
+  Status ok = XSendEvent(c.dpy, window, False, NoEventMask, &ev);
+  XSync(c.dpy, False);
   return ok != 0;
 }
 
@@ -100,16 +196,14 @@ bool PressKeys(const VirtualDisplay& display, unsigned long window, const std::s
 std::pair<std::string, std::string> WindowClass(const VirtualDisplay& display,
                                                 unsigned long window) {
   std::pair<std::string, std::string> result;
-  Display* dpy = XOpenDisplay(display.Name().c_str());
-  if (dpy == nullptr) return result;
+  Connection c(display);
   XClassHint hint{};
-  if (XGetClassHint(dpy, window, &hint) != 0) {
+  if (c.dpy != nullptr && XGetClassHint(c.dpy, window, &hint) != 0) {
     if (hint.res_name != nullptr) result.first = hint.res_name;
     if (hint.res_class != nullptr) result.second = hint.res_class;
     XFree(hint.res_name);
     XFree(hint.res_class);
   }
-  XCloseDisplay(dpy);
   return result;
 }
 
@@ -127,8 +221,7 @@ std::pair<int, int> Picture::InkColumns(int fromRow, int toRow) const {
 std::vector<std::pair<int, int>> Picture::InkRowBands() const {
   std::vector<std::pair<int, int>> bands;
   for (int y = top; y < top + height; ++y) {
-    bool ink = InkColumns(y, y).first >= 0;
-    if (!ink) continue;
+    if (InkColumns(y, y).first < 0) continue;
     if (!bands.empty() && bands.back().second == y - 1)
       bands.back().second = y;
     else
@@ -137,41 +230,17 @@ std::vector<std::pair<int, int>> Picture::InkRowBands() const {
   return bands;
 }
 
-Picture TakePicture(const VirtualDisplay& display, unsigned long window, int left, int top,
-                    int width, int height) {
-  Picture picture{left, top, 0, 0, {}, 0};
-  Display* dpy = XOpenDisplay(display.Name().c_str());
-  if (dpy == nullptr) return picture;
-  XImage* image =
-      XGetImage(dpy, window, left, top, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
-  if (image != nullptr) {
-    picture.width = width;
-    picture.height = height;
-    picture.grey.resize(std::size_t(width * height));
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) {
-        unsigned long pixel = XGetPixel(image, x, y);
-        unsigned r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
-        picture.grey[std::size_t(y * width + x)] = static_cast<unsigned char>((r + g + b) / 3);
-      }
-    XDestroyImage(image);
-    std::vector<int> counts(256, 0);
-    for (unsigned char g : picture.grey) ++counts[g];
-    picture.background = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
-  }
-  XCloseDisplay(dpy);
-  return picture;
-}
-
 Picture WaitForInk(const VirtualDisplay& display, unsigned long window, int left, int top,
                    int width, int height, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto deadline = Clock::now() + timeout;
+  Connection c(display);
+  if (c.dpy == nullptr) return Picture{left, top, 0, 0, {}, 0};
+  WatchDrawing(c.dpy, window);
   for (;;) {
-    Picture picture = TakePicture(display, window, left, top, width, height);
+    Picture picture = TakePicture(c.dpy, window, left, top, width, height);
     if (!picture.grey.empty() && picture.InkColumns(top, top + height - 1).first >= 0)
       return picture;
-    if (std::chrono::steady_clock::now() >= deadline) return picture;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!AwaitEvent(c.dpy, deadline)) return picture;
   }
 }
 

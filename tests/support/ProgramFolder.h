@@ -1,0 +1,51 @@
+// A program as built (lirenta-console, or the window program lirenta), copied into a folder of
+// its own with a settings file, and run against a lyrics site address.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/Process.h"
+
+namespace test {
+
+struct ProgramOutcome {
+  int status = -1;  // -1: killed after the deadline
+  std::string out;  // message boxes, UTF-8, one per line
+  std::string err;  // labels and progress
+};
+
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(const std::string& program = "lirenta-console");
+  // Writes BaseKavro.ini naming `databaseName`.
+  void Settings(const std::string& databaseName);
+  // Starts the program with LIRENTA_LYRICS_URL set to `baseUrl`, `args` after its name and
+  // `env` added to its environment, and returns at once.
+  std::unique_ptr<ChildProcess> Start(const std::string& baseUrl,
+                                      const std::vector<std::string>& args = {},
+                                      const std::map<std::string, std::string>& env = {});
+  // The same, run to its end; killed after a minute.
+  ProgramOutcome Run(const std::string& baseUrl, const std::vector<std::string>& args = {},
+                     const std::map<std::string, std::string>& env = {});
+  const TempDir& Folder() const { return dir_; }
+
+ private:
+  TempDir dir_;
+  std::string program_;
+};
+
+// The UTF-8 form of a Windows-1252 text, as the console program prints it.
+std::string Utf8(const std::string& windows1252);
+
+// The console program's lines (UTF-8) for the completion and the failed connection.
+inline const std::string kCompletedLine =
+    "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD"
+    "da.\n";
+inline const std::string kConnectFailedLine =
+    "N\xC3\xA3o foi poss\xC3\xADvel conectar com a Base de Dados.\n";
+
+}  // namespace test

@@ -1,0 +1,19 @@
+#include "tests/support/SongRows.h"
+
+#include "tests/support/StoredSongs.h"
+
+namespace test {
+
+std::vector<Song> NumberedSongs(int n, const std::string& performer) {
+  std::vector<Song> songs;
+  for (int i = 1; i <= n; ++i) songs.push_back({i, "t" + std::to_string(i), performer, {}});
+  return songs;
+}
+
+Composers StoredComposers(const std::string& connectString) {
+  Composers composers;
+  for (const auto& [code, song] : ReadStoredSongs(connectString)) composers[code] = song.Compositor;
+  return composers;
+}
+
+}  // namespace test
