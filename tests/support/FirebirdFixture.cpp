@@ -9,9 +9,11 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -52,17 +54,26 @@ std::string SqlLiteral(const std::string& text) {
 }
 
 bool WaitForExit(pid_t pid, Clock::duration deadline, int* status = nullptr) {
-  const auto until = Clock::now() + deadline;
-  for (;;) {
-    int st = 0;
-    const pid_t r = waitpid(pid, &st, WNOHANG);
-    if (r == pid || (r < 0 && errno == ECHILD)) {
-      if (status) *status = st;
-      return true;
+  // The process's descriptor turns readable when it ends. (Called through syscall: glibc 2.36
+  // declares pidfd_open without C linkage for C++.)
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (fd >= 0) {
+    const auto until = Clock::now() + deadline;
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+      if (poll(&p, 1, static_cast<int>(std::max<long>(left, 0))) >= 0 || errno != EINTR) break;
     }
-    if (Clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    close(fd);
   }
+  int st = 0;
+  const pid_t r = waitpid(pid, &st, WNOHANG);
+  if (r == pid || (r < 0 && errno == ECHILD)) {
+    if (status) *status = st;
+    return true;
+  }
+  return false;
 }
 
 int FreeLoopbackPort() {
@@ -184,7 +195,8 @@ int RunIsql(const std::string& script, const std::vector<std::string>& arguments
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::string& extraSql) {
+FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::string& extraSql,
+                                   int dialect) {
   char folder[] = "/tmp/lirenta-fbtest-XXXXXX";
   if (!mkdtemp(folder)) throw std::runtime_error("cannot create a temporary folder");
   folder_ = folder;
@@ -192,7 +204,7 @@ FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::st
   chmod(folder, 0777);
   path_ = folder_ + "/lirenta.fdb";
 
-  std::string script = "SET SQL DIALECT 1;\n";
+  std::string script = "SET SQL DIALECT " + std::to_string(dialect) + ";\n";
   script += "CREATE DATABASE " + SqlLiteral(path_) + " USER " + SqlLiteral(kSysdbaUser) +
             " PASSWORD " + SqlLiteral(kSysdbaPassword) + " DEFAULT CHARACTER SET NONE;\n";
   script += "SET AUTODDL ON;\n";
@@ -379,8 +391,8 @@ std::string FirebirdServer::ConnectString(const std::string& path) const {
 
 std::unique_ptr<FirebirdDatabase> FirebirdTest::database_;
 
-void FirebirdTest::SetUpTestSuite() {
-  database_ = std::make_unique<FirebirdDatabase>();
+void FirebirdTest::SetUpDatabase(const std::string& extraSql) {
+  database_ = std::make_unique<FirebirdDatabase>(DefaultSongs(), extraSql);
 }
 
 void FirebirdTest::TearDownTestSuite() {
