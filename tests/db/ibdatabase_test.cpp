@@ -13,6 +13,7 @@
 #include "runtime/Exception.h"
 #include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/StoredSongs.h"
 #include "tests/support/WindowConnection.h"
 
 namespace {
@@ -102,34 +103,6 @@ TEST(ParameterBlocks, RefusedLines) {
 
 // ---------------------------------------------------------------------------------------------
 // Helpers
-
-// The first column of a one-row SELECT, read as a 64-bit integer through the client library
-// itself, so the checks do not depend on the statement unit; -1 for null.
-int64_t QueryInt(TIBDatabase& database, TIBTransaction& transaction, const std::string& sql) {
-  IGDSLibrary& lib = database.GDSLibrary();
-  ISC_STATUS* status = db::StatusVector();
-  isc_stmt_handle statement = 0;
-  if (lib.isc_dsql_alloc_statement2(status, database.HandleAddress(), &statement) > 0)
-    db::RaiseServerError();
-  std::vector<char> area(XSQLDA_LENGTH(1), 0);
-  auto* out = reinterpret_cast<XSQLDA*>(area.data());
-  out->version = SQLDA_VERSION1;
-  out->sqln = 1;
-  int64_t value = -1;
-  short indicator = 0;
-  if (lib.isc_dsql_prepare(status, transaction.HandleAddress(), &statement, 0, sql.c_str(), 1,
-                           out) > 0)
-    db::RaiseServerError();
-  out->sqlvar[0].sqltype = SQL_INT64 + 1;
-  out->sqlvar[0].sqlscale = 0;
-  out->sqlvar[0].sqllen = sizeof value;
-  out->sqlvar[0].sqldata = reinterpret_cast<ISC_SCHAR*>(&value);
-  out->sqlvar[0].sqlind = &indicator;
-  if (lib.isc_dsql_execute2(status, transaction.HandleAddress(), &statement, 1, nullptr, out) > 0)
-    db::RaiseServerError();
-  lib.isc_dsql_free_statement(status, &statement, DSQL_drop);
-  return indicator < 0 ? -1 : value;
-}
 
 // A statement or dataset stand-in that records the notifications of its link.
 class Recorder : public TIBBaseOwner {
@@ -431,11 +404,6 @@ constexpr const char* kMarkSecond =
 
 class Transactions : public test::ConnectedTest {
  protected:
-  void SetUp() override {
-    ConnectedTest::SetUp();
-    observer.database.Open();
-    observer.transaction.Start();
-  }
   void TearDown() override {
     if (transaction.Active()) transaction.Rollback();
     // Put the song back for the next test.
@@ -447,14 +415,14 @@ class Transactions : public test::ConnectedTest {
     reset.Commit();
   }
 
-  // Marks as a second attachment sees them: only what is committed.
-  int64_t CommittedMarks() {
-    return QueryInt(observer.database, observer.transaction,
-                    "SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor = 'Mark'");
+  // Marks as another attachment sees them: only what is committed.
+  static int CommittedMarks() {
+    int marks = 0;
+    for (const auto& [codigo, song] : test::ReadStoredSongs(Database().Path()))
+      marks += song.Compositor == "Mark";
+    return marks;
   }
   ISC_STATUS Exec(const char* sql) { return test::ExecImmediate(database, transaction, sql); }
-
-  test::WindowConnection observer{Database().Path()};
 };
 
 TEST_F(Transactions, StartBuildsTheTPBAndRefusesTwice) {
@@ -518,7 +486,7 @@ TEST_F(Transactions, RetainingVariantsKeepTheTransactionAndTellNobody) {
   EXPECT_TRUE(transaction.Active());
   EXPECT_EQ(CommittedMarks(), 1);
   // The retained transaction goes on working.
-  EXPECT_EQ(QueryInt(database, transaction, "SELECT COUNT(*) FROM Tb_Musicas"), 3);
+  EXPECT_EQ(test::ReadStoredSongs(database, transaction).size(), 3u);
   EXPECT_TRUE(statement.events.empty());
   transaction.Commit();
 }

@@ -38,11 +38,8 @@ const std::string kExtraSql =
     "C_DEF INTEGER DEFAULT 5 NOT NULL, C_CALC COMPUTED BY (ID * 2), C_DOUBLE DOUBLE PRECISION);\n"
     "INSERT INTO Tb_Tipos (ID, C_SMALL, C_CHAR, C_VAR60, C_NUM, C_DEF, C_DOUBLE) "
     "VALUES (1, -7, 'abc', '" +
-    k45 + "', 123.45, 6, 0.5);\nINSERT INTO Tb_Tipos (ID, C_VAR60) VALUES (2, '" + k46 +
-    "');\nCREATE TABLE Tb_Numeros (N INTEGER NOT NULL PRIMARY KEY);\n"
-    "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE n INTEGER = 1; BEGIN WHILE (n <= " +
-    std::to_string(kNumbers) +
-    ") DO BEGIN INSERT INTO Tb_Numeros VALUES (:n); n = n + 1; END END^\nSET TERM ; ^\n";
+    k45 + "', 123.45, 6, 0.5);\nINSERT INTO Tb_Tipos (ID, C_VAR60) VALUES (2, '" + k46 + "');\n" +
+    test::NumbersTableSql(kNumbers);
 
 template <class T>
 T& Declare(T& field, TDataSet& dataSet, const std::string& column) {

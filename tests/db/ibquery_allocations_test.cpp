@@ -21,15 +21,7 @@ constexpr int kRows = 3000;
 
 class QueryAllocationsTest : public test::ConnectedTest {
  protected:
-  // The numbers 1 to kRows, each with the value 'inicial'.
-  static void SetUpTestSuite() {
-    SetUpDatabase(
-        "CREATE TABLE Tb_Numeros (N INTEGER NOT NULL PRIMARY KEY, V VARCHAR(45));\n"
-        "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE n INTEGER = 1; BEGIN WHILE (n <= " +
-        std::to_string(kRows) +
-        ") DO BEGIN INSERT INTO Tb_Numeros VALUES (:n, 'inicial'); n = n + 1; END "
-        "END^\nSET TERM ; ^\n");
-  }
+  static void SetUpTestSuite() { SetUpDatabase(test::NumbersTableSql(kRows)); }
 
   // `prefix` and the row number, for every row; RowsWith counts the rows that hold theirs.
   static std::vector<std::string> Values(const std::string& prefix) {

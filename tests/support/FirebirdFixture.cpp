@@ -124,6 +124,14 @@ const std::vector<Song>& DefaultSongs() {
   return songs;
 }
 
+std::string NumbersTableSql(int count) {
+  return "CREATE TABLE Tb_Numeros (N INTEGER NOT NULL PRIMARY KEY, V VARCHAR(45));\n"
+         "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE n INTEGER = 1; BEGIN WHILE (n <= " +
+         std::to_string(count) +
+         ") DO BEGIN INSERT INTO Tb_Numeros VALUES (:n, 'inicial'); n = n + 1; END END^\n"
+         "SET TERM ; ^\n";
+}
+
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
             std::string& output, const std::vector<std::string>& environment) {
   output.clear();

@@ -40,6 +40,10 @@ struct Song {
 // both without composer, and "Ébano" by "Banda Ébano" (3) with the composer "Desconhecido".
 const std::vector<Song>& DefaultSongs();
 
+// Script lines that make Tb_Numeros (N integer key, V VARCHAR(45)) holding the numbers 1 to
+// `count`, each with V 'inicial': extra SQL for FirebirdDatabase.
+std::string NumbersTableSql(int count);
+
 class FirebirdDatabase {
  public:
   // Creates the folder and the database in SQL dialect `dialect` with Tb_Musicas (MUS_CODIGO
