@@ -22,10 +22,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/Process.h"
+
 namespace test {
 namespace {
 
-constexpr const char* kIsql = "isql-fb";
+constexpr const char* kIsql = "/usr/bin/isql-fb";
 constexpr const char* kServerProgram = "/usr/sbin/firebird";
 // The installed server's own folder: the private root links to its libraries, plugins and
 // messages, and to nothing of its configuration.
@@ -134,73 +136,21 @@ std::string NumbersTableSql(int count) {
 
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
             std::string& output, const std::vector<std::string>& environment) {
-  output.clear();
-  char scriptPath[] = "/tmp/lirenta-isql-XXXXXX";
-  const int scriptFd = mkstemp(scriptPath);
-  if (scriptFd < 0) throw std::runtime_error("cannot create an isql script file");
-  if (write(scriptFd, script.data(), script.size()) != static_cast<ssize_t>(script.size())) {
-    close(scriptFd);
-    unlink(scriptPath);
-    throw std::runtime_error("cannot write the isql script file");
-  }
-  close(scriptFd);
-
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    unlink(scriptPath);
-    throw std::runtime_error("cannot create a pipe");
-  }
   // The script goes in by file: isql-fb drops the 8-bit bytes of what it reads from a pipe.
-  std::vector<std::string> args{kIsql, "-q", "-i", scriptPath};
-  args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devNull = open("/dev/null", O_RDONLY);
-    if (devNull >= 0) dup2(devNull, 0);
-    dup2(pipeFds[1], 1);
-    dup2(pipeFds[1], 2);
-    close(pipeFds[0]);
-    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
-    execvp(kIsql, argv.data());
-    _exit(127);
+  TempDir folder;
+  WriteFile(folder.File("script.sql"), script);
+  ChildProcess::Options options;
+  options.args = {kIsql, "-q", "-i", folder.File("script.sql")};
+  options.args.insert(options.args.end(), arguments.begin(), arguments.end());
+  for (const std::string& entry : environment) {
+    const std::size_t equals = entry.find('=');
+    options.env[entry.substr(0, equals)] = entry.substr(equals + 1);
   }
-  close(pipeFds[1]);
-  if (pid < 0) {
-    close(pipeFds[0]);
-    unlink(scriptPath);
-    throw std::runtime_error("cannot start isql-fb");
-  }
-  const auto until = Clock::now() + kIsqlDeadline;
-  char buffer[4096];
-  for (;;) {
-    pollfd p{pipeFds[0], POLLIN, 0};
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (left <= 0) {
-      kill(pid, SIGKILL);
-      output += "\n(isql-fb killed after its deadline)";
-      break;
-    }
-    const int r = poll(&p, 1, static_cast<int>(left));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) continue;
-    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    output.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipeFds[0]);
-  unlink(scriptPath);
-  int status = 0;
-  if (!WaitForExit(pid, kIsqlDeadline, &status)) {
-    kill(pid, SIGKILL);
-    WaitForExit(pid, kServerStopDeadline, &status);
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ChildProcess isql(std::move(options));
+  const std::optional<int> status = isql.Wait(kIsqlDeadline);
+  output = isql.Stdout() + isql.Stderr();
+  if (!status) output += "\n(isql-fb killed after its deadline)";
+  return status.value_or(-1);
 }
 
 FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::string& extraSql,

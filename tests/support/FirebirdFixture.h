@@ -68,7 +68,8 @@ class FirebirdDatabase {
   std::string path_;
 };
 
-// Runs isql-fb with `script` as input; returns the exit status and the combined output.
+// Runs isql-fb with `script` as input; returns the exit status (-1 when it had to be killed) and
+// its output (standard output, then standard error).
 // `environment` ("NAME=value" entries) is added to isql-fb's environment.
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
             std::string& output, const std::vector<std::string>& environment = {});
