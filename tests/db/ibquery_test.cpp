@@ -58,6 +58,14 @@ struct SongList {
   TIBStringField Q_MusicasMUS_COMPOSITOR{45};
 };
 
+// One UPDATE of the update run: Close, the two parameters, ExecuteSql.
+void UpdateComposer(TIBQuery& update, const std::string& composer, int codigo) {
+  update.Close();
+  update.GetParam("Compositor")->AssignString(composer);
+  update.GetParam("Codigo")->AssignInteger(codigo);
+  update.ExecuteSql();
+}
+
 using Composers = std::map<int, std::optional<std::string>>;
 
 Composers ComposersOf(const std::map<int, test::StoredSong>& songs) {
@@ -104,10 +112,7 @@ TEST(IBQueryRoad, UpdateRunSequenceWritesEveryComposerAndCommitsRetaining) {
       read[codigo] = songs.Q_MusicasMUS_NOME.StringValue() + "|" +
                      songs.Q_MusicasMUS_INTERPRETE.StringValue() + "|" +
                      songs.Q_MusicasMUS_COMPOSITOR.StringValue();
-      Q_Atualizar->Close();
-      Q_Atualizar->GetParam("Compositor")->AssignString("Compositor " + std::to_string(codigo));
-      Q_Atualizar->GetParam("Codigo")->AssignInteger(codigo);
-      Q_Atualizar->ExecuteSql();
+      UpdateComposer(*Q_Atualizar, "Compositor " + std::to_string(codigo), codigo);
       songs.Q_Musicas.MoveNext();
     }
     std::sort(visited.begin(), visited.end());
@@ -252,13 +257,8 @@ TEST_F(IBQueryTest, RepeatedExecutionPreparesOnceAndBindsNewValuesEachTime) {
   test::TraceRecorder trace(database, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
   auto query = Query(kUpdate, "Q_Atualizar");
   for (int round = 0; round < 20; ++round) {
-    for (int codigo = 1; codigo <= 3; ++codigo) {
-      query->Close();
-      query->GetParam("Compositor")
-          ->AssignString("R" + std::to_string(round) + "-" + std::to_string(codigo));
-      query->GetParam("Codigo")->AssignInteger(codigo);
-      query->ExecuteSql();
-    }
+    for (int codigo = 1; codigo <= 3; ++codigo)
+      UpdateComposer(*query, "R" + std::to_string(round) + "-" + std::to_string(codigo), codigo);
   }
   EXPECT_EQ(trace.Count(tfQPrepare, "UPDATE Tb_Musicas"), 1);
   EXPECT_EQ(trace.Count(tfQExecute, "UPDATE Tb_Musicas"), 60);
@@ -327,9 +327,7 @@ TEST_F(IBQueryTest, MissingDatabaseOrTransactionIsAClientError) {
 
 TEST_F(IBQueryTest, FailedExecutionLeavesTheQueryInactivePreparedWithItsValues) {
   auto query = Query(kUpdate, "Q_Atualizar");
-  query->GetParam("Compositor")->AssignString("Bom");
-  query->GetParam("Codigo")->AssignInteger(2);
-  query->ExecuteSql();
+  UpdateComposer(*query, "Bom", 2);
 
   // 46 characters for a 45-character column.
   const std::string tooLong(46, 'x');
@@ -402,9 +400,7 @@ TEST_F(IBQueryTest, EndOfTheTransactionClosesTheQueryAndTheNextUsePreparesAgain)
   SongList songs(connection);
   auto update = Query(kUpdate, "Q_Atualizar");
   songs.Q_Musicas.Open();
-  update->GetParam("Compositor")->AssignString("Primeiro");
-  update->GetParam("Codigo")->AssignInteger(1);
-  update->ExecuteSql();
+  UpdateComposer(*update, "Primeiro", 1);
 
   transaction.Commit();
   EXPECT_FALSE(songs.Q_Musicas.Active());
@@ -412,9 +408,7 @@ TEST_F(IBQueryTest, EndOfTheTransactionClosesTheQueryAndTheNextUsePreparesAgain)
   EXPECT_TRUE(update->Prepared());
 
   // The values bound after the statement is prepared again are the ones that arrive.
-  update->GetParam("Compositor")->AssignString("Segundo");
-  update->GetParam("Codigo")->AssignInteger(2);
-  update->ExecuteSql();
+  UpdateComposer(*update, "Segundo", 2);
   EXPECT_TRUE(transaction.Active());
   const Composers composers = StoredComposers();
   EXPECT_EQ(composers.at(1), "Primeiro");
