@@ -55,7 +55,8 @@ std::string SqlLiteral(const std::string& text) {
   return out + "'";
 }
 
-bool WaitForExit(pid_t pid, Clock::duration deadline, int* status = nullptr) {
+// Waits up to `deadline` for the child `pid` to end and reaps it; false when it still runs.
+bool WaitForExit(pid_t pid, Clock::duration deadline) {
   // The process's descriptor turns readable when it ends. (Called through syscall: glibc 2.36
   // declares pidfd_open without C linkage for C++.)
   const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -69,13 +70,8 @@ bool WaitForExit(pid_t pid, Clock::duration deadline, int* status = nullptr) {
     }
     close(fd);
   }
-  int st = 0;
-  const pid_t r = waitpid(pid, &st, WNOHANG);
-  if (r == pid || (r < 0 && errno == ECHILD)) {
-    if (status) *status = st;
-    return true;
-  }
-  return false;
+  const pid_t r = waitpid(pid, nullptr, WNOHANG);
+  return r == pid || (r < 0 && errno == ECHILD);
 }
 
 int FreeLoopbackPort() {
