@@ -1,9 +1,9 @@
-// Attachment, transactions and their parameter blocks, against the embedded Firebird engine.
+// Attachment, transactions and their parameter blocks, the links between the components, server
+// errors and the trace hook, against the embedded Firebird engine.
 #include "db/IBDatabase.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,154 +15,96 @@
 #include "runtime/Exception.h"
 #include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/StoredSongs.h"
+#include "tests/support/WindowConnection.h"
 
 namespace {
 
-using Bytes = std::vector<int>;
-
-Bytes ToBytes(const std::string& block) {
-  Bytes out;
-  for (char c : block) out.push_back(static_cast<unsigned char>(c));
-  return out;
-}
-
-Bytes Concat(std::initializer_list<int> head, const std::string& text) {
-  Bytes out(head);
-  for (char c : text) out.push_back(static_cast<unsigned char>(c));
-  return out;
-}
-
-template <class F>
-EIBClientError ClientErrorOf(F call) {
-  return test::FailureOf<EIBClientError>(call, "");
-}
+using namespace std::string_literals;
+using test::ErrorOf;
+using test::MessageOf;
+using Lines = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------------------------
-// Database parameter block
+// Parameter blocks: a version byte, then per line its code, the value's length and the value.
+// DPB codes: 5 num_buffers, 10 sweep, 21 activate_shadow, 22 sweep_interval, 24 force_write,
+// 28 user_name, 29 password, 48 lc_ctype, 60 sql_role_name, 63 sql_dialect.
+// TPB codes: 2 concurrency, 6 wait, 7 nowait, 9 write, 10 lock_read, 11 lock_write,
+// 15 read_committed, 17 rec_version.
 
-TEST(DatabaseParameterBlock, MainWindowParameters) {
-  const std::string dpb = db::BuildDPB({"user_name=SYSDBA", "password=velkadrum"});
-  Bytes expected{1, 28, 6};
-  for (char c : std::string("SYSDBA")) expected.push_back(c);
-  expected.push_back(29);
-  expected.push_back(9);
-  for (char c : std::string("velkadrum")) expected.push_back(c);
-  EXPECT_EQ(ToBytes(dpb), expected);
-  EXPECT_EQ(dpb.size(), 20u);
+struct BlockCase {
+  std::string (*build)(const Lines&);
+  Lines lines;
+  std::string bytes;
+};
+
+TEST(ParameterBlocks, BytesOfEachLine) {
+  const BlockCase cases[] = {
+      // The main window's connection and transaction.
+      {db::BuildDPB,
+       {"user_name=SYSDBA", "password=velkadrum"},
+       "\x01\x1c\x06SYSDBA\x1d\x09velkadrum"},
+      {db::BuildTPB, {"read_committed", "rec_version", "nowait"}, "\x03\x0f\x11\x07"},
+      {db::BuildTPB, {"read_committed", "  ", "rec_version", "nowait"}, "\x03\x0f\x11\x07"},
+      {db::BuildTPB, {}, ""},
+      // Names ignore letter case and the prefix, but not blanks; values keep their blanks.
+      {db::BuildDPB, {"USER_NAME=SYSDBA"}, "\x01\x1c\x06SYSDBA"},
+      {db::BuildDPB, {"isc_dpb_user_name=SYSDBA"}, "\x01\x1c\x06SYSDBA"},
+      {db::BuildDPB, {"ISC_DPB_Password= x "}, "\x01\x1d\x03 x "},
+      {db::BuildTPB, {"isc_tpb_wait", "Concurrency", "write=ignored"}, "\x03\x06\x02\x09"},
+      // A line without "=" has no name and is skipped; sweep ignores its value.
+      {db::BuildDPB, {"sweep"}, "\x01"},
+      {db::BuildDPB, {"", "   =x", "sweep=x"}, "\x01\x0a\x01\x02"},
+      // One byte, four bytes (least significant first), or the text.
+      {db::BuildDPB, {"sql_dialect=3"}, "\x01\x3f\x01\x03"},
+      {db::BuildDPB, {"num_buffers=300"}, "\x01\x05\x01\x2c"},
+      {db::BuildDPB, {"force_write=1"}, "\x01\x18\x01\x01"},
+      {db::BuildDPB, {"activate_shadow=9", "begin_log"}, "\x01\x15\x01\x00"s},
+      {db::BuildDPB, {"sweep_interval=20000"}, "\x01\x16\x04\x20\x4e\x00\x00"s},
+      {db::BuildDPB, {"lc_ctype=WIN1252", "sql_role_name=R"}, "\x01\x30\x07WIN1252\x3c\x01R"},
+      {db::BuildTPB, {"lock_write=TB_MUSICAS"}, "\x03\x0b\x0aTB_MUSICAS"},
+      {db::BuildTPB, {"lock_read"}, "\x03\x0a\x00"s},
+      // The longest value a length byte holds; an empty dialect gives an empty value.
+      {db::BuildDPB, {"password=" + std::string(255, 'p')}, "\x01\x1d\xff" + std::string(255, 'p')},
+      {db::BuildDPB, {"sql_dialect="}, "\x01\x3f\x00"s},
+  };
+  for (const BlockCase& c : cases)
+    EXPECT_EQ(c.build(c.lines), c.bytes) << testing::PrintToString(c.lines);
 }
 
-TEST(DatabaseParameterBlock, NamesIgnoreCaseAndThePrefixButNotBlanks) {
-  EXPECT_EQ(ToBytes(db::BuildDPB({"USER_NAME=SYSDBA"})), Concat({1, 28, 6}, "SYSDBA"));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"isc_dpb_user_name=SYSDBA"})), Concat({1, 28, 6}, "SYSDBA"));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"ISC_DPB_Password= x "})), Concat({1, 29, 3}, " x "));
-  const EIBClientError e = ClientErrorOf([] { db::BuildDPB({" USER_NAME=SYSDBA"}); });
-  EXPECT_EQ(e.SqlCode, 114);
-  EXPECT_EQ(e.Message, "DPB Constant ( USER_NAME) is unknown");
-}
-
-TEST(DatabaseParameterBlock, EachValueLayout) {
-  // A line without "=" has no name and is skipped; sweep ignores its value.
-  EXPECT_EQ(ToBytes(db::BuildDPB({"sweep"})), Bytes{1});
-  EXPECT_EQ(ToBytes(db::BuildDPB({"", "   =x", "sweep=x"})), (Bytes{1, 10, 1, 2}));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"sql_dialect=3"})), (Bytes{1, 63, 1, 3}));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"num_buffers=300"})), (Bytes{1, 5, 1, 300 & 0xFF}));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"force_write=1"})), (Bytes{1, 24, 1, 1}));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"activate_shadow=9", "begin_log"})), (Bytes{1, 21, 1, 0}));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"sweep_interval=20000"})),
-            (Bytes{1, 22, 4, 20000 & 0xFF, 20000 >> 8, 0, 0}));
-  EXPECT_EQ(ToBytes(db::BuildDPB({"lc_ctype=WIN1252", "sql_role_name=R"})),
-            (Bytes{1, 48, 7, 'W', 'I', 'N', '1', '2', '5', '2', 60, 1, 'R'}));
-}
-
-TEST(DatabaseParameterBlock, RefusedLines) {
-  EIBClientError e = ClientErrorOf([] { db::BuildDPB({"page_size=4096"}); });
-  EXPECT_EQ(e.SqlCode, 11);
-  EXPECT_EQ(e.Message, "DPB Constant (isc_dpb_page_size) is unsupported");
-  e = ClientErrorOf([] { db::BuildDPB({"isc_dpb_no_garbage_collect=1"}); });
-  EXPECT_EQ(e.Message, "DPB Constant (isc_dpb_no_garbage_collect) is unsupported");
-  e = ClientErrorOf([] { db::BuildDPB({"User=SYSDBA"}); });
-  EXPECT_EQ(e.Message, "DPB Constant (User) is unknown");
-  try {
-    db::BuildDPB({"num_buffers=many"});
-    FAIL() << "no conversion error";
-  } catch (const EConvertError& c) {
-    EXPECT_EQ(c.Message, "'many' is not a valid integer value");
+TEST(ParameterBlocks, RefusedLines) {
+  struct Refusal {
+    std::string (*build)(const Lines&);
+    std::string line;
+    int sqlCode;
+    std::string message;
+  };
+  const Refusal refusals[] = {
+      {db::BuildDPB, " USER_NAME=SYSDBA", 114, "DPB Constant ( USER_NAME) is unknown"},
+      {db::BuildDPB, "User=SYSDBA", 114, "DPB Constant (User) is unknown"},
+      {db::BuildDPB, "page_size=4096", 11, "DPB Constant (isc_dpb_page_size) is unsupported"},
+      {db::BuildDPB, "isc_dpb_no_garbage_collect=1", 11,
+       "DPB Constant (isc_dpb_no_garbage_collect) is unsupported"},
+      // 256 bytes do not fit the length byte: refused rather than spilled into further values.
+      {db::BuildDPB, "password=" + std::string(256, 'p'), 11,
+       "DPB Constant (isc_dpb_password) is unsupported"},
+      {db::BuildTPB, "autocommit", 13, "TPB Constant (isc_tpb_autocommit) is unsupported"},
+      {db::BuildTPB, "read_commited", 115, "TPB Constant (read_commited) is unknown"},
+      {db::BuildTPB, "Snapshot=yes", 115, "TPB Constant (Snapshot) is unknown"},
+      {db::BuildTPB, "lock_write=" + std::string(256, 'T'), 13,
+       "TPB Constant (isc_tpb_lock_write) is unsupported"},
+  };
+  for (const Refusal& r : refusals) {
+    const EIBClientError e = ErrorOf<EIBClientError>([&] { r.build({r.line}); });
+    EXPECT_EQ(e.SqlCode, r.sqlCode) << r.line;
+    EXPECT_EQ(e.Message, r.message);
   }
-}
-
-TEST(DatabaseParameterBlock, ValuesThatCannotBeEncodedAreRefusedNotCorrupted) {
-  // A 256-byte value does not fit the clump's length byte: it would spill into further clumps.
-  const EIBClientError e =
-      ClientErrorOf([] { db::BuildDPB({"password=" + std::string(256, 'p')}); });
-  EXPECT_EQ(e.SqlCode, 11);
-  EXPECT_EQ(ToBytes(db::BuildDPB({"password=" + std::string(255, 'p')})).size(), 258u);
-  // An empty dialect value gives an empty clump instead of touching a missing first character.
-  EXPECT_EQ(ToBytes(db::BuildDPB({"sql_dialect="})), (Bytes{1, 63, 0}));
+  EXPECT_EQ(MessageOf<EConvertError>([] { db::BuildDPB({"num_buffers=many"}); }),
+            "'many' is not a valid integer value");
 }
 
 // ---------------------------------------------------------------------------------------------
-// Transaction parameter block
-
-TEST(TransactionParameterBlock, MainWindowTransaction) {
-  EXPECT_EQ(ToBytes(db::BuildTPB({"read_committed", "rec_version", "nowait"})),
-            (Bytes{3, 15, 17, 7}));
-  EXPECT_EQ(ToBytes(db::BuildTPB({"read_committed", "  ", "rec_version", "nowait"})),
-            (Bytes{3, 15, 17, 7}));
-  EXPECT_TRUE(db::BuildTPB({}).empty());
-}
-
-TEST(TransactionParameterBlock, PrefixesTablesAndRefusals) {
-  EXPECT_EQ(ToBytes(db::BuildTPB({"isc_tpb_wait", "Concurrency", "write=ignored"})),
-            (Bytes{3, 6, 2, 9}));
-  EXPECT_EQ(ToBytes(db::BuildTPB({"lock_write=TB_MUSICAS"})), Concat({3, 11, 10}, "TB_MUSICAS"));
-  EXPECT_EQ(ToBytes(db::BuildTPB({"lock_read"})), (Bytes{3, 10, 0}));
-  EIBClientError e = ClientErrorOf([] { db::BuildTPB({"autocommit"}); });
-  EXPECT_EQ(e.SqlCode, 13);
-  EXPECT_EQ(e.Message, "TPB Constant (isc_tpb_autocommit) is unsupported");
-  e = ClientErrorOf([] { db::BuildTPB({"read_commited"}); });
-  EXPECT_EQ(e.SqlCode, 115);
-  EXPECT_EQ(e.Message, "TPB Constant (read_commited) is unknown");
-  e = ClientErrorOf([] { db::BuildTPB({"Snapshot=yes"}); });
-  EXPECT_EQ(e.Message, "TPB Constant (Snapshot) is unknown");
-  e = ClientErrorOf([] { db::BuildTPB({"lock_write=" + std::string(256, 'T')}); });
-  EXPECT_EQ(e.Message, "TPB Constant (isc_tpb_lock_write) is unsupported");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Helpers over the raw client API, so the checks do not depend on the statement unit.
-
-ISC_STATUS Exec(TIBDatabase& database, TIBTransaction& transaction, const std::string& sql) {
-  return database.GDSLibrary().isc_dsql_execute_immediate(
-      db::StatusVector(), database.HandleAddress(), transaction.HandleAddress(), 0, sql.c_str(), 1,
-      nullptr);
-}
-
-// The first column of a one-row SELECT, read as a 64-bit integer.
-int64_t QueryInt(TIBDatabase& database, TIBTransaction& transaction, const std::string& sql) {
-  IGDSLibrary& lib = database.GDSLibrary();
-  ISC_STATUS* status = db::StatusVector();
-  isc_stmt_handle statement = 0;
-  if (lib.isc_dsql_alloc_statement2(status, database.HandleAddress(), &statement) > 0)
-    db::RaiseServerError();
-  std::vector<char> area(XSQLDA_LENGTH(1), 0);
-  auto* out = reinterpret_cast<XSQLDA*>(area.data());
-  out->version = SQLDA_VERSION1;
-  out->sqln = 1;
-  int64_t value = -1;
-  short indicator = 0;
-  if (lib.isc_dsql_prepare(status, transaction.HandleAddress(), &statement, 0, sql.c_str(), 1,
-                           out) > 0)
-    db::RaiseServerError();
-  out->sqlvar[0].sqltype = SQL_INT64 + 1;
-  out->sqlvar[0].sqlscale = 0;
-  out->sqlvar[0].sqllen = sizeof value;
-  out->sqlvar[0].sqldata = reinterpret_cast<ISC_SCHAR*>(&value);
-  out->sqlvar[0].sqlind = &indicator;
-  if (lib.isc_dsql_execute2(status, transaction.HandleAddress(), &statement, 1, nullptr, out) > 0)
-    db::RaiseServerError();
-  lib.isc_dsql_free_statement(status, &statement, DSQL_drop);
-  return indicator < 0 ? -1 : value;
-}
+// Helpers
 
 // A statement or dataset stand-in that records the notifications of its link.
 class Recorder : public TIBBaseOwner {
@@ -190,18 +132,7 @@ class Recorder : public TIBBaseOwner {
   bool dataSet_;
 };
 
-// The main window's connection: dialect 1, no login prompt, the window's parameters.
-void SetUpLikeTheWindow(TIBDatabase& database, const std::string& path) {
-  database.SetDatabaseName(path);
-  database.SetParams(test::DefaultDatabaseParams());
-  database.LoginPrompt = false;
-  database.SetSQLDialect(1);
-}
-
-void SetUpLikeTheWindow(TIBTransaction& transaction, TIBDatabase& database) {
-  transaction.SetParams({"read_committed", "rec_version", "nowait"});
-  transaction.SetDefaultDatabase(&database);
-}
+using test::SetUpLikeTheWindow;
 
 // ---------------------------------------------------------------------------------------------
 // Attachment
@@ -209,8 +140,8 @@ void SetUpLikeTheWindow(TIBTransaction& transaction, TIBDatabase& database) {
 class Attachment : public test::FirebirdTest {};
 
 TEST_F(Attachment, ConnectsWithTheWindowsParametersAndReadsTheDialect) {
-  TIBDatabase database("DB_Kavro");
-  SetUpLikeTheWindow(database, Database().Path());
+  test::WindowConnection window(Database().Path());
+  TIBDatabase& database = window.database;
   std::vector<std::string> events;
   database.BeforeConnect = [&] { events.push_back("before connect"); };
   database.AfterConnect = [&] { events.push_back("after connect"); };
@@ -229,8 +160,8 @@ TEST_F(Attachment, ConnectsWithTheWindowsParametersAndReadsTheDialect) {
   EXPECT_FALSE(database.Connected());
   EXPECT_EQ(database.Handle(), 0u);
   database.SetConnected(false);
-  EXPECT_EQ(events, (std::vector<std::string>{"before connect", "after connect",
-                                              "before disconnect", "after disconnect"}));
+  EXPECT_EQ(events,
+            (Lines{"before connect", "after connect", "before disconnect", "after disconnect"}));
 }
 
 TEST_F(Attachment, DialectDowngradeAndDialectChecks) {
@@ -247,12 +178,11 @@ TEST_F(Attachment, DialectDowngradeAndDialectChecks) {
   EXPECT_EQ(database.DBSQLDialect(), 1);
   EXPECT_EQ(warnings, 1);
 
-  EIBClientError e = ClientErrorOf([&] { database.SetSQLDialect(3); });
+  const EIBClientError e = ErrorOf<EIBClientError>([&] { database.SetSQLDialect(3); });
   EXPECT_EQ(e.SqlCode, 87);
   EXPECT_EQ(e.Message, "SQL Dialect Invalid");
   EXPECT_EQ(database.SQLDialect(), 1);
-  e = ClientErrorOf([&] { database.SetSQLDialect(0); });
-  EXPECT_EQ(e.Message, "SQL Dialect Invalid");
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { database.SetSQLDialect(0); }), "SQL Dialect Invalid");
   database.Close();
   EXPECT_EQ(database.DBSQLDialect(), 1);
   database.SetSQLDialect(3);  // closed: any dialect from 1 up
@@ -262,21 +192,22 @@ TEST_F(Attachment, DialectDowngradeAndDialectChecks) {
 TEST_F(Attachment, ClosedAndOpenStateChecks) {
   TIBDatabase database;
   database.LoginPrompt = false;
-  EIBClientError e = ClientErrorOf([&] { database.Open(); });
+  EIBClientError e = ErrorOf<EIBClientError>([&] { database.Open(); });
   EXPECT_EQ(e.SqlCode, 17);
   EXPECT_EQ(e.Message, "Database name is missing");
-  e = ClientErrorOf([&] { database.RequireOpen(); });
-  EXPECT_EQ(e.Message, "Cannot perform operation -- DB is not open");
-  EXPECT_EQ(ClientErrorOf([&] { database.SetIdleTimer(-1); }).Message,
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { database.RequireOpen(); }),
+            "Cannot perform operation -- DB is not open");
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { database.SetIdleTimer(-1); }),
             "Timeout values cannot be negative");
 
   SetUpLikeTheWindow(database, Database().Path());
   database.Open();
-  e = ClientErrorOf([&] { database.AddParam("lc_ctype=WIN1252"); });
+  e = ErrorOf<EIBClientError>([&] { database.AddParam("lc_ctype=WIN1252"); });
   EXPECT_EQ(e.SqlCode, 16);
   EXPECT_EQ(e.Message, "Cannot perform operation -- DB is currently open");
   EXPECT_EQ(database.Params(), test::DefaultDatabaseParams());
-  EXPECT_EQ(ClientErrorOf([&] { database.SetDatabaseName("/elsewhere.fdb"); }).SqlCode, 16);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { database.SetDatabaseName("/elsewhere.fdb"); }).SqlCode,
+            16);
   database.SetDatabaseName(Database().Path());  // the same name: nothing to refuse
   EXPECT_EQ(database.DatabaseName(), Database().Path());
 }
@@ -284,54 +215,39 @@ TEST_F(Attachment, ClosedAndOpenStateChecks) {
 TEST_F(Attachment, ServerErrorOfAFailedAttach) {
   TIBDatabase database;
   SetUpLikeTheWindow(database, Database().Folder() + "/missing.fdb");
-  try {
-    database.Open();
-    FAIL() << "attached to a missing file";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.SqlCode, -902);
-    EXPECT_EQ(e.ServerErrorCode, 335544344);  // I/O error
-    EXPECT_EQ(e.Message.rfind("I/O error during \"open\" operation for file \"", 0), 0u)
-        << e.Message;
-    EXPECT_NE(e.Message.find("missing.fdb\"\r\nError while trying to open file\r\n"),
-              std::string::npos)
-        << e.Message;
-    EXPECT_NE(e.Message.back(), '.');
-    EXPECT_EQ(e.Message.find("\n\n"), std::string::npos);
-  }
+  const auto attach = [&] { database.Open(); };
+  const EIBInterBaseError e = ErrorOf<EIBInterBaseError>(attach);
+  EXPECT_EQ(e.SqlCode, -902);
+  EXPECT_EQ(e.ServerErrorCode, 335544344);  // I/O error
+  EXPECT_EQ(e.Message.rfind("I/O error during \"open\" operation for file \"", 0), 0u) << e.Message;
+  EXPECT_NE(e.Message.find("missing.fdb\"\r\nError while trying to open file\r\n"),
+            std::string::npos)
+      << e.Message;
+  EXPECT_NE(e.Message.back(), '.');
+  EXPECT_EQ(e.Message.find("\n\n"), std::string::npos);
   EXPECT_FALSE(database.Connected());
   EXPECT_EQ(database.Handle(), 0u);
 
   // With the SQL code among the message parts, the message starts with it.
   db::SetErrorMessageParts(db::kShowSQLCode | db::kShowServerMessage | db::kShowSQLMessage);
-  try {
-    database.Open();
-    FAIL() << "attached to a missing file";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.Message.rfind("SQLCODE: -902\r\nI/O error during", 0), 0u) << e.Message;
-  }
+  const std::string all = MessageOf<EIBInterBaseError>(attach);
   db::SetErrorMessageParts(db::kShowSQLCode);
-  try {
-    database.Open();
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.Message, "SQLCODE: -902");
-  }
+  const std::string codeOnly = MessageOf<EIBInterBaseError>(attach);
   db::SetErrorMessageParts(db::kShowServerMessage | db::kShowSQLMessage);
+  EXPECT_EQ(all.rfind("SQLCODE: -902\r\nI/O error during", 0), 0u) << all;
+  EXPECT_EQ(codeOnly, "SQLCODE: -902");
 }
 
 TEST_F(Attachment, LoginPromptWithoutAndWithALoginHandler) {
   TIBDatabase database("DB_Kavro");
   database.SetDatabaseName(Database().Path());
   database.SetParams({"user_name=SYSDBA", "password=velkadrum"});
-  try {
-    database.Open();
-    FAIL() << "attached without a login";
-  } catch (const EIBError& e) {
-    EXPECT_EQ(e.Message,
-              "Can not find default login prompt dialog.  Please add DBLogDlg to the uses section "
-              "of your main file.");
-    EXPECT_EQ(e.SqlCode, 0);
-    EXPECT_EQ(e.ServerErrorCode, 0);
-  }
+  const EIBError e = ErrorOf<EIBError>([&] { database.Open(); });
+  EXPECT_EQ(e.Message,
+            "Can not find default login prompt dialog.  Please add DBLogDlg to the uses section "
+            "of your main file.");
+  EXPECT_EQ(e.SqlCode, 0);
+  EXPECT_EQ(e.ServerErrorCode, 0);
   EXPECT_FALSE(database.Connected());
 
   int logins = 0;
@@ -344,9 +260,8 @@ TEST_F(Attachment, LoginPromptWithoutAndWithALoginHandler) {
   EXPECT_TRUE(database.Connected());
   EXPECT_EQ(logins, 1);
   // The password left the parameter lines and went to the end of the block.
-  EXPECT_EQ(database.Params(), std::vector<std::string>{"user_name=SYSDBA"});
-  EXPECT_EQ(ToBytes(database.DPB()),
-            ToBytes(db::BuildDPB({"user_name=SYSDBA", "password=secret"})));
+  EXPECT_EQ(database.Params(), Lines{"user_name=SYSDBA"});
+  EXPECT_EQ(database.DPB(), db::BuildDPB({"user_name=SYSDBA", "password=secret"}));
   database.Close();
 }
 
@@ -359,7 +274,7 @@ TEST_F(Attachment, StoredConnectFailsSilentlyAndIsRetriedOnUse) {
   EXPECT_NO_THROW(database.Loaded());
   EXPECT_FALSE(database.Connected());
   // The stored flag stays: the next use tries again, and still fails with error 15.
-  EXPECT_EQ(ClientErrorOf([&] { database.RequireOpen(); }).SqlCode, 15);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { database.RequireOpen(); }).SqlCode, 15);
 
   database.SetDatabaseName(Database().Path());
   database.RequireOpen();
@@ -367,21 +282,18 @@ TEST_F(Attachment, StoredConnectFailsSilentlyAndIsRetriedOnUse) {
   database.Close();
 
   // A stored connect with a transaction stored as active starts both.
-  TIBDatabase stored;
-  TIBTransaction transaction;
-  SetUpLikeTheWindow(stored, Database().Path());
-  SetUpLikeTheWindow(transaction, stored);
-  stored.BeginLoading();
-  transaction.BeginLoading();
-  stored.SetConnected(true);
-  transaction.SetActive(true);
-  transaction.Loaded();
-  EXPECT_FALSE(transaction.Active());
-  stored.Loaded();
-  EXPECT_TRUE(stored.Connected());
-  EXPECT_TRUE(transaction.Active());
-  stored.Close();
-  EXPECT_FALSE(transaction.Active());
+  test::WindowConnection stored(Database().Path());
+  stored.database.BeginLoading();
+  stored.transaction.BeginLoading();
+  stored.database.SetConnected(true);
+  stored.transaction.SetActive(true);
+  stored.transaction.Loaded();
+  EXPECT_FALSE(stored.transaction.Active());
+  stored.database.Loaded();
+  EXPECT_TRUE(stored.database.Connected());
+  EXPECT_TRUE(stored.transaction.Active());
+  stored.database.Close();
+  EXPECT_FALSE(stored.transaction.Active());
 
   // AllowStreamedConnected false ignores the stored state.
   TIBDatabase ignored;
@@ -393,43 +305,15 @@ TEST_F(Attachment, StoredConnectFailsSilentlyAndIsRetriedOnUse) {
   EXPECT_FALSE(ignored.Connected());
 }
 
-class Fixture : public test::FirebirdTest {};
-
-TEST_F(Fixture, HoldsTheSongsByteForByteInADialect1Database) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpLikeTheWindow(database, Database().Path());
-  SetUpLikeTheWindow(transaction, database);
-  database.Open();
-  EXPECT_EQ(database.DBSQLDialect(), 1);
-  transaction.Start();
-  EXPECT_EQ(QueryInt(database, transaction, "SELECT COUNT(*) FROM Tb_Musicas"), 3);
-  for (const test::Song& song : test::DefaultSongs()) {
-    const std::string where = " FROM Tb_Musicas WHERE Mus_Codigo = " + std::to_string(song.Codigo);
-    EXPECT_EQ(QueryInt(database, transaction, "SELECT OCTET_LENGTH(Mus_Nome)" + where),
-              static_cast<int64_t>(song.Nome.size()));
-    EXPECT_EQ(QueryInt(database, transaction,
-                       "SELECT COUNT(*)" + where + " AND Mus_Nome = '" + song.Nome +
-                           "' AND Mus_Interprete = '" + song.Interprete + "'"),
-              1)
-        << song.Nome;
-    EXPECT_EQ(QueryInt(database, transaction, "SELECT OCTET_LENGTH(Mus_Compositor)" + where),
-              song.Compositor ? static_cast<int64_t>(song.Compositor->size()) : -1);
-  }
-  transaction.Commit();
-  database.Close();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Links and lists
 
 class Links : public test::FirebirdTest {};
 
 TEST_F(Links, ABaseTakesTheDefaultTransactionAndSlotsAreReused) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpLikeTheWindow(database, Database().Path());
-  SetUpLikeTheWindow(transaction, database);
+  test::WindowConnection window(Database().Path());
+  TIBDatabase& database = window.database;
+  TIBTransaction& transaction = window.transaction;
   EXPECT_EQ(database.FindDefaultTransaction(), &transaction);
   EXPECT_NE(database.InternalTransaction(), nullptr);
   EXPECT_EQ(database.InternalTransaction()->DefaultDatabase(), &database);
@@ -449,17 +333,17 @@ TEST_F(Links, ABaseTakesTheDefaultTransactionAndSlotsAreReused) {
   EXPECT_EQ(database.SQLObjectCount(), 3);
 
   Recorder lone;
-  EXPECT_EQ(ClientErrorOf([&] { lone.base.RequireDatabase(); }).Message, "Database not assigned");
-  EXPECT_EQ(ClientErrorOf([&] { lone.base.RequireTransaction(); }).Message,
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { lone.base.RequireDatabase(); }),
+            "Database not assigned");
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { lone.base.RequireTransaction(); }),
             "Transaction not assigned");
-  EXPECT_EQ(ClientErrorOf([&] { a.base.DBHandle(); }).SqlCode, 15);
-  EXPECT_EQ(ClientErrorOf([&] { a.base.TRHandle(); }).Message, "Transaction is not active");
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { a.base.DBHandle(); }).SqlCode, 15);
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { a.base.TRHandle(); }), "Transaction is not active");
   database.Open();
   transaction.Start();
   EXPECT_EQ(a.base.DBHandle(), database.HandleAddress());
   EXPECT_EQ(a.base.TRHandle(), transaction.HandleAddress());
   transaction.Commit();
-  database.Close();
 }
 
 TEST_F(Links, DestroyingEitherSideLeavesNoDanglingLinks) {
@@ -480,9 +364,8 @@ TEST_F(Links, DestroyingEitherSideLeavesNoDanglingLinks) {
   EXPECT_EQ(statement.base.Database(), nullptr);
   EXPECT_EQ(transaction->DefaultDatabase(), nullptr);
   EXPECT_EQ(transaction->DatabaseCount() > 0 ? transaction->Databases(0) : nullptr, nullptr);
-  EXPECT_EQ(statement.events,
-            (std::vector<std::string>{"database closing", "transaction ending", "transaction ended",
-                                      "database closed", "database freed"}));
+  EXPECT_EQ(statement.events, (Lines{"database closing", "transaction ending", "transaction ended",
+                                     "database closed", "database freed"}));
   transaction.reset();
   EXPECT_EQ(statement.base.Transaction(), nullptr);
   EXPECT_EQ(statement.events.back(), "transaction freed");
@@ -517,65 +400,56 @@ TEST_F(Links, DefaultTransactionAndDefaultDatabaseBookkeeping) {
 // ---------------------------------------------------------------------------------------------
 // Transactions
 
-class Transactions : public test::FirebirdTest {
+constexpr const char* kMark = "UPDATE Tb_Musicas SET Mus_Compositor = 'Mark' WHERE Mus_Codigo = 1";
+constexpr const char* kMarkSecond =
+    "UPDATE Tb_Musicas SET Mus_Compositor = 'Mark' WHERE Mus_Codigo = 2";
+
+class Transactions : public test::ConnectedTest {
  protected:
-  void SetUp() override {
-    SetUpLikeTheWindow(database, Database().Path());
-    SetUpLikeTheWindow(transaction, database);
-    database.Open();
-    // A second attachment sees only what is committed.
-    SetUpLikeTheWindow(observerDatabase, Database().Path());
-    observer.SetParams({"read_committed", "rec_version", "nowait"});
-    observer.SetDefaultDatabase(&observerDatabase);
-    observerDatabase.Open();
-    observer.Start();
-  }
   void TearDown() override {
     if (transaction.Active()) transaction.Rollback();
     // Put the song back for the next test.
     TIBTransaction reset;
     reset.SetDefaultDatabase(&database);
     reset.Start();
-    Exec(database, reset, "UPDATE Tb_Musicas SET Mus_Compositor = NULL WHERE Mus_Codigo = 1");
+    test::ExecImmediate(database, reset,
+                        "UPDATE Tb_Musicas SET Mus_Compositor = NULL WHERE Mus_Codigo = 1");
     reset.Commit();
   }
 
-  int64_t CommittedMarks() {
-    return QueryInt(observerDatabase, observer,
-                    "SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor = 'Mark'");
+  // Marks as another attachment sees them: only what is committed.
+  static int CommittedMarks() {
+    int marks = 0;
+    for (const auto& [codigo, song] : test::ReadStoredSongs(Database().Path()))
+      marks += song.Compositor == "Mark";
+    return marks;
   }
-
-  TIBDatabase database{"DB_Kavro"};
-  TIBTransaction transaction{"Trans_Kavro"};
-  TIBDatabase observerDatabase;
-  TIBTransaction observer;
+  ISC_STATUS Exec(const char* sql) { return test::ExecImmediate(database, transaction, sql); }
 };
-
-constexpr const char* kMark = "UPDATE Tb_Musicas SET Mus_Compositor = 'Mark' WHERE Mus_Codigo = 1";
 
 TEST_F(Transactions, StartBuildsTheTPBAndRefusesTwice) {
   transaction.Start();
   EXPECT_TRUE(transaction.Active());
-  EXPECT_EQ(ToBytes(transaction.TPB()), (Bytes{3, 15, 17, 7}));
-  EXPECT_EQ(ClientErrorOf([&] { transaction.Start(); }).Message, "Transaction is active");
-  EXPECT_EQ(ClientErrorOf([&] { transaction.AddParam("wait"); }).SqlCode, 19);
+  EXPECT_EQ(transaction.TPB(), "\x03\x0f\x11\x07");
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { transaction.Start(); }), "Transaction is active");
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { transaction.AddParam("wait"); }).SqlCode, 19);
   transaction.Commit();
   EXPECT_FALSE(transaction.Active());
   EXPECT_EQ(transaction.Handle(), 0u);
-  EXPECT_EQ(ClientErrorOf([&] { transaction.CommitRetaining(); }).Message,
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { transaction.CommitRetaining(); }),
             "Transaction is not active");
-  EXPECT_EQ(ClientErrorOf([&] { transaction.Rollback(); }).SqlCode, 18);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { transaction.Rollback(); }).SqlCode, 18);
 
   TIBTransaction lonely;
-  EXPECT_EQ(ClientErrorOf([&] { lonely.Start(); }).Message,
+  EXPECT_EQ(MessageOf<EIBClientError>([&] { lonely.Start(); }),
             "No databases are listed in transaction component");
   TIBDatabase closed;
   lonely.SetDefaultDatabase(&closed);
-  EXPECT_EQ(ClientErrorOf([&] { lonely.Start(); }).SqlCode, 15);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { lonely.Start(); }).SqlCode, 15);
   // A refused TPB line stops the start with the handle still 0.
   lonely.SetDefaultDatabase(&database);
   lonely.SetParams({"autocommit"});
-  EXPECT_EQ(ClientErrorOf([&] { lonely.Start(); }).SqlCode, 13);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { lonely.Start(); }).SqlCode, 13);
   EXPECT_FALSE(lonely.Active());
 }
 
@@ -583,17 +457,16 @@ TEST_F(Transactions, CommitMakesChangesVisibleAndNotifiesItsStatements) {
   Recorder statement;
   statement.base.SetTransaction(&transaction);
   transaction.Start();
-  ASSERT_EQ(Exec(database, transaction, kMark), 0);
+  ASSERT_EQ(Exec(kMark), 0);
   EXPECT_EQ(CommittedMarks(), 0);
   transaction.Commit();
   EXPECT_EQ(CommittedMarks(), 1);
-  EXPECT_EQ(statement.events,
-            (std::vector<std::string>{"transaction ending", "transaction ended"}));
+  EXPECT_EQ(statement.events, (Lines{"transaction ending", "transaction ended"}));
 }
 
 TEST_F(Transactions, RollbackDiscardsChanges) {
   transaction.Start();
-  ASSERT_EQ(Exec(database, transaction, kMark), 0);
+  ASSERT_EQ(Exec(kMark), 0);
   transaction.SetActive(false);  // rolls back
   EXPECT_FALSE(transaction.Active());
   EXPECT_EQ(CommittedMarks(), 0);
@@ -604,27 +477,25 @@ TEST_F(Transactions, RetainingVariantsKeepTheTransactionAndTellNobody) {
   statement.base.SetTransaction(&transaction);
   transaction.SetActive(true);
   const isc_tr_handle handle = transaction.Handle();
-  ASSERT_EQ(Exec(database, transaction, kMark), 0);
+  ASSERT_EQ(Exec(kMark), 0);
   transaction.CommitRetaining();
   EXPECT_TRUE(transaction.Active());
   EXPECT_EQ(transaction.Handle(), handle);
   EXPECT_EQ(CommittedMarks(), 1);
 
-  ASSERT_EQ(Exec(database, transaction,
-                 "UPDATE Tb_Musicas SET Mus_Compositor = 'Mark' WHERE Mus_Codigo = 2"),
-            0);
+  ASSERT_EQ(Exec(kMarkSecond), 0);
   transaction.RollbackRetaining();
   EXPECT_TRUE(transaction.Active());
   EXPECT_EQ(CommittedMarks(), 1);
   // The retained transaction goes on working.
-  EXPECT_EQ(QueryInt(database, transaction, "SELECT COUNT(*) FROM Tb_Musicas"), 3);
+  EXPECT_EQ(test::ReadStoredSongs(database, transaction).size(), 3u);
   EXPECT_TRUE(statement.events.empty());
   transaction.Commit();
 }
 
 TEST_F(Transactions, ClosingTheDatabaseEndsTransactionsByTheirDefaultAction) {
   transaction.Start();
-  ASSERT_EQ(Exec(database, transaction, kMark), 0);
+  ASSERT_EQ(Exec(kMark), 0);
   database.Close();  // DefaultAction commit
   EXPECT_FALSE(transaction.Active());
   EXPECT_EQ(CommittedMarks(), 1);
@@ -632,9 +503,7 @@ TEST_F(Transactions, ClosingTheDatabaseEndsTransactionsByTheirDefaultAction) {
   database.Open();
   transaction.SetDefaultAction(TARollbackRetaining);  // a 6.0 client allows it
   transaction.Start();
-  ASSERT_EQ(Exec(database, transaction,
-                 "UPDATE Tb_Musicas SET Mus_Compositor = 'Mark' WHERE Mus_Codigo = 2"),
-            0);
+  ASSERT_EQ(Exec(kMarkSecond), 0);
   database.Close();  // rolls back
   EXPECT_FALSE(transaction.Active());
   EXPECT_EQ(CommittedMarks(), 1);
@@ -667,83 +536,58 @@ TEST_F(Transactions, AutoStartAndAutoStop) {
 // ---------------------------------------------------------------------------------------------
 // Server errors and their classes
 
-class ServerErrors : public test::FirebirdTest {};
+class ServerErrors : public test::ConnectedTest {
+ protected:
+  // Starts the transaction and runs `sql`, which must fail; returns the failed call's status.
+  ISC_STATUS FailedExec(const std::string& sql) {
+    transaction.Start();
+    const ISC_STATUS result = test::ExecImmediate(database, transaction, sql);
+    EXPECT_GT(result, 0);
+    return result;
+  }
+};
 
 TEST_F(ServerErrors, MessageLinesAndCodesOfAFailedStatement) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpLikeTheWindow(database, Database().Path());
-  SetUpLikeTheWindow(transaction, database);
-  database.Open();
-  transaction.Start();
-  const ISC_STATUS result = Exec(database, transaction, "UPDATE Tb_Nada SET X = 1");
-  ASSERT_GT(result, 0);
-  try {
-    transaction.CheckStatus(result, true);
-    FAIL() << "no error raised";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.SqlCode, -204);
-    EXPECT_EQ(e.ServerErrorCode, 335544569);  // dynamic SQL error
-    EXPECT_EQ(e.Message.rfind("Dynamic SQL Error\r\nSQL error code = -204\r\nTable unknown\r\n"
-                              "TB_NADA",
-                              0),
-              0u)
-        << e.Message;
-  }
+  const ISC_STATUS result = FailedExec("UPDATE Tb_Nada SET X = 1");
+  const EIBInterBaseError e =
+      ErrorOf<EIBInterBaseError>([&] { transaction.CheckStatus(result, true); });
+  EXPECT_EQ(e.SqlCode, -204);
+  EXPECT_EQ(e.ServerErrorCode, 335544569);  // dynamic SQL error
+  EXPECT_EQ(
+      e.Message.rfind("Dynamic SQL Error\r\nSQL error code = -204\r\nTable unknown\r\nTB_NADA", 0),
+      0u)
+      << e.Message;
   // Without raising, the status comes back and the state is kept.
   EXPECT_EQ(transaction.CheckStatus(result, false), result);
   EXPECT_TRUE(transaction.Active());
-  transaction.Rollback();
-  database.Close();
 }
 
 TEST_F(ServerErrors, NoPermissionRaisesTheRoleErrorClass) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpLikeTheWindow(database, Database().Path());
+  database.Close();
   database.SetParams({"user_name=OUTSIDER", "password=x"});
-  SetUpLikeTheWindow(transaction, database);
   database.Open();
-  transaction.Start();
-  const ISC_STATUS result =
-      Exec(database, transaction, "UPDATE Tb_Musicas SET Mus_Compositor = 'x'");
-  ASSERT_GT(result, 0);
-  try {
-    transaction.CheckStatus(result, true);
-    FAIL() << "no error raised";
-  } catch (const EIBInterBaseRoleError& e) {
-    const EIBError& base = e;
-    EXPECT_EQ(base.SqlCode, -551);
-    EXPECT_EQ(e.ServerErrorCode, 335544352);  // no permission
-    EXPECT_EQ(e.Message.rfind("no permission for UPDATE access to TABLE TB_MUSICAS", 0), 0u)
-        << e.Message;
-  }
-  transaction.Rollback();
+  const ISC_STATUS result = FailedExec("UPDATE Tb_Musicas SET Mus_Compositor = 'x'");
+  const EIBInterBaseRoleError e =
+      ErrorOf<EIBInterBaseRoleError>([&] { transaction.CheckStatus(result, true); });
+  EXPECT_EQ(e.SqlCode, -551);
+  EXPECT_EQ(e.ServerErrorCode, 335544352);  // no permission
+  EXPECT_EQ(e.Message.rfind("no permission for UPDATE access to TABLE TB_MUSICAS", 0), 0u)
+      << e.Message;
 }
 
 TEST_F(ServerErrors, LostConnectionInTheStatusClosesTheDatabase) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpLikeTheWindow(database, Database().Path());
-  SetUpLikeTheWindow(transaction, database);
   Recorder statement;
   statement.base.SetDatabase(&database);
-  database.Open();
   transaction.Start();
   int disconnects = 0;
   database.AfterDisconnect = [&] { ++disconnects; };
 
-  ISC_STATUS* status = db::StatusVector();
   const ISC_STATUS lost[] = {1, db::kNetworkRequestFailed, 1, db::kConnectionLost, 0};
-  std::copy(std::begin(lost), std::end(lost), status);
-  try {
-    transaction.CheckStatus(1, true);
-    FAIL() << "no error raised";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.ServerErrorCode, db::kNetworkRequestFailed);
-    EXPECT_EQ(e.SqlCode, -902);
-    EXPECT_EQ(e.Message.rfind("Unable to complete network request to host", 0), 0u) << e.Message;
-  }
+  std::copy(std::begin(lost), std::end(lost), db::StatusVector());
+  const EIBInterBaseError e = ErrorOf<EIBInterBaseError>([&] { transaction.CheckStatus(1, true); });
+  EXPECT_EQ(e.ServerErrorCode, db::kNetworkRequestFailed);
+  EXPECT_EQ(e.SqlCode, -902);
+  EXPECT_EQ(e.Message.rfind("Unable to complete network request to host", 0), 0u) << e.Message;
   EXPECT_FALSE(database.Connected());
   EXPECT_FALSE(transaction.Active());
   EXPECT_EQ(disconnects, 1);
@@ -761,10 +605,9 @@ TEST_F(Trace, EntriesReachAListenerOnlyWhenTheDatabaseAsks) {
   hook->SetApplicationTitle("Lirenta");
   const int id = hook->AddListener([&](const TTraceEntry& e) { entries.push_back(e); });
 
-  TIBDatabase database("DB_Kavro");
-  TIBTransaction transaction("Trans_Kavro");
-  SetUpLikeTheWindow(database, Database().Path());
-  SetUpLikeTheWindow(transaction, database);
+  test::WindowConnection window(Database().Path());
+  TIBDatabase& database = window.database;
+  TIBTransaction& transaction = window.transaction;
   database.Open();
   transaction.Start();
   transaction.Commit();
@@ -782,15 +625,15 @@ TEST_F(Trace, EntriesReachAListenerOnlyWhenTheDatabaseAsks) {
   transaction.Commit();  // the hook's own flags no longer hold tfTransact
   hook->SetTraceFlags(kAllTraceFlags);
   database.Close();
-  std::vector<std::string> texts;
+  Lines texts;
   for (const auto& e : entries) texts.push_back(e.Text);
   const std::string head = "\r\n[Application: Lirenta]\r\n";
-  EXPECT_EQ(texts, (std::vector<std::string>{
-                       head + "DB_Kavro: [Connect]", head + "Trans_Kavro: [Start transaction]",
-                       head + "Trans_Kavro: [Commit retaining (Soft commit)]",
-                       head + "Trans_Kavro: [Rollback retaining (Soft rollback)]",
-                       head + "Trans_Kavro: [Rollback]", head + "Trans_Kavro: [Start transaction]",
-                       head + "DB_Kavro: [Disconnect]"}));
+  EXPECT_EQ(texts,
+            (Lines{head + "DB_Kavro: [Connect]", head + "Trans_Kavro: [Start transaction]",
+                   head + "Trans_Kavro: [Commit retaining (Soft commit)]",
+                   head + "Trans_Kavro: [Rollback retaining (Soft rollback)]",
+                   head + "Trans_Kavro: [Rollback]", head + "Trans_Kavro: [Start transaction]",
+                   head + "DB_Kavro: [Disconnect]"}));
   EXPECT_EQ(entries.front().Flag, tfConnect);
   EXPECT_GT(entries.front().TimeStamp, 0);
 

@@ -11,6 +11,7 @@
 #include "db/IBIntf.h"
 #include "db/IBSQLMonitor.h"
 #include "runtime/OSError.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -51,36 +52,23 @@ TEST(ClientErrors, TableTextsAndFormatting) {
 TEST(ClientErrors, RaisedWithTheCodeAsSqlCodeAndOfferedToTheTrace) {
   std::vector<std::string> trace;
   const int id = MonitorHook()->AddListener([&](const TTraceEntry& e) { trace.push_back(e.Text); });
-  try {
-    db::RaiseClientError(db::ClientError::DPBConstantUnknownEx, {" USER_NAME"});
-    FAIL() << "nothing raised";
-  } catch (const EIBClientError& e) {
-    const EDatabaseError& generic = e;
-    EXPECT_EQ(generic.Message, "DPB Constant ( USER_NAME) is unknown");
-    EXPECT_EQ(e.SqlCode, 114);
-    EXPECT_EQ(e.ServerErrorCode, 0);
-  }
+  const EIBClientError e = test::ErrorOf<EIBClientError>(
+      [] { db::RaiseClientError(db::ClientError::DPBConstantUnknownEx, {" USER_NAME"}); });
+  EXPECT_EQ(e.Message, "DPB Constant ( USER_NAME) is unknown");
+  EXPECT_EQ(e.SqlCode, 114);
+  EXPECT_EQ(e.ServerErrorCode, 0);
   MonitorHook()->RemoveListener(id);
   ASSERT_EQ(trace.size(), 1u);
   EXPECT_NE(trace[0].find("]\r\n[Error] DPB Constant ( USER_NAME) is unknown"), std::string::npos);
 }
 
-TEST(ClientErrors, DatasetErrorsNameTheirComponent) {
-  try {
-    DatabaseError("Field 'X' not found", "Q_Atualizar");
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message, "Q_Atualizar: Field 'X' not found");
-  }
-  try {
-    DatabaseError("Field 'X' not found");
-    FAIL();
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message, "Field 'X' not found");
-  }
-}
-
-TEST(ClientErrors, OperatingSystemErrors) {
+TEST(ClientErrors, DatasetAndOperatingSystemErrors) {
+  // A dataset error names its component when it has one.
+  EXPECT_EQ(
+      test::MessageOf<EDatabaseError>([] { DatabaseError("Field 'X' not found", "Q_Atualizar"); }),
+      "Q_Atualizar: Field 'X' not found");
+  EXPECT_EQ(test::MessageOf<EDatabaseError>([] { DatabaseError("Field 'X' not found"); }),
+            "Field 'X' not found");
   EXPECT_EQ(EOSError(0, "ignored").Message, "A call to an OS function failed");
   EXPECT_EQ(EOSError(2, "No such file").Message, "System Error.  Code: 2.\r\nNo such file");
 }
@@ -130,23 +118,13 @@ TEST(ServerMessages, RaisedClassFollowsTheSqlCode) {
   std::vector<std::string> trace;
   const int id = MonitorHook()->AddListener([&](const TTraceEntry& e) { trace.push_back(e.Text); });
   SetStatus({1, kNoPrivilege, 2, Text("UPDATE"), 2, Text("TABLE"), 2, Text("TB_MUSICAS"), 0});
-  try {
-    db::RaiseServerError();
-    FAIL() << "nothing raised";
-  } catch (const EIBInterBaseRoleError& e) {
-    EXPECT_EQ(e.SqlCode, -551);
-    EXPECT_EQ(e.ServerErrorCode, kNoPrivilege);
-    EXPECT_EQ(e.Message, "no permission for UPDATE access to TABLE TB_MUSICAS");
-  }
+  const EIBInterBaseRoleError e = test::ErrorOf<EIBInterBaseRoleError>(db::RaiseServerError);
+  EXPECT_EQ(e.SqlCode, -551);
+  EXPECT_EQ(e.ServerErrorCode, kNoPrivilege);
+  EXPECT_EQ(e.Message, "no permission for UPDATE access to TABLE TB_MUSICAS");
+  // Any other code raises the plain server error (a permission error is no kind of it).
   SetStatus({1, kRandom, 2, Text("plain"), 0});
-  try {
-    db::RaiseServerError();
-    FAIL() << "nothing raised";
-  } catch (const EIBInterBaseRoleError&) {
-    FAIL() << "not a permission error";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.Message, "plain");
-  }
+  EXPECT_EQ(test::MessageOf<EIBInterBaseError>(db::RaiseServerError), "plain");
   MonitorHook()->RemoveListener(id);
   ASSERT_EQ(trace.size(), 2u);
   EXPECT_NE(trace[0].find("[Error] -551 335544352 no permission for UPDATE access"),

@@ -9,6 +9,7 @@
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "runtime/OSError.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
@@ -16,17 +17,7 @@ std::string FakeLibrary(const std::string& name) {
   return std::string(LIRENTA_BUILD_DIR) + "/lib/liblirenta_fakegds_" + name + ".so";
 }
 
-// Runs `call` and returns the client error it raises; fails the test when it raises none.
-template <class F>
-EIBClientError ExpectClientError(F call) {
-  try {
-    call();
-  } catch (const EIBClientError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no client error raised";
-  return EIBClientError("");
-}
+using test::ErrorOf;
 
 TEST(ClientLibrary, RealClientIsSharedLoadedOnceAndReportsItsVersion) {
   std::shared_ptr<IGDSLibrary> first = GetClientLibrary();
@@ -47,13 +38,13 @@ TEST(ClientLibrary, RealClientIsSharedLoadedOnceAndReportsItsVersion) {
   EXPECT_NE(first->EntryPoints().fb_interpret, nullptr);
   // The 7.0 and 7.1 entry points stay stand-bys for a 3.0 client.
   const EIBClientError e =
-      ExpectClientError([&] { first->isc_start_savepoint(nullptr, nullptr, ""); });
+      ErrorOf<EIBClientError>([&] { first->isc_start_savepoint(nullptr, nullptr, ""); });
   EXPECT_EQ(e.Message,
             "isc_start_savepoint  is an InterBase 7.1 function. Please upgrade to InterBase 7.1 "
             "to use this functonality");
   // The XML extension library does not exist here, which is no obstacle to loading.
-  const EIBClientError x =
-      ExpectClientError([&] { first->isc_dsql_xml_fetch(nullptr, nullptr, 1, nullptr, nullptr); });
+  const EIBClientError x = ErrorOf<EIBClientError>(
+      [&] { first->isc_dsql_xml_fetch(nullptr, nullptr, 1, nullptr, nullptr); });
   EXPECT_EQ(x.Message,
             "isc_dsql_xml_fetch  is an InterBase 6.5 function. Please upgrade to InterBase 6.5 "
             "to use this functonality");
@@ -63,7 +54,7 @@ TEST(ClientLibrary, MissingLibraryRaisesClientError1OnEveryCheck) {
   TDynamicLibrary library({"/nonexistent/libnothing.so"});
   EXPECT_FALSE(library.TryLoadClientLibrary());
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const EIBClientError e = ExpectClientError([&] { library.CheckClientLibraryLoaded(); });
+    const EIBClientError e = ErrorOf<EIBClientError>([&] { library.CheckClientLibraryLoaded(); });
     EXPECT_EQ(e.SqlCode, 1);
     EXPECT_EQ(e.ServerErrorCode, 0);
     EXPECT_EQ(e.Message,
@@ -82,21 +73,21 @@ TEST(ClientLibrary, OldClientIsVersion5AndRetainingRollbackIsAStandBy) {
   ISC_STATUS_ARRAY status{};
   isc_tr_handle handle = 0;
   const EIBClientError e =
-      ExpectClientError([&] { library.isc_rollback_retaining(status, &handle); });
+      ErrorOf<EIBClientError>([&] { library.isc_rollback_retaining(status, &handle); });
   EXPECT_EQ(e.SqlCode, 3);
   EXPECT_EQ(e.ServerErrorCode, 0);
   EXPECT_EQ(e.Message,
             "isc_rollback_retaining is an InterBase 6 function. Please upgrade to InterBase 6 to "
             "use this functonality");
   const EIBClientError d =
-      ExpectClientError([&] { library.isc_encode_sql_date(nullptr, nullptr); });
+      ErrorOf<EIBClientError>([&] { library.isc_encode_sql_date(nullptr, nullptr); });
   EXPECT_EQ(d.Message,
             "isc_encode_sql_date is an InterBase 6 function. Please upgrade to InterBase 6 to use "
             "this functonality");
 
   // The version entry points raise the 7.0 message with the name followed by one blank, and
   // leave both codes 0.
-  const EIBClientError v = ExpectClientError([&] { library.isc_get_client_major_version(); });
+  const EIBClientError v = ErrorOf<EIBClientError>([&] { library.isc_get_client_major_version(); });
   EXPECT_EQ(v.SqlCode, 0);
   EXPECT_EQ(v.ServerErrorCode, 0);
   EXPECT_EQ(v.Message,
@@ -109,14 +100,10 @@ TEST(ClientLibrary, OldClientIsVersion5AndRetainingRollbackIsAStandBy) {
 TEST(ClientLibrary, MissingMandatoryEntryPointRaisesTheSystemErrorAndLoadsNothing) {
   TDynamicLibrary library({FakeLibrary("nofetch")});
   for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      library.LoadClientLibrary();
-      FAIL() << "no error for the missing entry point";
-    } catch (const EOSError& e) {
-      EXPECT_EQ(e.ErrorCode, 38);
-      EXPECT_EQ(e.Message.rfind("System Error.  Code: 38.\r\n", 0), 0u) << e.Message;
-      EXPECT_NE(e.Message.find("isc_dsql_fetch"), std::string::npos) << e.Message;
-    }
+    const EOSError e = test::FailureOf<EOSError>([&] { library.LoadClientLibrary(); }, 0, "");
+    EXPECT_EQ(e.ErrorCode, 38);
+    EXPECT_EQ(e.Message.rfind("System Error.  Code: 38.\r\n", 0), 0u) << e.Message;
+    EXPECT_NE(e.Message.find("isc_dsql_fetch"), std::string::npos) << e.Message;
     // Nothing counts as loaded, so nothing unresolved can be called later.
     EXPECT_EQ(library.ModuleHandle(), nullptr);
     EXPECT_EQ(library.EntryPoints().isc_attach_database, nullptr);
@@ -130,7 +117,7 @@ TEST(ClientLibrary, ReportedVersionIsMajorPlusMinorTenths) {
   EXPECT_EQ(v25.GetClientVersion(), 25000);
   // Below 7.0 the descriptor entry points of 7.0 are stand-bys.
   const EIBClientError e =
-      ExpectClientError([&] { v25.isc_blob_default_desc2(nullptr, nullptr, nullptr); });
+      ErrorOf<EIBClientError>([&] { v25.isc_blob_default_desc2(nullptr, nullptr, nullptr); });
   EXPECT_EQ(e.Message,
             "isc_blob_default_desc2  is an InterBase 7.0 function. Please upgrade to InterBase "
             "7.0 to use this functonality");
@@ -143,7 +130,7 @@ TEST(ClientLibrary, SavepointsExistFrom71) {
   TDynamicLibrary v70({FakeLibrary("v70")});
   EXPECT_EQ(v70.GetClientVersion(), 70000);
   const EIBClientError e =
-      ExpectClientError([&] { v70.isc_start_savepoint(nullptr, nullptr, "sp"); });
+      ErrorOf<EIBClientError>([&] { v70.isc_start_savepoint(nullptr, nullptr, "sp"); });
   EXPECT_EQ(e.Message,
             "isc_start_savepoint  is an InterBase 7.1 function. Please upgrade to InterBase 7.1 "
             "to use this functonality");
@@ -156,12 +143,8 @@ TEST(ClientLibrary, SavepointsExistFrom71) {
 
 TEST(ClientLibrary, From70TheDescriptorEntryPointsAreMandatory) {
   TDynamicLibrary library({FakeLibrary("v70bare")});
-  try {
-    library.LoadClientLibrary();
-    FAIL() << "no error for the missing 7.0 entry point";
-  } catch (const EOSError& e) {
-    EXPECT_NE(e.Message.find("isc_array_gen_sdl2"), std::string::npos) << e.Message;
-  }
+  const EOSError e = test::FailureOf<EOSError>([&] { library.LoadClientLibrary(); }, 0, "");
+  EXPECT_NE(e.Message.find("isc_array_gen_sdl2"), std::string::npos) << e.Message;
   EXPECT_EQ(library.ModuleHandle(), nullptr);
 }
 

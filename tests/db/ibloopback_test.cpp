@@ -2,154 +2,113 @@
 // port: attach, a wrong password's message, and a connection that dies in a transaction.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "db/IBTransaction.h"
+#include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/StoredSongs.h"
+#include "tests/support/WindowConnection.h"
 
 namespace {
 
-class Loopback : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    database_ = std::make_unique<test::FirebirdDatabase>();
-    server_ = test::FirebirdServer::Instance();
-  }
-  static void TearDownTestSuite() { database_.reset(); }
+using test::ErrorOf;
 
+class Loopback : public test::FirebirdTest {
+ protected:
   void SetUp() override {
-    ASSERT_NE(server_, nullptr) << "no Firebird server on loopback: "
-                                << test::FirebirdServer::Reason();
+    ASSERT_NE(server, nullptr) << "no Firebird server on loopback: "
+                               << test::FirebirdServer::Reason();
     std::string reason;
-    ASSERT_TRUE(server_->Running() || server_->Start(reason))
+    ASSERT_TRUE(server->Running() || server->Start(reason))
         << "the Firebird server did not start again: " << reason;
   }
 
-  void SetUpConnection(TIBDatabase& database, TIBTransaction& transaction) {
-    database.SetDatabaseName(server_->ConnectString(database_->Path()));
-    database.SetParams(test::DefaultDatabaseParams());
-    database.LoginPrompt = false;
-    database.SetSQLDialect(1);
-    transaction.SetParams({"read_committed", "rec_version", "nowait"});
-    transaction.SetDefaultDatabase(&database);
+  // Runs `sql` in the connection's transaction; 0 when it succeeded.
+  static ISC_STATUS Exec(test::WindowConnection& c, const std::string& sql) {
+    return test::ExecImmediate(c.database, c.transaction, sql);
   }
 
-  static ISC_STATUS Exec(TIBDatabase& database, TIBTransaction& transaction,
-                         const std::string& sql) {
-    return database.GDSLibrary().isc_dsql_execute_immediate(
-        db::StatusVector(), database.HandleAddress(), transaction.HandleAddress(), 0, sql.c_str(),
-        1, nullptr);
-  }
-
-  static std::unique_ptr<test::FirebirdDatabase> database_;
-  static test::FirebirdServer* server_;
+  test::FirebirdServer* server = test::FirebirdServer::Instance();
+  std::string connectString = server ? server->ConnectString(Database().Path()) : "";
 };
 
-std::unique_ptr<test::FirebirdDatabase> Loopback::database_;
-test::FirebirdServer* Loopback::server_ = nullptr;
-
 TEST_F(Loopback, AttachesThroughTheServerAndCommits) {
-  TIBDatabase database("DB_Kavro");
-  TIBTransaction transaction("Trans_Kavro");
-  SetUpConnection(database, transaction);
-  EXPECT_EQ(database.DatabaseName().rfind("127.0.0.1/", 0), 0u);
-  database.Open();
-  ASSERT_TRUE(database.Connected());
-  EXPECT_EQ(database.DBSQLDialect(), 1);
-  transaction.Start();
-  ASSERT_EQ(Exec(database, transaction,
-                 "UPDATE Tb_Musicas SET Mus_Compositor = 'Loopback' WHERE Mus_Codigo = 1"),
-            0);
-  transaction.CommitRetaining();
-  EXPECT_TRUE(transaction.Active());
-  transaction.Commit();
-  database.Close();
-  EXPECT_FALSE(database.Connected());
-
-  // Seen from outside: the change is committed.
-  const std::string out =
-      database_->Isql("SELECT Mus_Compositor FROM Tb_Musicas WHERE Mus_Codigo = 1;\n",
-                      server_->ConnectString(database_->Path()));
-  EXPECT_NE(out.find("Loopback"), std::string::npos) << out;
+  {
+    test::WindowConnection c(connectString);
+    EXPECT_EQ(c.database.DatabaseName().rfind("127.0.0.1/", 0), 0u);
+    c.database.Open();
+    ASSERT_TRUE(c.database.Connected());
+    EXPECT_EQ(c.database.DBSQLDialect(), 1);
+    c.transaction.Start();
+    ASSERT_EQ(Exec(c, "UPDATE Tb_Musicas SET Mus_Compositor = 'Loopback' WHERE Mus_Codigo = 1"), 0);
+    c.transaction.CommitRetaining();
+    EXPECT_TRUE(c.transaction.Active());
+    c.transaction.Commit();
+    c.database.Close();
+    EXPECT_FALSE(c.database.Connected());
+  }
+  // Seen from another attachment through the server: the change is committed.
+  EXPECT_EQ(test::ReadStoredSongs(connectString).at(1).Compositor, "Loopback");
 }
 
 TEST_F(Loopback, WrongPasswordGivesTheServersMessage) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpConnection(database, transaction);
-  database.SetParams({"user_name=SYSDBA", "password=wrong"});
-  try {
-    database.Open();
-    FAIL() << "attached with a wrong password";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.SqlCode, -902);
-    EXPECT_EQ(e.ServerErrorCode, 335544472);  // login refused
-    EXPECT_EQ(e.Message,
-              "Your user name and password are not defined. Ask your database administrator to "
-              "set up a Firebird login");
-  }
-  EXPECT_FALSE(database.Connected());
-  EXPECT_EQ(database.Handle(), 0u);
+  test::WindowConnection c(connectString);
+  c.database.SetParams({"user_name=SYSDBA", "password=wrong"});
+  const EIBInterBaseError e = ErrorOf<EIBInterBaseError>([&] { c.database.Open(); });
+  EXPECT_EQ(e.SqlCode, -902);
+  EXPECT_EQ(e.ServerErrorCode, 335544472);  // login refused
+  EXPECT_EQ(e.Message,
+            "Your user name and password are not defined. Ask your database administrator to "
+            "set up a Firebird login");
+  EXPECT_FALSE(c.database.Connected());
+  EXPECT_EQ(c.database.Handle(), 0u);
 }
 
 TEST_F(Loopback, ServerKilledInATransactionTakesTheLostConnectionPath) {
-  TIBDatabase database;
-  TIBTransaction transaction;
-  SetUpConnection(database, transaction);
+  test::WindowConnection c(connectString);
   int disconnects = 0;
-  database.AfterDisconnect = [&] { ++disconnects; };
-  database.Open();
-  transaction.Start();
-  ASSERT_EQ(Exec(database, transaction,
-                 "UPDATE Tb_Musicas SET Mus_Compositor = 'Lost' WHERE Mus_Codigo = 2"),
-            0);
+  c.database.AfterDisconnect = [&] { ++disconnects; };
+  c.database.Open();
+  c.transaction.Start();
+  ASSERT_EQ(Exec(c, "UPDATE Tb_Musicas SET Mus_Compositor = 'Lost' WHERE Mus_Codigo = 2"), 0);
 
-  server_->Kill();
+  server->Kill();
   // The transaction hands over to the database only for a lost connection (335544741); the
   // client reports a read failure here, which raises as it is and leaves the state alone.
-  try {
-    transaction.CommitRetaining();
-    FAIL() << "commit succeeded without a server";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.SqlCode, -902) << e.Message;
-    EXPECT_EQ(e.ServerErrorCode, db::kNetworkReadError) << e.Message;
-    EXPECT_EQ(e.Message, "Error reading data from the connection");
-  }
-  EXPECT_TRUE(transaction.Active());
-  EXPECT_TRUE(database.Connected());
+  const EIBInterBaseError e = ErrorOf<EIBInterBaseError>([&] { c.transaction.CommitRetaining(); });
+  EXPECT_EQ(e.SqlCode, -902) << e.Message;
+  EXPECT_EQ(e.ServerErrorCode, db::kNetworkReadError) << e.Message;
+  EXPECT_EQ(e.Message, "Error reading data from the connection");
+  EXPECT_TRUE(c.transaction.Active());
+  EXPECT_TRUE(c.database.Connected());
 
   // A statement's call checked by the database takes the lost-connection path: the database
   // is abandoned (events, forced end of its transactions) and the error travels on.
-  const ISC_STATUS result = Exec(
-      database, transaction, "UPDATE Tb_Musicas SET Mus_Compositor = 'Again' WHERE Mus_Codigo = 2");
+  const ISC_STATUS result =
+      Exec(c, "UPDATE Tb_Musicas SET Mus_Compositor = 'Again' WHERE Mus_Codigo = 2");
   ASSERT_GT(result, 0);
   ASSERT_TRUE(
       db::StatusVectorHas({db::kConnectionLost, db::kNetworkReadError, db::kNetworkWriteError}));
-  try {
-    database.CheckStatus(result, true);
-    FAIL() << "no error raised";
-  } catch (const EIBInterBaseError& e) {
-    EXPECT_EQ(e.SqlCode, -902) << e.Message;
-    EXPECT_FALSE(e.Message.empty());
-  }
-  EXPECT_FALSE(database.Connected());
-  EXPECT_EQ(database.Handle(), 0u);
-  EXPECT_FALSE(transaction.Active());
+  const EIBInterBaseError lost =
+      ErrorOf<EIBInterBaseError>([&] { c.database.CheckStatus(result, true); });
+  EXPECT_EQ(lost.SqlCode, -902) << lost.Message;
+  EXPECT_FALSE(lost.Message.empty());
+  EXPECT_FALSE(c.database.Connected());
+  EXPECT_EQ(c.database.Handle(), 0u);
+  EXPECT_FALSE(c.transaction.Active());
   EXPECT_EQ(disconnects, 1);
 
   // With the server back, the uncommitted change is not there and the database opens again.
   std::string reason;
-  ASSERT_TRUE(server_->Start(reason)) << reason;
-  database.Open();
-  transaction.Start();
-  EXPECT_EQ(Exec(database, transaction,
-                 "UPDATE Tb_Musicas SET Mus_Compositor = NULL WHERE Mus_Compositor = 'Lost'"),
+  ASSERT_TRUE(server->Start(reason)) << reason;
+  EXPECT_EQ(test::ReadStoredSongs(connectString).at(2).Compositor, std::nullopt);
+  c.database.Open();
+  c.transaction.Start();
+  EXPECT_EQ(Exec(c, "UPDATE Tb_Musicas SET Mus_Compositor = NULL WHERE Mus_Compositor = 'Lost'"),
             0);
-  transaction.Commit();
-  database.Close();
 }
 
 }  // namespace

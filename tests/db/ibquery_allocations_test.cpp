@@ -1,72 +1,60 @@
-// What the query dataset allocates on its hot paths: executing a prepared UPDATE with new
-// parameter values, fetching a result into the record cache, and walking the cached rows.
+// What the statements and query datasets allocate on their hot paths: executing a prepared
+// UPDATE with new parameter values, fetching a result into the record cache, and walking the
+// cached rows.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "db/Fields.h"
-#include "db/IBDatabase.h"
 #include "db/IBQuery.h"
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/WindowConnection.h"
 
 namespace {
 
 // Rows of the numbers table.
 constexpr int kRows = 3000;
 
-class QueryAllocationsTest : public ::testing::Test {
+class QueryAllocationsTest : public test::ConnectedTest {
  protected:
-  static void SetUpTestSuite() {
-    database_ = std::make_unique<test::FirebirdDatabase>(
-        test::DefaultSongs(),
-        "CREATE TABLE Tb_Numeros (N INTEGER NOT NULL PRIMARY KEY, V VARCHAR(45));\n");
-  }
-  static void TearDownTestSuite() { database_.reset(); }
+  static void SetUpTestSuite() { SetUpDatabase(test::NumbersTableSql(kRows)); }
 
-  void SetUp() override {
-    database.SetDatabaseName(database_->Path());
-    database.SetParams(test::DefaultDatabaseParams());
-    database.LoginPrompt = false;
-    database.SetSQLDialect(1);
-    transaction.SetParams({"read_committed", "rec_version", "nowait"});
-    transaction.SetDefaultDatabase(&database);
-    database.Open();
-    TIBSQL insert(&database);
-    insert.SetTransaction(&transaction);
-    transaction.Start();
-    insert.SetSQL({"INSERT INTO Tb_Numeros VALUES (:N, 'inicial')"});
-    for (int n = 1; n <= kRows; ++n) {
-      insert.Params()[0].SetLongValue(n);
-      insert.ExecQuery();
-    }
+  // `prefix` and the row number, for every row; RowsWith counts the rows that hold theirs.
+  static std::vector<std::string> Values(const std::string& prefix) {
+    std::vector<std::string> values;
+    for (int i = 1; i <= kRows; ++i) values.push_back(prefix + std::to_string(i));
+    return values;
   }
-  void TearDown() override {
-    if (transaction.Active()) transaction.Rollback();
-    database.Close();
+  int RowsWith(const std::string& prefix) {
+    auto check = Statement("SELECT COUNT(*) FROM Tb_Numeros WHERE V = '" + prefix + "' || N");
+    check->ExecQuery();
+    return check->Fields(0).LongValue();
   }
-
-  std::unique_ptr<TIBQuery> Query(const std::string& sql) {
-    auto query = std::make_unique<TIBQuery>("Q");
-    query->SetDatabase(&database);
-    query->SetTransaction(&transaction);
-    query->SQL().Add(sql);
-    return query;
-  }
-
-  TIBDatabase database{"DB"};
-  TIBTransaction transaction{"TR"};
-
- private:
-  static std::unique_ptr<test::FirebirdDatabase> database_;
 };
 
-std::unique_ptr<test::FirebirdDatabase> QueryAllocationsTest::database_;
+TEST_F(QueryAllocationsTest, APreparedStatementBindsAndExecutesWithoutAllocating) {
+  transaction.Start();
+  auto update = Statement("UPDATE Tb_Numeros SET V = :V WHERE N = :N");
+  TIBXSQLDA& params = update->Params();
+  params[0].SetTextValue(std::string(45, ' '));
+  char* buffer = params[0].Data().SqlData();
+  const std::vector<std::string> values = Values("valor ");
+
+  const long before = test::AllocationCount();
+  for (int n = 1; n <= kRows; ++n) {
+    params[0].SetTextValue(values[std::size_t(n - 1)]);
+    params[1].SetLongValue(n);
+    update->ExecQuery();
+  }
+  EXPECT_EQ(test::AllocationCount() - before, 0);
+  EXPECT_EQ(params[0].Data().SqlData(), buffer);
+  EXPECT_EQ(RowsWith("valor "), kRows);
+}
 
 TEST_F(QueryAllocationsTest, APreparedUpdateAllocatesOnlyItsNewParameterValues) {
   auto update = Query("UPDATE Tb_Numeros SET V = :V WHERE N = :N");
@@ -75,23 +63,18 @@ TEST_F(QueryAllocationsTest, APreparedUpdateAllocatesOnlyItsNewParameterValues) 
   value->AssignString("a first value long enough to live on the heap");
   number->AssignInteger(1);
   update->ExecuteSql();
-  std::vector<std::string> values;
-  for (int i = 0; i < kRows; ++i)
-    values.push_back("a value long enough for the heap " + std::to_string(i));
+  const std::vector<std::string> values = Values("a value long enough for the heap ");
 
   const long before = test::AllocationCount();
-  for (int i = 0; i < kRows; ++i) {
+  for (int n = 1; n <= kRows; ++n) {
     update->Close();
-    value->AssignString(values[static_cast<std::size_t>(i)]);
-    number->AssignInteger(i + 1);
+    value->AssignString(values[std::size_t(n - 1)]);
+    number->AssignInteger(n);
     update->ExecuteSql();
   }
   // One text value per execution, nothing else.
   EXPECT_EQ(test::AllocationCount() - before, kRows);
-
-  auto check = Query("SELECT V FROM Tb_Numeros WHERE N = 3000");
-  check->Open();
-  EXPECT_EQ(check->Fields()[0]->StringValue(), values.back());
+  EXPECT_EQ(RowsWith("a value long enough for the heap "), kRows);
 }
 
 TEST_F(QueryAllocationsTest, FetchingAndWalkingTheCacheAllocateNothingPerRow) {
@@ -101,30 +84,18 @@ TEST_F(QueryAllocationsTest, FetchingAndWalkingTheCacheAllocateNothingPerRow) {
   n.SetDataSet(query.get());
   query->Open();
 
-  long before = test::AllocationCount();
-  long sum = 0;
-  int rows = 0;
-  while (!query->AtEnd()) {
-    sum += n.IntegerValue();
-    ++rows;
-    query->MoveNext();
+  // The cache grows by reallocating its one block, a chunk at a time; the second walk reads
+  // the cache.
+  for (int walk = 0; walk < 2; ++walk) {
+    if (walk == 1) query->MoveFirst();
+    const long before = test::AllocationCount();
+    long sum = 0;
+    int rows = 0;
+    for (; !query->AtEnd(); query->MoveNext(), ++rows) sum += n.IntegerValue();
+    EXPECT_EQ(test::AllocationCount() - before, 0) << "walk " << walk;
+    EXPECT_EQ(rows, kRows);
+    EXPECT_EQ(sum, long(kRows) * (kRows + 1) / 2);
   }
-  EXPECT_EQ(rows, kRows);
-  EXPECT_EQ(sum, long(kRows) * (kRows + 1) / 2);
-  // The cache grows by reallocating its one block, a chunk at a time.
-  EXPECT_EQ(test::AllocationCount() - before, 0);
-
-  before = test::AllocationCount();
-  query->MoveFirst();
-  rows = 0;
-  while (!query->AtEnd()) {
-    sum -= n.IntegerValue();
-    ++rows;
-    query->MoveNext();
-  }
-  EXPECT_EQ(rows, kRows);
-  EXPECT_EQ(sum, 0);
-  EXPECT_EQ(test::AllocationCount() - before, 0);
 }
 
 }  // namespace

@@ -8,20 +8,26 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "db/DataSource.h"
-#include "db/IBDatabase.h"
 #include "db/IBErrors.h"
 #include "db/IBFields.h"
 #include "db/IBSQL.h"
 #include "db/IBSQLMonitor.h"
 #include "db/IBTransaction.h"
+#include "tests/db/TraceRecorder.h"
 #include "tests/support/Failures.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/StoredSongs.h"
+#include "tests/support/WindowConnection.h"
 
 namespace {
+
+using test::ErrorOf;
+using test::MessageOf;
 
 const char* const kSelectSongs =
     "SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas";
@@ -29,36 +35,11 @@ const char* const kCount = "SELECT COUNT(*) FROM Tb_Musicas";
 const char* const kUpdate =
     "UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE Mus_Codigo = :Codigo";
 
-// The main window's connection: DB_Kavro and Trans_Kavro with their stored settings.
-struct Connection {
-  explicit Connection(const std::string& path) {
-    DB_Kavro.SetDatabaseName(path);
-    DB_Kavro.SetParams(test::DefaultDatabaseParams());
-    DB_Kavro.LoginPrompt = false;
-    DB_Kavro.SetSQLDialect(1);
-    Trans_Kavro.SetParams({"read_committed", "rec_version", "nowait"});
-    Trans_Kavro.SetDefaultDatabase(&DB_Kavro);
-  }
-  ~Connection() {
-    try {
-      if (Trans_Kavro.Active()) Trans_Kavro.Rollback();
-      DB_Kavro.Close();
-    } catch (...) {
-    }
-  }
-  void Attach(TIBQuery& query) {
-    query.SetDatabase(&DB_Kavro);
-    query.SetTransaction(&Trans_Kavro);
-  }
-
-  TIBDatabase DB_Kavro{"DB_Kavro"};
-  TIBTransaction Trans_Kavro{"Trans_Kavro"};
-};
-
 // Q_Musicas with its four persistent fields, as the main window declares it.
 struct SongList {
-  explicit SongList(Connection& connection) {
-    connection.Attach(Q_Musicas);
+  explicit SongList(test::WindowConnection& connection) {
+    Q_Musicas.SetDatabase(&connection.database);
+    Q_Musicas.SetTransaction(&connection.transaction);
     Q_Musicas.SQL().Add(kSelectSongs);
     Declare(Q_MusicasMUS_CODIGO, "MUS_CODIGO");
     Q_MusicasMUS_CODIGO.Required = true;
@@ -80,115 +61,80 @@ struct SongList {
   TIBStringField Q_MusicasMUS_COMPOSITOR{45};
 };
 
-// Counts the trace entries of one kind whose text contains a piece of SQL.
-class TraceCounter {
- public:
-  TraceCounter(TIBDatabase& database, TTraceFlags flags) {
-    database.TraceFlags = flags;
-    id_ =
-        MonitorHook()->AddListener([this](const TTraceEntry& entry) { entries_.push_back(entry); });
-  }
-  ~TraceCounter() { MonitorHook()->RemoveListener(id_); }
-  int Count(TTraceFlag flag, const std::string& sql) const {
-    return static_cast<int>(
-        std::count_if(entries_.begin(), entries_.end(), [&](const TTraceEntry& e) {
-          return e.Flag == flag && e.Text.find(sql) != std::string::npos;
-        }));
-  }
-
- private:
-  int id_ = 0;
-  std::vector<TTraceEntry> entries_;
-};
-
-template <class E, class F>
-E ErrorOf(F action) {
-  return test::FailureOf<E>(action, "");
+// One UPDATE of the update run: Close, the two parameters, ExecuteSql.
+void UpdateComposer(TIBQuery& update, const std::string& composer, int codigo) {
+  update.Close();
+  update.GetParam("Compositor")->AssignString(composer);
+  update.GetParam("Codigo")->AssignInteger(codigo);
+  update.ExecuteSql();
 }
 
-template <class F>
-EIBClientError ClientErrorOf(F action) {
-  return test::FailureOf<EIBClientError>(action, -1, "");
-}
+using Composers = std::map<int, std::optional<std::string>>;
 
-// Reads the composers of all songs through a statement of its own in `transaction`.
-std::map<int, std::string> Composers(Connection& connection) {
-  TIBSQL select(&connection.DB_Kavro);
-  select.SetTransaction(&connection.Trans_Kavro);
-  select.GoToFirstRecordOnExecute = false;
-  select.SetSQL({"SELECT Mus_Codigo, Mus_Compositor FROM Tb_Musicas"});
-  select.ExecQuery();
-  std::map<int, std::string> result;
-  while (TIBXSQLDA* row = select.FetchNext())
-    result[(*row)[0].LongValue()] = (*row)[1].IsNull() ? "<null>" : (*row)[1].TextValue();
-  select.Close();
-  return result;
+Composers ComposersOf(const std::map<int, test::StoredSong>& songs) {
+  Composers composers;
+  for (const auto& [codigo, song] : songs) composers[codigo] = song.Compositor;
+  return composers;
 }
 
 TEST(IBQueryRoad, UpdateRunSequenceWritesEveryComposerAndCommitsRetaining) {
   test::FirebirdDatabase database;
-  std::map<int, std::string> before;
-  std::vector<std::string> secondWalk;
   {
-    Connection connection(database.Path());
-    TraceCounter trace(connection.DB_Kavro, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
+    test::WindowConnection connection(database.Path());
+    test::TraceRecorder trace(connection.database, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
     SongList songs(connection);
-    TIBQuery Q_Atualizar("Q_Atualizar");
-    connection.Attach(Q_Atualizar);
+    auto Q_Atualizar = connection.Query("", "Q_Atualizar");
 
     // The window is shown: connect and open the song list, which starts the transaction.
-    connection.DB_Kavro.Open();
-    ASSERT_FALSE(connection.Trans_Kavro.Active());
+    connection.database.Open();
+    ASSERT_FALSE(connection.transaction.Active());
     songs.Q_Musicas.Open();
-    EXPECT_TRUE(connection.Trans_Kavro.Active());
+    EXPECT_TRUE(connection.transaction.Active());
     EXPECT_FALSE(songs.Q_Musicas.DefaultFields());
 
     // The run: count, then one UPDATE per song.
-    Q_Atualizar.Close();
-    Q_Atualizar.SQL().Clear();
-    Q_Atualizar.SQL().Add(kCount);
-    Q_Atualizar.Open();
-    EXPECT_TRUE(Q_Atualizar.DefaultFields());
-    EXPECT_EQ(Q_Atualizar.Fields()[0]->IntegerValue(), 3);
-    Q_Atualizar.Close();
-    Q_Atualizar.SQL().Clear();
-    Q_Atualizar.SQL().Add(kUpdate);
+    Q_Atualizar->Close();
+    Q_Atualizar->SQL().Clear();
+    Q_Atualizar->SQL().Add(kCount);
+    Q_Atualizar->Open();
+    EXPECT_TRUE(Q_Atualizar->DefaultFields());
+    EXPECT_EQ(Q_Atualizar->Fields()[0]->IntegerValue(), 3);
+    Q_Atualizar->Close();
+    Q_Atualizar->SQL().Clear();
+    Q_Atualizar->SQL().Add(kUpdate);
 
     if (songs.Q_Musicas.Active())
       songs.Q_Musicas.MoveFirst();
     else
       songs.Q_Musicas.Open();
+    std::map<int, std::string> read;
     std::vector<int> visited;
     while (!songs.Q_Musicas.AtEnd()) {
       const int codigo = songs.Q_MusicasMUS_CODIGO.IntegerValue();
-      const std::string nome = songs.Q_MusicasMUS_NOME.StringValue();
-      const std::string interprete = songs.Q_MusicasMUS_INTERPRETE.StringValue();
-      before[codigo] = nome + "|" + interprete + "|" + songs.Q_MusicasMUS_COMPOSITOR.StringValue();
       visited.push_back(codigo);
-      Q_Atualizar.Close();
-      Q_Atualizar.GetParam("Compositor")->AssignString("Compositor " + std::to_string(codigo));
-      Q_Atualizar.GetParam("Codigo")->AssignInteger(codigo);
-      Q_Atualizar.ExecuteSql();
+      read[codigo] = songs.Q_MusicasMUS_NOME.StringValue() + "|" +
+                     songs.Q_MusicasMUS_INTERPRETE.StringValue() + "|" +
+                     songs.Q_MusicasMUS_COMPOSITOR.StringValue();
+      UpdateComposer(*Q_Atualizar, "Compositor " + std::to_string(codigo), codigo);
       songs.Q_Musicas.MoveNext();
     }
     std::sort(visited.begin(), visited.end());
     EXPECT_EQ(visited, (std::vector<int>{1, 2, 3}));
-    for (const test::Song& song : test::DefaultSongs()) {
-      EXPECT_EQ(before[song.Codigo],
-                song.Nome + "|" + song.Interprete + "|" + song.Compositor.value_or(""));
-    }
+    std::map<int, std::string> expected;
+    for (const test::Song& song : test::DefaultSongs())
+      expected[song.Codigo] =
+          song.Nome + "|" + song.Interprete + "|" + song.Compositor.value_or("");
+    EXPECT_EQ(read, expected);
 
-    connection.Trans_Kavro.CommitRetaining();
-    EXPECT_TRUE(connection.Trans_Kavro.Active());
+    connection.transaction.CommitRetaining();
+    EXPECT_TRUE(connection.transaction.Active());
     ASSERT_TRUE(songs.Q_Musicas.Active());
 
     // A second walk comes from the cache: the same rows, the composers as they were read.
-    songs.Q_Musicas.MoveFirst();
-    while (!songs.Q_Musicas.AtEnd()) {
+    std::vector<std::string> secondWalk;
+    for (songs.Q_Musicas.MoveFirst(); !songs.Q_Musicas.AtEnd(); songs.Q_Musicas.MoveNext())
       secondWalk.push_back(std::to_string(songs.Q_MusicasMUS_CODIGO.IntegerValue()) + "=" +
                            songs.Q_MusicasMUS_COMPOSITOR.StringValue());
-      songs.Q_Musicas.MoveNext();
-    }
     std::sort(secondWalk.begin(), secondWalk.end());
     EXPECT_EQ(secondWalk, (std::vector<std::string>{"1=", "2=", "3=Desconhecido"}));
 
@@ -197,44 +143,21 @@ TEST(IBQueryRoad, UpdateRunSequenceWritesEveryComposerAndCommitsRetaining) {
     EXPECT_EQ(trace.Count(tfQExecute, "UPDATE Tb_Musicas"), 3);
     EXPECT_EQ(trace.Count(tfQPrepare, "SELECT Mus_Codigo"), 1);
     EXPECT_EQ(trace.Count(tfQExecute, "SELECT Mus_Codigo"), 1);
-
-    EXPECT_EQ(Composers(connection),
-              (std::map<int, std::string>{
-                  {1, "Compositor 1"}, {2, "Compositor 2"}, {3, "Compositor 3"}}));
   }
-  // Committed for good: another program sees the values.
-  const std::string output = database.Isql("SELECT Mus_Compositor FROM Tb_Musicas ORDER BY 1;");
-  EXPECT_NE(output.find("Compositor 1"), std::string::npos) << output;
-  EXPECT_NE(output.find("Compositor 3"), std::string::npos) << output;
+  // Committed for good: the connection rolled back what was left, and another attachment reads
+  // every composer.
+  EXPECT_EQ(ComposersOf(test::ReadStoredSongs(database.Path())),
+            (Composers{{1, "Compositor 1"}, {2, "Compositor 2"}, {3, "Compositor 3"}}));
 }
 
-class IBQueryTest : public ::testing::Test {
+class IBQueryTest : public test::ConnectedTest {
  protected:
-  static void SetUpTestSuite() { database_ = std::make_unique<test::FirebirdDatabase>(); }
-  static void TearDownTestSuite() { database_.reset(); }
-  void SetUp() override {
-    connection_ = std::make_unique<Connection>(database_->Path());
-    connection_->DB_Kavro.Open();
-  }
-  void TearDown() override { connection_.reset(); }
-
-  Connection& connection() { return *connection_; }
-  std::unique_ptr<TIBQuery> NewQuery(const std::string& name, const std::string& sql = {}) {
-    auto query = std::make_unique<TIBQuery>(name);
-    connection_->Attach(*query);
-    if (!sql.empty()) query->SQL().Add(sql);
-    return query;
-  }
-
- private:
-  static std::unique_ptr<test::FirebirdDatabase> database_;
-  std::unique_ptr<Connection> connection_;
+  // The composers as this connection's transaction sees them.
+  Composers StoredComposers() { return ComposersOf(test::ReadStoredSongs(database, transaction)); }
 };
 
-std::unique_ptr<test::FirebirdDatabase> IBQueryTest::database_;
-
 TEST_F(IBQueryTest, ChangeHandlerRunsOncePerActualChangeOfTheList) {
-  auto query = NewQuery("Q_Atualizar");
+  auto query = Query("", "Q_Atualizar");
   TDataSource source("Ds");
   source.SetDataSet(query.get());
   int changes = 0;
@@ -256,7 +179,7 @@ TEST_F(IBQueryTest, ChangeHandlerRunsOncePerActualChangeOfTheList) {
 }
 
 TEST_F(IBQueryTest, TextChangeClosesTheQueryAndFreesItsDefaultFields) {
-  auto query = NewQuery("Q_Atualizar", kCount);
+  auto query = Query(kCount, "Q_Atualizar");
   TDataSource source("Ds");
   source.SetDataSet(query.get());
   int stateChanges = 0;
@@ -288,7 +211,7 @@ TEST_F(IBQueryTest, TextChangeClosesTheQueryAndFreesItsDefaultFields) {
 }
 
 TEST_F(IBQueryTest, UpdateTextGivesTwoParametersFoundInAnyLetterCase) {
-  auto query = NewQuery("Q_Atualizar", kUpdate);
+  auto query = Query(kUpdate, "Q_Atualizar");
   ASSERT_EQ(query->Params().Count(), 2);
   EXPECT_EQ(query->Params()[0]->Name, "Compositor");
   EXPECT_EQ(query->Params()[1]->Name, "Codigo");
@@ -304,19 +227,18 @@ TEST_F(IBQueryTest, UpdateTextGivesTwoParametersFoundInAnyLetterCase) {
   EXPECT_EQ(query->GetParam("COMPOSITOR"), query->Params()[0]);
 
   // The query's own lookup and its collection's carry the query's name as it stands.
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->GetParam("Titulo"); }).Message,
-            "Q_Atualizar: Parameter 'Titulo' not found");
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->Params().GetParam("Nada"); }).Message,
+  const auto missing = [&] { query->GetParam("Titulo"); };
+  const auto missingInCollection = [&] { query->Params().GetParam("Nada"); };
+  EXPECT_EQ(MessageOf<EDatabaseError>(missing), "Q_Atualizar: Parameter 'Titulo' not found");
+  EXPECT_EQ(MessageOf<EDatabaseError>(missingInCollection),
             "Q_Atualizar: Parameter 'Nada' not found");
   query->Name.clear();
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->GetParam("Titulo"); }).Message,
-            "Parameter 'Titulo' not found");
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { query->Params().GetParam("Nada"); }).Message,
-            "Parameter 'Nada' not found");
+  EXPECT_EQ(MessageOf<EDatabaseError>(missing), "Parameter 'Titulo' not found");
+  EXPECT_EQ(MessageOf<EDatabaseError>(missingInCollection), "Parameter 'Nada' not found");
 }
 
 TEST_F(IBQueryTest, ValuesOfParametersThatKeepTheirNamesSurviveATextChange) {
-  auto query = NewQuery("Q", kUpdate);
+  auto query = Query(kUpdate);
   query->GetParam("Compositor")->AssignString("Ana");
   query->GetParam("Codigo")->AssignInteger(2);
   query->SQL().Assign({"UPDATE Tb_Musicas SET Mus_Nome = :NOME WHERE Mus_Codigo = :CODIGO"});
@@ -335,33 +257,27 @@ TEST_F(IBQueryTest, ValuesOfParametersThatKeepTheirNamesSurviveATextChange) {
 }
 
 TEST_F(IBQueryTest, RepeatedExecutionPreparesOnceAndBindsNewValuesEachTime) {
-  TraceCounter trace(connection().DB_Kavro, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
-  auto query = NewQuery("Q_Atualizar", kUpdate);
+  test::TraceRecorder trace(database, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
+  auto query = Query(kUpdate, "Q_Atualizar");
   for (int round = 0; round < 20; ++round) {
-    for (int codigo = 1; codigo <= 3; ++codigo) {
-      query->Close();
-      query->GetParam("Compositor")
-          ->AssignString("R" + std::to_string(round) + "-" + std::to_string(codigo));
-      query->GetParam("Codigo")->AssignInteger(codigo);
-      query->ExecuteSql();
-    }
+    for (int codigo = 1; codigo <= 3; ++codigo)
+      UpdateComposer(*query, "R" + std::to_string(round) + "-" + std::to_string(codigo), codigo);
   }
   EXPECT_EQ(trace.Count(tfQPrepare, "UPDATE Tb_Musicas"), 1);
   EXPECT_EQ(trace.Count(tfQExecute, "UPDATE Tb_Musicas"), 60);
-  EXPECT_EQ(Composers(connection()),
-            (std::map<int, std::string>{{1, "R19-1"}, {2, "R19-2"}, {3, "R19-3"}}));
+  EXPECT_EQ(StoredComposers(), (Composers{{1, "R19-1"}, {2, "R19-2"}, {3, "R19-3"}}));
 }
 
 TEST_F(IBQueryTest, ParametersNeverAssignedAreSentAsNullAndEmptyTextIsNotNull) {
-  auto query = NewQuery("Q_Atualizar", kUpdate);
+  auto query = Query(kUpdate, "Q_Atualizar");
   query->GetParam("Codigo")->AssignInteger(3);
   query->ExecuteSql();
-  EXPECT_EQ(Composers(connection())[3], "<null>");
+  EXPECT_EQ(StoredComposers()[3], std::nullopt);
 
   query->GetParam("Compositor")->AssignString("");
   EXPECT_FALSE(query->GetParam("Compositor")->IsNull());
   query->ExecuteSql();
-  EXPECT_EQ(Composers(connection())[3], "");
+  EXPECT_EQ(StoredComposers()[3], "");
 
   // A parameter that held text and then an integer goes over as an integer.
   query->GetParam("Compositor")->AssignString("Zé");
@@ -369,64 +285,57 @@ TEST_F(IBQueryTest, ParametersNeverAssignedAreSentAsNullAndEmptyTextIsNotNull) {
   query->GetParam("Codigo")->AssignInteger(1);
   EXPECT_EQ(query->GetParam("Codigo")->DataType, ftInteger);
   query->ExecuteSql();
-  EXPECT_EQ(Composers(connection())[1], "Zé");
+  EXPECT_EQ(StoredComposers()[1], "Zé");
 }
 
 TEST_F(IBQueryTest, ExecuteSqlRefusesOpenQueriesSelectsAndEmptyTexts) {
-  auto query = NewQuery("Q_Atualizar", kCount);
+  auto query = Query(kCount, "Q_Atualizar");
   query->Open();
-  try {
-    query->ExecuteSql();
-    ADD_FAILURE() << "no error";
-  } catch (const EIBError&) {
-    ADD_FAILURE() << "a dataset error, not a client or server error, was expected";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message, "Q_Atualizar: Cannot perform this operation on an open dataset");
-  }
+  // A dataset error, not a client or server error.
+  EXPECT_EQ(test::ExactMessageOf<EDatabaseError>([&] { query->ExecuteSql(); }),
+            "Q_Atualizar: Cannot perform this operation on an open dataset");
   EXPECT_TRUE(query->Active());
 
   query->Close();
-  const EIBClientError select = ClientErrorOf([&] { query->ExecuteSql(); });
+  const EIBClientError select = ErrorOf<EIBClientError>([&] { query->ExecuteSql(); });
   EXPECT_EQ(select.SqlCode, 66);
   EXPECT_EQ(select.Message, "use Open for a Select Statement");
   EXPECT_FALSE(query->Active());
   EXPECT_TRUE(query->Prepared());
 
   query->SQL().Clear();
-  const EIBClientError empty = ClientErrorOf([&] { query->ExecuteSql(); });
+  const EIBClientError empty = ErrorOf<EIBClientError>([&] { query->ExecuteSql(); });
   EXPECT_EQ(empty.SqlCode, 65);
   EXPECT_EQ(empty.Message, "Empty SQL Statement");
   query->SQL().Add(" ");
-  EXPECT_EQ(ClientErrorOf([&] { query->ExecuteSql(); }).SqlCode, 65);
-  EXPECT_EQ(ClientErrorOf([&] { query->Open(); }).SqlCode, 65);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { query->ExecuteSql(); }).SqlCode, 65);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { query->Open(); }).SqlCode, 65);
   EXPECT_FALSE(query->Active());
 }
 
 TEST_F(IBQueryTest, MissingDatabaseOrTransactionIsAClientError) {
   TIBQuery alone("Q");
   alone.SQL().Add(kCount);
-  const EIBClientError noDatabase = ClientErrorOf([&] { alone.Open(); });
+  const EIBClientError noDatabase = ErrorOf<EIBClientError>([&] { alone.Open(); });
   EXPECT_EQ(noDatabase.SqlCode, 24);
   EXPECT_EQ(noDatabase.Message, "Database not assigned");
   EXPECT_FALSE(alone.Active());
 
   TIBDatabase other("Other");
   alone.SetDatabase(&other);
-  const EIBClientError noTransaction = ClientErrorOf([&] { alone.ExecuteSql(); });
+  const EIBClientError noTransaction = ErrorOf<EIBClientError>([&] { alone.ExecuteSql(); });
   EXPECT_EQ(noTransaction.SqlCode, 25);
   EXPECT_EQ(noTransaction.Message, "Transaction not assigned");
 }
 
 TEST_F(IBQueryTest, FailedExecutionLeavesTheQueryInactivePreparedWithItsValues) {
-  auto query = NewQuery("Q_Atualizar", kUpdate);
-  query->GetParam("Compositor")->AssignString("Bom");
-  query->GetParam("Codigo")->AssignInteger(2);
-  query->ExecuteSql();
+  auto query = Query(kUpdate, "Q_Atualizar");
+  UpdateComposer(*query, "Bom", 2);
 
   // 46 characters for a 45-character column.
   const std::string tooLong(46, 'x');
   query->GetParam("Compositor")->AssignString(tooLong);
-  const EIBClientError error = ClientErrorOf([&] { query->ExecuteSql(); });
+  const EIBClientError error = ErrorOf<EIBClientError>([&] { query->ExecuteSql(); });
   EXPECT_EQ(error.SqlCode, 119);
   EXPECT_EQ(error.Message,
             "Trying to store a string of length 46 into a field that can only contain 45");
@@ -434,7 +343,7 @@ TEST_F(IBQueryTest, FailedExecutionLeavesTheQueryInactivePreparedWithItsValues) 
   EXPECT_TRUE(query->Prepared());
   EXPECT_EQ(query->GetParam("Compositor")->AsString(), tooLong);
   EXPECT_EQ(query->GetParam("Codigo")->AsInteger(), 2);
-  EXPECT_TRUE(connection().Trans_Kavro.Active());
+  EXPECT_TRUE(transaction.Active());
 
   // A value the server refuses.
   query->GetParam("Compositor")->AssignString("Outro");
@@ -442,18 +351,18 @@ TEST_F(IBQueryTest, FailedExecutionLeavesTheQueryInactivePreparedWithItsValues) 
   EXPECT_THROW(query->ExecuteSql(), EIBInterBaseError);
   EXPECT_FALSE(query->Active());
   EXPECT_TRUE(query->Prepared());
-  EXPECT_TRUE(connection().Trans_Kavro.Active());
+  EXPECT_TRUE(transaction.Active());
 
   // The same query goes on working with good values, and the first update is still there.
   query->GetParam("Codigo")->AssignInteger(1);
   query->ExecuteSql();
-  const auto composers = Composers(connection());
+  const Composers composers = StoredComposers();
   EXPECT_EQ(composers.at(1), "Outro");
   EXPECT_EQ(composers.at(2), "Bom");
 }
 
 TEST_F(IBQueryTest, CloseOnAClosedQueryAndOpenOnAnOpenQueryDoNothing) {
-  SongList songs(connection());
+  SongList songs(connection);
   songs.Q_Musicas.Close();
   EXPECT_FALSE(songs.Q_Musicas.Active());
   songs.Q_Musicas.Open();
@@ -465,16 +374,16 @@ TEST_F(IBQueryTest, CloseOnAClosedQueryAndOpenOnAnOpenQueryDoNothing) {
 }
 
 TEST_F(IBQueryTest, NavigationOnAClosedQueryIsADatasetError) {
-  SongList songs(connection());
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { songs.Q_Musicas.MoveNext(); }).Message,
+  SongList songs(connection);
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { songs.Q_Musicas.MoveNext(); }),
             "Q_Musicas: Cannot perform this operation on a closed dataset");
-  EXPECT_EQ(ErrorOf<EDatabaseError>([&] { songs.Q_Musicas.MoveFirst(); }).Message,
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { songs.Q_Musicas.MoveFirst(); }),
             "Q_Musicas: Cannot perform this operation on a closed dataset");
 }
 
 TEST_F(IBQueryTest, CloseKeepsThePreparationAndPersistentFieldsBindAgain) {
-  TraceCounter trace(connection().DB_Kavro, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
-  SongList songs(connection());
+  test::TraceRecorder trace(database, TraceFlag(tfQPrepare) | TraceFlag(tfQExecute));
+  SongList songs(connection);
   songs.Q_Musicas.Open();
   EXPECT_EQ(songs.Q_MusicasMUS_CODIGO.FieldNo(), 1);
   EXPECT_EQ(songs.Q_MusicasMUS_COMPOSITOR.FieldNo(), 4);
@@ -490,25 +399,21 @@ TEST_F(IBQueryTest, CloseKeepsThePreparationAndPersistentFieldsBindAgain) {
 }
 
 TEST_F(IBQueryTest, EndOfTheTransactionClosesTheQueryAndTheNextUsePreparesAgain) {
-  TraceCounter trace(connection().DB_Kavro, TraceFlag(tfQPrepare));
-  SongList songs(connection());
-  auto update = NewQuery("Q_Atualizar", kUpdate);
+  test::TraceRecorder trace(database, TraceFlag(tfQPrepare));
+  SongList songs(connection);
+  auto update = Query(kUpdate, "Q_Atualizar");
   songs.Q_Musicas.Open();
-  update->GetParam("Compositor")->AssignString("Primeiro");
-  update->GetParam("Codigo")->AssignInteger(1);
-  update->ExecuteSql();
+  UpdateComposer(*update, "Primeiro", 1);
 
-  connection().Trans_Kavro.Commit();
+  transaction.Commit();
   EXPECT_FALSE(songs.Q_Musicas.Active());
   EXPECT_FALSE(update->InternalPrepared());
   EXPECT_TRUE(update->Prepared());
 
   // The values bound after the statement is prepared again are the ones that arrive.
-  update->GetParam("Compositor")->AssignString("Segundo");
-  update->GetParam("Codigo")->AssignInteger(2);
-  update->ExecuteSql();
-  EXPECT_TRUE(connection().Trans_Kavro.Active());
-  const auto composers = Composers(connection());
+  UpdateComposer(*update, "Segundo", 2);
+  EXPECT_TRUE(transaction.Active());
+  const Composers composers = StoredComposers();
   EXPECT_EQ(composers.at(1), "Primeiro");
   EXPECT_EQ(composers.at(2), "Segundo");
   EXPECT_EQ(trace.Count(tfQPrepare, "UPDATE Tb_Musicas"), 2);
@@ -518,14 +423,14 @@ TEST_F(IBQueryTest, EndOfTheTransactionClosesTheQueryAndTheNextUsePreparesAgain)
 }
 
 TEST_F(IBQueryTest, FailedOpenLeavesTheQueryInactiveWithoutFields) {
-  auto query = NewQuery("Q", "SELECT * FROM Tb_Inexistente");
+  auto query = Query("SELECT * FROM Tb_Inexistente");
   EXPECT_THROW(query->Open(), EIBInterBaseError);
   EXPECT_FALSE(query->Active());
   EXPECT_EQ(query->Fields().Count(), 0);
   EXPECT_FALSE(query->Prepared());
 
   // A statement without rows opened as a query runs and leaves an open query with no row.
-  auto update = NewQuery("Q2", "UPDATE Tb_Musicas SET Mus_Nome = Mus_Nome WHERE Mus_Codigo = -1");
+  auto update = Query("UPDATE Tb_Musicas SET Mus_Nome = Mus_Nome WHERE Mus_Codigo = -1", "Q2");
   update->Open();
   EXPECT_TRUE(update->Active());
   EXPECT_TRUE(update->AtEnd());
@@ -534,7 +439,7 @@ TEST_F(IBQueryTest, FailedOpenLeavesTheQueryInactiveWithoutFields) {
 
 TEST_F(IBQueryTest, AFailingFetchKeepsTheQueryOpenAndTheRowItHad) {
   // The first fetch fails: the query is open without a row.
-  auto broken = NewQuery("Q", "SELECT Mus_Codigo / 0 FROM Tb_Musicas");
+  auto broken = Query("SELECT Mus_Codigo / 0 FROM Tb_Musicas");
   EXPECT_THROW(broken->Open(), EIBInterBaseError);
   EXPECT_TRUE(broken->Active());
   EXPECT_TRUE(broken->AtEnd());
@@ -542,27 +447,25 @@ TEST_F(IBQueryTest, AFailingFetchKeepsTheQueryOpenAndTheRowItHad) {
   EXPECT_FALSE(broken->Active());
 
   // The second row fails: the first one stays current and readable.
-  auto query =
-      NewQuery("Q", "SELECT 10 / (Mus_Codigo - 2) AS V FROM Tb_Musicas ORDER BY Mus_Codigo");
+  auto query = Query("SELECT 10 / (Mus_Codigo - 2) AS V FROM Tb_Musicas ORDER BY Mus_Codigo");
   query->Open();
   ASSERT_EQ(query->Fields().Count(), 1);
-  const std::string first = query->Fields()[0]->StringValue();
-  EXPECT_EQ(first, "-10");
+  EXPECT_EQ(query->Fields()[0]->StringValue(), "-10");
   EXPECT_THROW(query->MoveNext(), EIBInterBaseError);
   EXPECT_TRUE(query->Active());
   EXPECT_FALSE(query->AtEnd());
-  EXPECT_EQ(query->Fields()[0]->StringValue(), first);
+  EXPECT_EQ(query->Fields()[0]->StringValue(), "-10");
 }
 
 TEST_F(IBQueryTest, DisconnectClosesTheQuery) {
-  SongList songs(connection());
+  SongList songs(connection);
   songs.Q_Musicas.Open();
-  connection().DB_Kavro.Close();
+  database.Close();
   EXPECT_FALSE(songs.Q_Musicas.Active());
   EXPECT_FALSE(songs.Q_Musicas.InternalPrepared());
   EXPECT_TRUE(songs.Q_Musicas.Prepared());
   songs.Q_Musicas.Open();
-  EXPECT_TRUE(connection().DB_Kavro.Connected());
+  EXPECT_TRUE(database.Connected());
   EXPECT_FALSE(songs.Q_Musicas.AtEnd());
 }
 

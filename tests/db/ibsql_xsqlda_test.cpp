@@ -2,8 +2,8 @@
 // naming, buffers, null handling, conversions and the errors of the value paths.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,11 +16,7 @@
 
 namespace {
 
-// Runs `action` and returns the client error it raises.
-template <class F>
-EIBClientError ClientErrorOf(F action) {
-  return test::FailureOf<EIBClientError>(action, -1, "");
-}
+using test::ErrorOf;
 
 // Describes entry `i` of `area` as the server would: type (with nullable bit), length, scale.
 void Describe(TIBXSQLDA& area, int i, int type, int len, int scale = 0,
@@ -33,6 +29,24 @@ void Describe(TIBXSQLDA& area, int i, int type, int len, int scale = 0,
   d.SetRelName(relation);
 }
 
+struct Entry {
+  const char* name;  // a parameter's name, or null
+  int type;
+  int len;
+  int scale = 0;
+};
+
+// Gives `area` one entry per element, named and described, and applies the description.
+void Describe(TIBXSQLDA& area, std::initializer_list<Entry> entries) {
+  area.SetCount(static_cast<int>(entries.size()));
+  int i = 0;
+  for (const Entry& e : entries) {
+    if (e.name) area.SetParamName(e.name, i);
+    Describe(area, i++, e.type, e.len, e.scale);
+  }
+  area.ApplyDescription();
+}
+
 class XSQLDATest : public ::testing::Test {
  protected:
   TIBSQL statement;  // no database: dialect 3
@@ -41,9 +55,7 @@ class XSQLDATest : public ::testing::Test {
 
 TEST_F(XSQLDATest, AreaGrowsButNeverShrinksAndEntriesFollowTheBuffer) {
   EXPECT_EQ(area.AsXSQLDA(), nullptr);
-  area.SetCount(1);
-  Describe(area, 0, SQL_LONG + 1, 4);
-  area.ApplyDescription();
+  Describe(area, {{nullptr, SQL_LONG + 1, 4}});
   area[0].SetLongValue(4711);
   char* data = area[0].Data().SqlData();
 
@@ -73,11 +85,11 @@ TEST_F(XSQLDATest, IndexOutOfRangeAndUnknownNameRaise) {
   area.SetCount(2);
   area.SetParamName("Codigo", 0);
   area.SetParamName("Compositor", 1);
-  EIBClientError range = ClientErrorOf([&] { area[2]; });
+  EIBClientError range = ErrorOf<EIBClientError>([&] { area[2]; });
   EXPECT_EQ(range.SqlCode, 26);
   EXPECT_EQ(range.Message, "XSQLDA index out of range");
-  EXPECT_EQ(ClientErrorOf([&] { area[-1]; }).SqlCode, 26);
-  EIBClientError name = ClientErrorOf([&] { area.ByName("Nome"); });
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { area[-1]; }).SqlCode, 26);
+  EIBClientError name = ErrorOf<EIBClientError>([&] { area.ByName("Nome"); });
   EXPECT_EQ(name.SqlCode, 46);
   EXPECT_EQ(name.Message, "Field \"Nome\" not found");
   EXPECT_EQ(area.LookupByName("nome"), nullptr);
@@ -114,12 +126,10 @@ TEST_F(XSQLDATest, ResultColumnNamesAreMadeUnique) {
 }
 
 TEST_F(XSQLDATest, DescriptionSizesBuffersAndIndicators) {
-  area.SetCount(4);
-  Describe(area, 0, SQL_VARYING + 1, 45);
-  Describe(area, 1, SQL_TEXT, 10);
-  Describe(area, 2, SQL_LONG + 1, 4);
-  Describe(area, 3, SQL_BLOB + 1, 8);
-  area.ApplyDescription();
+  Describe(area, {{nullptr, SQL_VARYING + 1, 45},
+                  {nullptr, SQL_TEXT, 10},
+                  {nullptr, SQL_LONG + 1, 4},
+                  {nullptr, SQL_BLOB + 1, 8}});
   EXPECT_EQ(area[0].MaxLen(), 45);
   EXPECT_GE(area[0].Data().DataCapacity(), 47u);
   EXPECT_NE(area[0].Data().SqlInd(), nullptr);
@@ -130,18 +140,15 @@ TEST_F(XSQLDATest, DescriptionSizesBuffersAndIndicators) {
   EXPECT_TRUE(area[2].IsNullable());
 
   Describe(area, 2, 32766, 0);  // a type this client does not handle
-  EIBClientError e = ClientErrorOf([&] { area.ApplyDescription(); });
+  EIBClientError e = ErrorOf<EIBClientError>([&] { area.ApplyDescription(); });
   EXPECT_EQ(e.SqlCode, 35);
   EXPECT_EQ(e.Message, "Unknown SQL Data type (32766)");
 }
 
 TEST_F(XSQLDATest, TextLongerThanTheDescribedMaximumRaises119) {
-  area.SetCount(1);
-  area.SetParamName("Compositor", 0);
-  Describe(area, 0, SQL_VARYING + 1, 45);
-  area.ApplyDescription();
+  Describe(area, {{"Compositor", SQL_VARYING + 1, 45}});
   area[0].SetIsNull(true);
-  EIBClientError e = ClientErrorOf([&] { area[0].SetTextValue(std::string(46, 'x')); });
+  EIBClientError e = ErrorOf<EIBClientError>([&] { area[0].SetTextValue(std::string(46, 'x')); });
   EXPECT_EQ(e.SqlCode, 119);
   EXPECT_EQ(e.Message,
             "Trying to store a string of length 46 into a field that can only contain 45");
@@ -159,14 +166,7 @@ TEST_F(XSQLDATest, TextLongerThanTheDescribedMaximumRaises119) {
 }
 
 TEST_F(XSQLDATest, SameNamedEntriesReceiveEveryValueAndNull) {
-  area.SetCount(3);
-  area.SetParamName("a1", 0);
-  area.SetParamName("b", 1);
-  area.SetParamName("A1", 2);
-  Describe(area, 0, SQL_LONG + 1, 4);
-  Describe(area, 1, SQL_LONG + 1, 4);
-  Describe(area, 2, SQL_LONG, 4);
-  area.ApplyDescription();
+  Describe(area, {{"a1", SQL_LONG + 1, 4}, {"b", SQL_LONG + 1, 4}, {"A1", SQL_LONG, 4}});
   area[1].SetLongValue(7);
   area[0].SetLongValue(42);
   EXPECT_EQ(area[2].LongValue(), 42);
@@ -190,12 +190,7 @@ TEST_F(XSQLDATest, SameNamedEntriesReceiveEveryValueAndNull) {
 }
 
 TEST_F(XSQLDATest, WritingNewValuesReusesTheValueBuffer) {
-  area.SetCount(2);
-  area.SetParamName("Compositor", 0);
-  area.SetParamName("Codigo", 1);
-  Describe(area, 0, SQL_VARYING + 1, 45);
-  Describe(area, 1, SQL_LONG, 4);
-  area.ApplyDescription();
+  Describe(area, {{"Compositor", SQL_VARYING + 1, 45}, {"Codigo", SQL_LONG, 4}});
   area[0].SetTextValue(std::string(45, 'z'));
   area[1].SetLongValue(1);
   char* text = area[0].Data().SqlData();
@@ -218,10 +213,7 @@ TEST_F(XSQLDATest, WritingNewValuesReusesTheValueBuffer) {
 }
 
 TEST_F(XSQLDATest, NumericSettersWriteTypeLengthAndScale) {
-  area.SetCount(1);
-  area.SetParamName("v", 0);
-  Describe(area, 0, SQL_VARYING + 1, 20);
-  area.ApplyDescription();
+  Describe(area, {{"v", SQL_VARYING + 1, 20}});
   TIBXSQLVAR& v = area[0];
 
   v.SetShortValue(-12);
@@ -249,10 +241,7 @@ TEST_F(XSQLDATest, NumericSettersWriteTypeLengthAndScale) {
 }
 
 TEST_F(XSQLDATest, ScaledIntegersReadAsCurrencyOrFloatText) {
-  area.SetCount(2);
-  Describe(area, 0, SQL_LONG, 4, -2);
-  Describe(area, 1, SQL_SHORT, 2, -5);
-  area.ApplyDescription();
+  Describe(area, {{nullptr, SQL_LONG, 4, -2}, {nullptr, SQL_SHORT, 2, -5}});
   int32_t cents = 12345;
   std::memcpy(area[0].Data().SqlData(), &cents, sizeof cents);
   EXPECT_EQ(area[0].TextValue(), "123.45");
@@ -263,10 +252,7 @@ TEST_F(XSQLDATest, ScaledIntegersReadAsCurrencyOrFloatText) {
 }
 
 TEST_F(XSQLDATest, DateAndTimeValuesKeepTheirMilliseconds) {
-  area.SetCount(1);
-  area.SetParamName("d", 0);
-  Describe(area, 0, SQL_TIMESTAMP + 1, 8);
-  area.ApplyDescription();
+  Describe(area, {{"d", SQL_TIMESTAMP + 1, 8}});
   TIBXSQLVAR& v = area[0];
   TDateTime stamp = rt::EncodeDate(2024, 3, 7) + rt::EncodeTime(14, 5, 9, 250);
   v.SetDateTimeValue(stamp);
@@ -282,7 +268,7 @@ TEST_F(XSQLDATest, DateAndTimeValuesKeepTheirMilliseconds) {
   EXPECT_EQ(v.SqlType(), SQL_TYPE_TIME);
   EXPECT_NEAR(v.TimeValue(), rt::EncodeTime(23, 59, 58, 7), 1e-9);
   EXPECT_EQ(v.TextValue(), "23:59:58");
-  EXPECT_EQ(ClientErrorOf([&] { v.DateValue(); }).SqlCode, 38);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { v.DateValue(); }).SqlCode, 38);
 
   // Text written to a date-time entry is read as a date-time; empty text means null.
   Describe(area, 0, SQL_TIMESTAMP + 1, 8);
@@ -295,16 +281,11 @@ TEST_F(XSQLDATest, DateAndTimeValuesKeepTheirMilliseconds) {
 }
 
 TEST_F(XSQLDATest, QuadOnlyForBlobArrayAndQuadEntries) {
-  area.SetCount(2);
-  area.SetParamName("l", 0);
-  area.SetParamName("b", 1);
-  Describe(area, 0, SQL_LONG, 4);
-  Describe(area, 1, SQL_BLOB + 1, 8);
-  area.ApplyDescription();
-  EIBClientError e = ClientErrorOf([&] { area[0].SetQuadValue(ISC_QUAD{1, 2}); });
+  Describe(area, {{"l", SQL_LONG, 4}, {"b", SQL_BLOB + 1, 8}});
+  EIBClientError e = ErrorOf<EIBClientError>([&] { area[0].SetQuadValue(ISC_QUAD{1, 2}); });
   EXPECT_EQ(e.SqlCode, 38);
   EXPECT_EQ(e.Message, "Invalid data conversion");
-  EXPECT_EQ(ClientErrorOf([&] { area[0].QuadValue(); }).SqlCode, 38);
+  EXPECT_EQ(ErrorOf<EIBClientError>([&] { area[0].QuadValue(); }).SqlCode, 38);
   area[1].SetQuadValue(ISC_QUAD{5, 6});
   EXPECT_EQ(area[1].QuadValue().gds_quad_high, 5);
   EXPECT_EQ(area[1].QuadValue().gds_quad_low, 6u);
@@ -315,12 +296,7 @@ TEST_F(XSQLDATest, QuadOnlyForBlobArrayAndQuadEntries) {
 }
 
 TEST_F(XSQLDATest, BooleanWritesOnlyItsOwnBuffer) {
-  area.SetCount(2);
-  area.SetParamName("f", 0);
-  area.SetParamName("f", 1);
-  Describe(area, 0, SQL_BOOLEAN + 1, 1);
-  Describe(area, 1, SQL_BOOLEAN + 1, 1);
-  area.ApplyDescription();
+  Describe(area, {{"f", SQL_BOOLEAN + 1, 1}, {"f", SQL_BOOLEAN + 1, 1}});
   area[0].SetBooleanValue(true);
   EXPECT_TRUE(area[0].BooleanValue());
   EXPECT_EQ(area[0].TextValue(), "True");

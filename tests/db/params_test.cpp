@@ -8,70 +8,60 @@
 #include <vector>
 
 #include "db/DatabaseError.h"
+#include "tests/support/Failures.h"
 
 namespace {
 
-std::vector<std::string> Names(const TParams& params) {
-  std::vector<std::string> names;
+using Names = std::vector<std::string>;
+using test::MessageOf;
+
+Names NamesOf(const TParams& params) {
+  Names names;
   for (int i = 0; i < params.Count(); ++i) names.push_back(params[i]->Name);
   return names;
 }
 
 TEST(ParseSQL, ReplacesEachNameByAPlaceholderAndCreatesOneParameterPerPlace) {
+  const struct {
+    const char* sql;
+    const char* text;
+    Names names;
+  } cases[] = {
+      {"UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE Mus_Codigo = :Codigo\r\n",
+       "UPDATE Tb_Musicas SET Mus_Compositor = ? WHERE Mus_Codigo = ?\r\n",
+       {"Compositor", "Codigo"}},
+      // Names end at every delimiter outside quotes; other punctuation belongs to the name.
+      {"f(:a) :b,:c;:d :e\r\n:f\n:g", "f(?) ?,?;? ?\r\n?\n?", {"a", "b", "c", "d", "e", "f", "g"}},
+      {"x = :a+1 and y=:b.c", "x = ? and y=?", {"a+1", "b.c"}},
+      // A double colon is one literal colon.
+      {"SELECT a::b, :p FROM t", "SELECT a:b, ? FROM t", {"p"}},
+      {":::x", ":?", {"x"}},
+      // Colons inside literals are no parameters; a literal left open hides the rest.
+      {"SELECT ':a', \":b\", `:c`, '::' FROM t WHERE x = :d",
+       "SELECT ':a', \":b\", `:c`, '::' FROM t WHERE x = ?",
+       {"d"}},
+      {"WHERE a = 'x :y", "WHERE a = 'x :y", {}},
+      // Quoted names lose their quotes and keep their delimiters.
+      {"WHERE a = :\"Nome, Completo\" AND b = :'x y')",
+       "WHERE a = ? AND b = ?)",
+       {"Nome, Completo", "x y"}},
+      // Duplicates and empty names are kept as written.
+      {"a = :x OR b = :X OR c = :", "a = ? OR b = ? OR c = ?", {"x", "X", ""}},
+  };
+  // One collection for all: each scan replaces what the one before made.
   TParams params;
-  EXPECT_EQ(params.ParseSQL("UPDATE Tb_Musicas SET Mus_Compositor = :Compositor WHERE "
-                            "Mus_Codigo = :Codigo\r\n",
-                            true),
-            "UPDATE Tb_Musicas SET Mus_Compositor = ? WHERE Mus_Codigo = ?\r\n");
-  EXPECT_EQ(Names(params), (std::vector<std::string>{"Compositor", "Codigo"}));
-  for (int i = 0; i < params.Count(); ++i) {
-    EXPECT_EQ(params[i]->DataType, ftUnknown);
-    EXPECT_EQ(params[i]->ParamType, ptUnknown);
-    EXPECT_TRUE(params[i]->IsNull());
-    EXPECT_FALSE(params[i]->Bound());
-    EXPECT_EQ(params[i]->Size, 0);
+  for (const auto& c : cases) {
+    EXPECT_EQ(params.ParseSQL(c.sql, true), c.text);
+    EXPECT_EQ(NamesOf(params), c.names) << c.sql;
+    for (int i = 0; i < params.Count(); ++i) {
+      EXPECT_EQ(params[i]->DataType, ftUnknown);
+      EXPECT_EQ(params[i]->ParamType, ptUnknown);
+      EXPECT_TRUE(params[i]->IsNull());
+      EXPECT_FALSE(params[i]->Bound());
+      EXPECT_EQ(params[i]->Size, 0);
+    }
   }
-}
-
-TEST(ParseSQL, NamesEndAtEveryDelimiterOutsideQuotes) {
-  TParams params;
-  EXPECT_EQ(params.ParseSQL("f(:a) :b,:c;:d :e\r\n:f\n:g", true), "f(?) ?,?;? ?\r\n?\n?");
-  EXPECT_EQ(Names(params), (std::vector<std::string>{"a", "b", "c", "d", "e", "f", "g"}));
-  // Other punctuation belongs to the name.
-  EXPECT_EQ(params.ParseSQL("x = :a+1 and y=:b.c", true), "x = ? and y=?");
-  EXPECT_EQ(Names(params), (std::vector<std::string>{"a+1", "b.c"}));
-}
-
-TEST(ParseSQL, DoubleColonIsOneLiteralColon) {
-  TParams params;
-  EXPECT_EQ(params.ParseSQL("SELECT a::b, :p FROM t", true), "SELECT a:b, ? FROM t");
-  EXPECT_EQ(Names(params), std::vector<std::string>{"p"});
-  EXPECT_EQ(params.ParseSQL(":::x", true), ":?");
-  EXPECT_EQ(Names(params), std::vector<std::string>{"x"});
-}
-
-TEST(ParseSQL, ColonsInsideLiteralsAreNoParameters) {
-  TParams params;
-  EXPECT_EQ(params.ParseSQL("SELECT ':a', \":b\", `:c`, '::' FROM t WHERE x = :d", true),
-            "SELECT ':a', \":b\", `:c`, '::' FROM t WHERE x = ?");
-  EXPECT_EQ(Names(params), std::vector<std::string>{"d"});
-  // A literal left open hides the rest of the text.
-  EXPECT_EQ(params.ParseSQL("WHERE a = 'x :y", true), "WHERE a = 'x :y");
-  EXPECT_EQ(params.Count(), 0);
-}
-
-TEST(ParseSQL, QuotedNamesLoseTheirQuotesAndKeepTheirDelimiters) {
-  TParams params;
-  EXPECT_EQ(params.ParseSQL("WHERE a = :\"Nome, Completo\" AND b = :'x y')", true),
-            "WHERE a = ? AND b = ?)");
-  EXPECT_EQ(Names(params), (std::vector<std::string>{"Nome, Completo", "x y"}));
-}
-
-TEST(ParseSQL, DuplicatesAndEmptyNamesAreKeptAsWritten) {
-  TParams params;
-  EXPECT_EQ(params.ParseSQL("a = :x OR b = :X OR c = :", true), "a = ? OR b = ? OR c = ?");
-  EXPECT_EQ(Names(params), (std::vector<std::string>{"x", "X", ""}));
-  EXPECT_EQ(params.LookupParam("x"), params[0]);
+  EXPECT_EQ(params.LookupParam("x"), params[0]);  // the first of the duplicates
 }
 
 TEST(ParseSQL, WithoutCreatingTheCollectionStaysAsItIs) {
@@ -94,19 +84,11 @@ TEST(TParams, LookupIgnoresLetterCaseAccentedLettersIncluded) {
                                "digo"),
             params[1]);
   EXPECT_EQ(params.LookupParam("codigo"), nullptr);
-  try {
-    params.GetParam("Titulo");
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message, "Q_Atualizar: Parameter 'Titulo' not found");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { params.GetParam("Titulo"); }),
+            "Q_Atualizar: Parameter 'Titulo' not found");
   TParams unnamed;
-  try {
-    unnamed.GetParam("Titulo");
-    ADD_FAILURE() << "no error";
-  } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Message, "Parameter 'Titulo' not found");
-  }
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { unnamed.GetParam("Titulo"); }),
+            "Parameter 'Titulo' not found");
 }
 
 TEST(TParam, AssignmentsSetTypeValueAndState) {
@@ -158,12 +140,8 @@ TEST(TParam, TextAndIntegerViews) {
 
   TParam text("T");
   text.AssignString("doze");
-  try {
-    text.AsInteger();
-    ADD_FAILURE() << "no conversion error";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message, "'doze' is not a valid integer value");
-  }
+  EXPECT_EQ(MessageOf<EConvertError>([&] { text.AsInteger(); }),
+            "'doze' is not a valid integer value");
 }
 
 TEST(TParams, ValuesPassToParametersOfTheSameNameInANewCollection) {
@@ -184,7 +162,7 @@ TEST(TParams, ValuesPassToParametersOfTheSameNameInANewCollection) {
   EXPECT_TRUE(fresh[1]->IsNull());
 
   old.Assign(fresh);
-  EXPECT_EQ(Names(old), (std::vector<std::string>{"CODIGO", "Outro"}));
+  EXPECT_EQ(NamesOf(old), (Names{"CODIGO", "Outro"}));
   EXPECT_EQ(old[0]->AsInteger(), 4);
   EXPECT_NE(old[0], fresh[0]);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
 #include <utility>
 
 namespace test {
@@ -32,6 +33,28 @@ E FailureOf(F&& action, A&&... fallback) {
   }
   ADD_FAILURE() << "no exception of the expected class";
   return E(std::forward<A>(fallback)...);
+}
+
+// The `E` that `action` raises; when it raises nothing, a test failure and an `E` with an empty
+// message (for failures made from their message alone).
+template <class E, class F>
+E ErrorOf(F&& action) {
+  return FailureOf<E>(std::forward<F>(action), std::string());
+}
+
+// The message of the `E` that `action` raises, which must be an `E` itself and not of a class
+// derived from it; an empty text (and a test failure) otherwise.
+template <class E, class F>
+std::string ExactMessageOf(F&& action) {
+  try {
+    action();
+  } catch (const E& e) {
+    if (typeid(e) == typeid(E)) return e.Message;
+    ADD_FAILURE() << "an exception of a class derived from the expected one: " << e.Message;
+    return {};
+  }
+  ADD_FAILURE() << "no exception of the expected class";
+  return {};
 }
 
 }  // namespace test

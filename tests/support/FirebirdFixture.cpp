@@ -9,9 +9,11 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -20,10 +22,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/Process.h"
+
 namespace test {
 namespace {
 
-constexpr const char* kIsql = "isql-fb";
+constexpr const char* kIsql = "/usr/bin/isql-fb";
 constexpr const char* kServerProgram = "/usr/sbin/firebird";
 // The installed server's own folder: the private root links to its libraries, plugins and
 // messages, and to nothing of its configuration.
@@ -51,18 +55,23 @@ std::string SqlLiteral(const std::string& text) {
   return out + "'";
 }
 
-bool WaitForExit(pid_t pid, Clock::duration deadline, int* status = nullptr) {
-  const auto until = Clock::now() + deadline;
-  for (;;) {
-    int st = 0;
-    const pid_t r = waitpid(pid, &st, WNOHANG);
-    if (r == pid || (r < 0 && errno == ECHILD)) {
-      if (status) *status = st;
-      return true;
+// Waits up to `deadline` for the child `pid` to end and reaps it; false when it still runs.
+bool WaitForExit(pid_t pid, Clock::duration deadline) {
+  // The process's descriptor turns readable when it ends. (Called through syscall: glibc 2.36
+  // declares pidfd_open without C linkage for C++.)
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (fd >= 0) {
+    const auto until = Clock::now() + deadline;
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+      if (poll(&p, 1, static_cast<int>(std::max<long>(left, 0))) >= 0 || errno != EINTR) break;
     }
-    if (Clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    close(fd);
   }
+  const pid_t r = waitpid(pid, nullptr, WNOHANG);
+  return r == pid || (r < 0 && errno == ECHILD);
 }
 
 int FreeLoopbackPort() {
@@ -113,78 +122,35 @@ const std::vector<Song>& DefaultSongs() {
   return songs;
 }
 
-int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
-            std::string& output, const std::vector<std::string>& environment) {
-  output.clear();
-  char scriptPath[] = "/tmp/lirenta-isql-XXXXXX";
-  const int scriptFd = mkstemp(scriptPath);
-  if (scriptFd < 0) throw std::runtime_error("cannot create an isql script file");
-  if (write(scriptFd, script.data(), script.size()) != static_cast<ssize_t>(script.size())) {
-    close(scriptFd);
-    unlink(scriptPath);
-    throw std::runtime_error("cannot write the isql script file");
-  }
-  close(scriptFd);
-
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    unlink(scriptPath);
-    throw std::runtime_error("cannot create a pipe");
-  }
-  // The script goes in by file: isql-fb drops the 8-bit bytes of what it reads from a pipe.
-  std::vector<std::string> args{kIsql, "-q", "-i", scriptPath};
-  args.insert(args.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devNull = open("/dev/null", O_RDONLY);
-    if (devNull >= 0) dup2(devNull, 0);
-    dup2(pipeFds[1], 1);
-    dup2(pipeFds[1], 2);
-    close(pipeFds[0]);
-    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
-    execvp(kIsql, argv.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  if (pid < 0) {
-    close(pipeFds[0]);
-    unlink(scriptPath);
-    throw std::runtime_error("cannot start isql-fb");
-  }
-  const auto until = Clock::now() + kIsqlDeadline;
-  char buffer[4096];
-  for (;;) {
-    pollfd p{pipeFds[0], POLLIN, 0};
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (left <= 0) {
-      kill(pid, SIGKILL);
-      output += "\n(isql-fb killed after its deadline)";
-      break;
-    }
-    const int r = poll(&p, 1, static_cast<int>(left));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) continue;
-    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    output.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(pipeFds[0]);
-  unlink(scriptPath);
-  int status = 0;
-  if (!WaitForExit(pid, kIsqlDeadline, &status)) {
-    kill(pid, SIGKILL);
-    WaitForExit(pid, kServerStopDeadline, &status);
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+std::string NumbersTableSql(int count) {
+  return "CREATE TABLE Tb_Numeros (N INTEGER NOT NULL PRIMARY KEY, V VARCHAR(45));\n"
+         "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE n INTEGER = 1; BEGIN WHILE (n <= " +
+         std::to_string(count) +
+         ") DO BEGIN INSERT INTO Tb_Numeros VALUES (:n, 'inicial'); n = n + 1; END END^\n"
+         "SET TERM ; ^\n";
 }
 
-FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::string& extraSql) {
+int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
+            std::string& output, const std::vector<std::string>& environment) {
+  // The script goes in by file: isql-fb drops the 8-bit bytes of what it reads from a pipe.
+  TempDir folder;
+  WriteFile(folder.File("script.sql"), script);
+  ChildProcess::Options options;
+  options.args = {kIsql, "-q", "-i", folder.File("script.sql")};
+  options.args.insert(options.args.end(), arguments.begin(), arguments.end());
+  for (const std::string& entry : environment) {
+    const std::size_t equals = entry.find('=');
+    options.env[entry.substr(0, equals)] = entry.substr(equals + 1);
+  }
+  ChildProcess isql(std::move(options));
+  const std::optional<int> status = isql.Wait(kIsqlDeadline);
+  output = isql.Stdout() + isql.Stderr();
+  if (!status) output += "\n(isql-fb killed after its deadline)";
+  return status.value_or(-1);
+}
+
+FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::string& extraSql,
+                                   int dialect) {
   char folder[] = "/tmp/lirenta-fbtest-XXXXXX";
   if (!mkdtemp(folder)) throw std::runtime_error("cannot create a temporary folder");
   folder_ = folder;
@@ -192,7 +158,7 @@ FirebirdDatabase::FirebirdDatabase(const std::vector<Song>& songs, const std::st
   chmod(folder, 0777);
   path_ = folder_ + "/lirenta.fdb";
 
-  std::string script = "SET SQL DIALECT 1;\n";
+  std::string script = "SET SQL DIALECT " + std::to_string(dialect) + ";\n";
   script += "CREATE DATABASE " + SqlLiteral(path_) + " USER " + SqlLiteral(kSysdbaUser) +
             " PASSWORD " + SqlLiteral(kSysdbaPassword) + " DEFAULT CHARACTER SET NONE;\n";
   script += "SET AUTODDL ON;\n";
@@ -379,8 +345,8 @@ std::string FirebirdServer::ConnectString(const std::string& path) const {
 
 std::unique_ptr<FirebirdDatabase> FirebirdTest::database_;
 
-void FirebirdTest::SetUpTestSuite() {
-  database_ = std::make_unique<FirebirdDatabase>();
+void FirebirdTest::SetUpDatabase(const std::string& extraSql) {
+  database_ = std::make_unique<FirebirdDatabase>(DefaultSongs(), extraSql);
 }
 
 void FirebirdTest::TearDownTestSuite() {

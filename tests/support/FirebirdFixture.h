@@ -1,9 +1,9 @@
 // Test databases and the loopback Firebird server.
 //
-// FirebirdDatabase makes a fresh dialect-1 database holding Tb_Musicas in its own temporary
-// folder (through isql-fb, so the test process has not opened it) and removes the folder when
-// destroyed. The embedded engine opens a database file for one process at a time: a test that
-// runs isql-fb or a server on a database must not hold it open itself.
+// FirebirdDatabase makes a fresh database (dialect 1 unless asked otherwise) holding Tb_Musicas in
+// its own temporary folder (through isql-fb, so the test process has not opened it) and removes
+// the folder when destroyed. The embedded engine opens a database file for one process at a time: a
+// test that runs isql-fb or a server on a database must not hold it open itself.
 //
 // FirebirdServer runs a private instance of /usr/sbin/firebird on a free port of 127.0.0.1 for
 // the test program that asks for it, and stops it when the program ends. The instance has a root
@@ -40,13 +40,18 @@ struct Song {
 // both without composer, and "Ébano" by "Banda Ébano" (3) with the composer "Desconhecido".
 const std::vector<Song>& DefaultSongs();
 
+// Script lines that make Tb_Numeros (N integer key, V VARCHAR(45)) holding the numbers 1 to
+// `count`, each with V 'inicial': extra SQL for FirebirdDatabase.
+std::string NumbersTableSql(int count);
+
 class FirebirdDatabase {
  public:
-  // Creates the folder and the database with Tb_Musicas (MUS_CODIGO integer key; MUS_NOME,
-  // MUS_INTERPRETE, MUS_COMPOSITOR VARCHAR(45)) holding `songs`, then runs `extraSql` (each
-  // statement ended by ";"). Throws std::runtime_error with isql-fb's output on failure.
+  // Creates the folder and the database in SQL dialect `dialect` with Tb_Musicas (MUS_CODIGO
+  // integer key; MUS_NOME, MUS_INTERPRETE, MUS_COMPOSITOR VARCHAR(45)) holding `songs`, then runs
+  // `extraSql` (each statement ended by ";"). Throws std::runtime_error with isql-fb's output on
+  // failure.
   explicit FirebirdDatabase(const std::vector<Song>& songs = DefaultSongs(),
-                            const std::string& extraSql = {});
+                            const std::string& extraSql = {}, int dialect = 1);
   ~FirebirdDatabase();
   FirebirdDatabase(const FirebirdDatabase&) = delete;
   FirebirdDatabase& operator=(const FirebirdDatabase&) = delete;
@@ -63,7 +68,8 @@ class FirebirdDatabase {
   std::string path_;
 };
 
-// Runs isql-fb with `script` as input; returns the exit status and the combined output.
+// Runs isql-fb with `script` as input; returns the exit status (-1 when it had to be killed) and
+// its output (standard output, then standard error).
 // `environment` ("NAME=value" entries) is added to isql-fb's environment.
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
             std::string& output, const std::vector<std::string>& environment = {});
@@ -103,8 +109,11 @@ class FirebirdServer {
 // A test suite with one fresh database (DefaultSongs) for all its tests.
 class FirebirdTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite();
+  static void SetUpTestSuite() { SetUpDatabase(); }
   static void TearDownTestSuite();
+  // Makes the suite's database with `extraSql` run after the songs; a suite that needs tables
+  // of its own calls it from its own SetUpTestSuite.
+  static void SetUpDatabase(const std::string& extraSql = {});
   static FirebirdDatabase& Database() { return *database_; }
 
  private:

@@ -4,36 +4,29 @@
 #include "db/IBSQL.h"
 #include "db/IBTransaction.h"
 #include "tests/support/FirebirdFixture.h"
+#include "tests/support/WindowConnection.h"
 
 namespace test {
 
 std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString) {
-  TIBDatabase database("Leitor");
-  TIBTransaction transaction("Leitura");
-  database.SetDatabaseName(connectString);
-  database.SetParams(DefaultDatabaseParams());
-  database.LoginPrompt = false;
-  database.SetSQLDialect(1);
-  transaction.SetParams({"read_committed", "rec_version", "nowait"});
-  transaction.SetDefaultDatabase(&database);
-  database.Open();
+  WindowConnection reader(connectString);
+  reader.database.Open();
+  reader.transaction.Start();
+  return ReadStoredSongs(reader.database, reader.transaction);
+}
+
+std::map<int, StoredSong> ReadStoredSongs(TIBDatabase& database, TIBTransaction& transaction) {
+  TIBSQL select(&database);
+  select.SetTransaction(&transaction);
+  select.GoToFirstRecordOnExecute = false;
+  select.SetSQL({"SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas"});
+  select.ExecQuery();
   std::map<int, StoredSong> rows;
-  {
-    TIBSQL select(&database);
-    select.SetTransaction(&transaction);
-    select.SetSQL({"SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas"});
-    transaction.Start();
-    select.ExecQuery();
-    for (TIBXSQLDA* row = &select.Current(); row != nullptr && !select.Eof();
-         row = select.FetchNext()) {
-      StoredSong song{(*row)[1].TextValue(), (*row)[2].TextValue(), std::nullopt};
-      if (!(*row)[3].IsNull()) song.Compositor = (*row)[3].TextValue();
-      rows[(*row)[0].LongValue()] = std::move(song);
-    }
-    select.Close();
+  while (TIBXSQLDA* row = select.FetchNext()) {
+    StoredSong song{(*row)[1].TextValue(), (*row)[2].TextValue(), std::nullopt};
+    if (!(*row)[3].IsNull()) song.Compositor = (*row)[3].TextValue();
+    rows[(*row)[0].LongValue()] = std::move(song);
   }
-  transaction.Rollback();
-  database.Close();
   return rows;
 }
 

@@ -1,4 +1,5 @@
-// The songs as the database holds them, read byte for byte after a program has run on it.
+// The songs as the database holds them, read byte for byte: the one reader of Tb_Musicas for
+// the tests.
 //
 // The reader attaches through the database client (embedded for a plain path, through the
 // server for "host/port:path") and detaches before it returns, so another process may open the
@@ -8,6 +9,9 @@
 #include <map>
 #include <optional>
 #include <string>
+
+class TIBDatabase;
+class TIBTransaction;
 
 namespace test {
 
@@ -20,5 +24,9 @@ struct StoredSong {
 // Every row of Tb_Musicas by MUS_CODIGO. Throws the client's exception when the database
 // cannot be read.
 std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString);
+
+// The same, read within the active `transaction` of an attached `database`, so that what it
+// has not committed yet is seen too.
+std::map<int, StoredSong> ReadStoredSongs(TIBDatabase& database, TIBTransaction& transaction);
 
 }  // namespace test
