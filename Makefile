@@ -5,7 +5,7 @@ JOBS        ?= 2
 
 # Debian packages the project builds, tests and demonstrates with.
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            libfltk1.3-dev libx11-dev xvfb xdotool imagemagick x11-utils \
+            libfltk1.3-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick x11-utils \
             libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server \
             clang-14 libclang-rt-14-dev libcurl4-openssl-dev dpkg-dev file procps \
             libssl-dev openssl ca-certificates clang-format
