@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "http/IdHeaderList.h"
 #include "http/IdURI.h"
@@ -277,12 +278,15 @@ void TIdCookieManager::StoreCookie(std::unique_ptr<TIdNetscapeCookie> cookie) {
 
 void TIdCookieManager::DropExpired() {
   std::unique_lock guard(lock_);
-  const TDateTime now = rt::Now();
+  // The clock is read once, and only when a cookie has an expiry date to compare it with.
+  std::optional<TDateTime> now;
   for (int k = 0; k < cookies_.KeyCount(); ++k) {
     TIdCookieList& list = cookies_.ListAt(k);
     for (int i = list.Count() - 1; i >= 0; --i) {
       const std::string& expires = list[i].ExpiresText;
-      if (!expires.empty() && now > InternetDateToLocal(expires)) list.Delete(i);
+      if (expires.empty()) continue;
+      if (!now) now = rt::Now();
+      if (*now > InternetDateToLocal(expires)) list.Delete(i);
     }
   }
 }
