@@ -136,14 +136,14 @@ int TIdTCPConnection::FillInput(bool raiseIfClosed, int32_t timeout, bool raiseO
   }
   const std::size_t blockSize = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   for (;;) {
-    if (!ioHandler_->Readable(timeout)) {
+    // Wait and receive straight into the free end of the queue.
+    char* block = InputQueue.Reserve(blockSize);
+    int32_t error = 0;
+    int count = ioHandler_->RecvWithin(block, static_cast<int>(blockSize), timeout, error);
+    if (count == TIdIOHandler::kWaitRanOut) {
       if (raiseOnTimeout) throw EIdReadTimeout();
       return -1;
     }
-    // Receive straight into the free end of the queue.
-    char* block = InputQueue.Reserve(blockSize);
-    int32_t error = 0;
-    int count = ioHandler_->Recv(block, static_cast<int>(blockSize), error);
     if (count < 0) {
       if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED) {
         CloseSocketOnly();
