@@ -33,6 +33,19 @@ void AppendHeadLine(std::string& head, std::string_view line) {
   head.append("\r\n");
 }
 
+// The number of a port text as rt::StrToInt reads it (and raising as it does); a text of
+// plain decimal digits, the usual case, is read here directly.
+int32_t PortNumber(std::string_view text) {
+  constexpr std::size_t kPlainDigits = 9;  // always within int32_t
+  if (text.empty() || text.size() > kPlainDigits) return rt::StrToInt(text);
+  int32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return rt::StrToInt(text);
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 // Hexadecimal digits the largest chunk size may have (64 bits).
 constexpr std::size_t kMaxChunkSizeDigits = 16;
 
@@ -235,10 +248,10 @@ void TIdCustomHTTP::PrepareTarget() {
 }
 
 TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
-  if (!rt::SameText(Host, uri_.HostName) || Port != rt::StrToInt(uri_.PortText)) {
+  if (!rt::SameText(Host, uri_.HostName) || Port != PortNumber(uri_.PortText)) {
     if (IsConnected()) DisconnectFromPeer();
     Host = uri_.HostName;
-    Port = rt::StrToInt(uri_.PortText);
+    Port = PortNumber(uri_.PortText);
     uri_.PortText = rt::IntToStr(Port);
   }
   // A kept connection of the other kind (plain or TLS) cannot carry this request.
