@@ -488,7 +488,70 @@ void TIdRequestHeaderInfo::Clear() {
   AuthObject.reset();
 }
 
+namespace {
+
+// The text fields ComposeHeaders writes, in a fixed order.
+using RequestText = std::string TIdRequestHeaderInfo::*;
+constexpr RequestText kComposedTexts[] = {&TIdRequestHeaderInfo::Connection,
+                                          &TIdRequestHeaderInfo::ContentVersion,
+                                          &TIdRequestHeaderInfo::ContentEncoding,
+                                          &TIdRequestHeaderInfo::ContentLanguage,
+                                          &TIdRequestHeaderInfo::ContentType,
+                                          &TIdRequestHeaderInfo::CacheControl,
+                                          &TIdRequestHeaderInfo::Pragma,
+                                          &TIdRequestHeaderInfo::ProxyConnection,
+                                          &TIdRequestHeaderInfo::Host,
+                                          &TIdRequestHeaderInfo::Accept,
+                                          &TIdRequestHeaderInfo::AcceptCharSet,
+                                          &TIdRequestHeaderInfo::AcceptEncoding,
+                                          &TIdRequestHeaderInfo::AcceptLanguage,
+                                          &TIdRequestHeaderInfo::From,
+                                          &TIdRequestHeaderInfo::Referer,
+                                          &TIdRequestHeaderInfo::UserAgent};
+
+}  // namespace
+
+bool TIdRequestHeaderInfo::Reusable() const {
+  return Date <= 0 && Expires <= 0 && LastModified <= 0 && !AuthObject && !BasicAuthentication;
+}
+
+bool TIdRequestHeaderInfo::SameAsComposed() const {
+  const Composed& c = composed_;
+  if (!c.valid || c.contentLength != ContentLength() || c.rangeStart != ContentRangeStart ||
+      c.rangeEnd != ContentRangeEnd || c.foldWidth != HeaderLines.FoldWidth ||
+      c.foldOnWrite != HeaderLines.FoldOnWrite || c.namesMatchCase != HeaderLines.NamesMatchCase ||
+      c.separator != HeaderLines.SeparatorText)
+    return false;
+  for (std::size_t k = 0; k < std::size(kComposedTexts); ++k)
+    if (c.texts[k] != this->*kComposedTexts[k]) return false;
+  return c.customLines == CustomHeaders.Lines() && c.lines == HeaderLines.Lines();
+}
+
+void TIdRequestHeaderInfo::KeepComposed() {
+  Composed& c = composed_;
+  c.texts.resize(std::size(kComposedTexts));
+  for (std::size_t k = 0; k < std::size(kComposedTexts); ++k) c.texts[k] = this->*kComposedTexts[k];
+  c.contentLength = ContentLength();
+  c.rangeStart = ContentRangeStart;
+  c.rangeEnd = ContentRangeEnd;
+  c.foldWidth = HeaderLines.FoldWidth;
+  c.foldOnWrite = HeaderLines.FoldOnWrite;
+  c.namesMatchCase = HeaderLines.NamesMatchCase;
+  c.separator = HeaderLines.SeparatorText;
+  c.customLines = CustomHeaders.Lines();
+  c.lines = HeaderLines.Lines();
+  c.valid = true;
+}
+
 void TIdRequestHeaderInfo::ComposeHeaders() {
+  const bool reusable = Reusable();
+  if (reusable && SameAsComposed()) return;
+  composed_.valid = false;
+  ComposeAll();
+  if (reusable) KeepComposed();
+}
+
+void TIdRequestHeaderInfo::ComposeAll() {
   TIdEntityHeaderInfo::ComposeHeaders();
   SetIfGiven(HeaderLines, "Proxy-Connection", ProxyConnection);
   SetIfGiven(HeaderLines, "Host", Host);

@@ -182,6 +182,32 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   std::string ProxyConnection;
   bool BasicAuthentication = false;
   std::unique_ptr<TIdAuthentication> AuthObject;
+
+ private:
+  // What the last ComposeHeaders was given and what it wrote. A request whose fields are the
+  // same, and whose HeaderLines nobody changed since, keeps its lines: a client sends the same
+  // lines request after request. Dates (written in the local time zone of the moment) and
+  // authentication (an object's text) are composed afresh every time.
+  struct Composed {
+    bool valid = false;
+    std::vector<std::string> texts;
+    int32_t contentLength = -1;
+    uint32_t rangeStart = 0;
+    uint32_t rangeEnd = 0;
+    int foldWidth = 0;
+    bool foldOnWrite = false;
+    bool namesMatchCase = false;
+    std::string separator;
+    std::vector<std::string> customLines;
+    std::vector<std::string> lines;
+  };
+  bool Reusable() const;
+  bool SameAsComposed() const;
+  void KeepComposed();
+  // Every field -> HeaderLines.
+  void ComposeAll();
+
+  Composed composed_;
 };
 
 class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
