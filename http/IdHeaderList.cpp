@@ -142,6 +142,13 @@ std::string TIdHeaderList::NameAt(int index) const {
 
 bool TIdHeaderList::NameEquals(int index, std::string_view name) const {
   std::string_view line = lines_[std::size_t(index)];
+  // A name without ":" is the line's name exactly when the line has its ":" right after it;
+  // only that prefix needs comparing.
+  if (!name.empty() && name.find(':') == std::string_view::npos) {
+    if (line.size() <= name.size() || line[name.size()] != ':') return false;
+    const std::string_view own = line.substr(0, name.size());
+    return NamesMatchCase ? own == name : rt::SameText(own, name);
+  }
   std::size_t colon = line.find(':');
   std::string_view own =
       colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
@@ -439,7 +446,9 @@ void TIdEntityHeaderInfo::ReadHeaders() {
 }
 
 void TIdEntityHeaderInfo::ReadEntityHeaders(const int* indexes) {
-  auto value = [&](std::size_t k) { return HeaderLines.ValueAt(indexes[k]); };
+  auto value = [&](std::size_t k) {
+    return indexes[k] < 0 ? std::string() : HeaderLines.ValueAt(indexes[k]);
+  };
   Connection = value(0);
   ContentVersion = value(1);
   ContentEncoding = value(2);
@@ -607,12 +616,13 @@ void TIdResponseHeaderInfo::ReadHeaders() {
   HeaderLines.IndexHeaders(kNames.data(), kNames.size(), indexes);
   const int* own = indexes + kEntityHeaderCount;
 
-  Location = HeaderLines.ValueAt(own[0]);
-  Server = HeaderLines.ValueAt(own[1]);
-  ProxyConnection = HeaderLines.ValueAt(own[2]);
+  auto value = [&](int index) { return index < 0 ? std::string() : HeaderLines.ValueAt(index); };
+  Location = value(own[0]);
+  Server = value(own[1]);
+  ProxyConnection = value(own[2]);
 
   // "bytes 0-499/1234"
-  std::string range = HeaderLines.ValueAt(own[3]);
+  std::string range = value(own[3]);
   if (!range.empty()) {
     SplitAt(range, " ");
     ContentRangeStart = RangeNumber(SplitAt(range, "-"));

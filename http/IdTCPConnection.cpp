@@ -64,6 +64,12 @@ void TIdManagedBuffer::ExtractTo(std::string& dest, std::size_t count) {
 
 std::size_t TIdManagedBuffer::Find(std::string_view needle, std::size_t from) const {
   std::string_view queued(Data(), Size());
+  if (needle.size() == 1) {  // a line end: one library search
+    if (from >= queued.size()) return std::string_view::npos;
+    const void* hit = std::memchr(queued.data() + from, needle[0], queued.size() - from);
+    return hit == nullptr ? std::string_view::npos
+                          : std::size_t(static_cast<const char*>(hit) - queued.data());
+  }
   return queued.find(needle, from);
 }
 
