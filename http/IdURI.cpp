@@ -1,5 +1,7 @@
 #include "http/IdURI.h"
 
+#include <string.h>  // memrchr
+
 #include "http/IdException.h"
 #include "runtime/Text.h"
 
@@ -17,9 +19,10 @@ struct PathParts {
 PathParts SplitPath(std::string_view rest) {
   std::size_t pp = rest.find('?');
   if (pp == std::string_view::npos) pp = rest.find('=');
-  const std::size_t slash =
-      pp != std::string_view::npos ? rest.substr(0, pp).rfind('/') : rest.rfind('/');
-  const std::size_t ds = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view before = pp != std::string_view::npos ? rest.substr(0, pp) : rest;
+  const void* slash = before.empty() ? nullptr : ::memrchr(before.data(), '/', before.size());
+  const std::size_t ds =
+      slash == nullptr ? 0 : std::size_t(static_cast<const char*>(slash) - before.data()) + 1;
   PathParts parts;
   parts.dir = rest.substr(0, ds);
   std::string_view candidate = rest;
@@ -49,8 +52,10 @@ TIdURI::TIdURI(std::string_view text) {
 void TIdURI::Parse(std::string_view text) {
   // Every part is cut from FullText; assigning to the parts keeps their memory.
   FullText.assign(text);
-  for (char& c : FullText)
-    if (c == '\\') c = '/';
+  // A backslash counts as "/"; most addresses have none.
+  for (std::size_t at = FullText.find('\\'); at != std::string::npos;
+       at = FullText.find('\\', at + 1))
+    FullText[at] = '/';
   std::string_view rest = FullText;
   SchemeName.clear();
   AuthUser.clear();
