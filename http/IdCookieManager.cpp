@@ -297,6 +297,11 @@ std::string TIdCookieManager::CookieTextFor(const TIdURI& address, bool secure) 
 
 std::string TIdCookieManager::CookieTextFor(std::string_view hostName, std::string_view dirPath,
                                             bool secure) {
+  {
+    // An empty store, the usual case between sites that set no cookies, has nothing to send.
+    std::shared_lock guard(lock_);
+    if (cookies_.KeyCount() == 0) return {};
+  }
   DropExpired();
   std::shared_lock guard(lock_);
   std::vector<const TIdNetscapeCookie*> chosen;

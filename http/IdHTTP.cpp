@@ -22,25 +22,33 @@ bool IsLineBreakOrNul(char c) {
   return c == '\r' || c == '\n' || c == '\0';
 }
 
-bool HasLineBreakOrNul(std::string_view text) {
-  // Eight bytes at a time: a word with no byte below 0x0E (the test below is never false for
-  // such a word) holds none of the three; only other words are looked at byte by byte.
+// Whether the eight bytes at `bytes` hold a CR, LF or NUL. A word with no byte below 0x0E
+// (for which the test below is never false) holds none of them; only other words are looked
+// at byte by byte.
+bool WordHasLineBreakOrNul(const char* bytes) {
   constexpr uint64_t kOnes = 0x0101010101010101u;
   constexpr uint64_t kHighBits = 0x8080808080808080u;
-  constexpr uint64_t kBelow = kOnes * 0x0E;
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if (((word - kOnes * 0x0E) & ~word & kHighBits) == 0) return false;
+  for (int k = 0; k < 8; ++k)
+    if (IsLineBreakOrNul(bytes[k])) return true;
+  return false;
+}
+
+bool HasLineBreakOrNul(std::string_view text) {
   const char* bytes = text.data();
   const std::size_t size = text.size();
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
-    if (((word - kBelow) & ~word & kHighBits) == 0) continue;
-    for (std::size_t k = i; k < i + 8; ++k)
-      if (IsLineBreakOrNul(bytes[k])) return true;
+  if (size < 8) {
+    for (std::size_t i = 0; i < size; ++i)
+      if (IsLineBreakOrNul(bytes[i])) return true;
+    return false;
   }
-  for (; i < size; ++i)
-    if (IsLineBreakOrNul(bytes[i])) return true;
-  return false;
+  // Eight bytes at a time; the last word may overlap the one before it.
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8)
+    if (WordHasLineBreakOrNul(bytes + i)) return true;
+  return i < size && WordHasLineBreakOrNul(bytes + size - 8);
 }
 
 // Appends `line` and its CR LF to a request head; raises for a line that would break it.
