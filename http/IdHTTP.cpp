@@ -374,11 +374,16 @@ void TIdCustomHTTP::ReadHeaderBlock() {
 void TIdCustomHTTP::StoreCookies() {
   if (!cookieManager_ && AllowCookies) cookieManager_ = std::make_unique<TIdCookieManager>();
   if (!cookieManager_) return;
+  // One pass tells whether the answer sets cookies at all; most answers do not.
+  static constexpr std::string_view kCookieHeaders[] = {"Set-cookie", "Set-cookie2"};
+  const TIdHeaderList& lines = Response().HeaderLines;
+  int first[2];
+  lines.IndexHeaders(kCookieHeaders, 2, first);
   std::vector<std::string> values;
-  Response().HeaderLines.CollectValues("Set-cookie", values);
+  if (first[0] >= 0) lines.CollectValues(kCookieHeaders[0], values);
   for (const std::string& value : values) cookieManager_->AddCookie(value, uri_.HostName);
   values.clear();
-  Response().HeaderLines.CollectValues("Set-cookie2", values);
+  if (first[1] >= 0) lines.CollectValues(kCookieHeaders[1], values);
   for (const std::string& value : values) cookieManager_->AddCookie2(value, uri_.HostName);
 }
 
