@@ -62,6 +62,7 @@ struct Side {
   double start = 0;             // fork to the song list open and counted, summed over the rounds
   double end = 0;               // last song to the end of the process (commit, shutdown), summed
   double cpu = 0;               // processor time, summed over the rounds
+  double systemCpu = 0;         // the part of it spent in the kernel
   double peakMiB = 0;           // the highest of the rounds
 };
 
@@ -223,6 +224,7 @@ SizeResult MeasureSize(const bench::Arguments& args, long size, long rounds,
       Side& side = ours ? result.ours : result.floor;
       side.seconds.push_back(run.exit.seconds);
       side.cpu += run.exit.cpuSeconds;
+      side.systemCpu += run.exit.systemSeconds;
       side.start += run.start;
       side.end += run.end;
       side.peakMiB = std::max(side.peakMiB, double(run.exit.peakResidentKb) / 1024.0);
@@ -312,6 +314,12 @@ int Run(const bench::Arguments& args) {
   table.AddNote(
       "floor: this benchmark started again: the song list, the count and the UPDATEs through "
       "the C API, and a raw-socket client sending ours' request bytes");
+  std::string kernel;
+  for (const SizeResult& r : results)
+    kernel += std::string(kernel.empty() ? "" : "; ") + std::to_string(r.songs) + " songs " +
+              bench::Fixed(r.ours.systemCpu / r.rounds, 2) + " / " +
+              bench::Fixed(r.floor.systemCpu / r.rounds, 2);
+  table.AddNote("of the CPU, in the kernel (ours / floor, s): " + kernel);
   table.Publish(args.Text("results", ""));
   return 0;
 }
