@@ -37,6 +37,10 @@ std::string PageName(const std::string& text);
 // Address of attempt `attempt` (0, 1, 2) for a performer and a title.
 std::string PageAddress(const std::string& base, const std::string& performer,
                         const std::string& title, std::size_t attempt);
+// The same from the page names of the performer and the title, so that a lookup that tries
+// several addresses makes the names once.
+std::string PageAddressOfNames(std::string_view base, std::string_view performerName,
+                               std::string_view titleName, std::size_t attempt);
 
 // The composer on a page: the text after the start marker (plus one character) up to the end
 // marker, cut to 45 characters, then trimmed; empty when a marker is missing.

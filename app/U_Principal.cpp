@@ -148,8 +148,10 @@ bool TFrmPrincipal::ConnectDatabase() {
 
 std::string TFrmPrincipal::FindComposer(const std::string& performer, const std::string& title) {
   const std::string base = app::LyricsBaseAddress();
+  const std::string performerName = app::PageName(performer);
+  const std::string titleName = app::PageName(title);
   for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
-    const std::string address = app::PageAddress(base, performer, title, attempt);
+    const std::string address = app::PageAddressOfNames(base, performerName, titleName, attempt);
     // A fresh text per attempt: a refused answer's body must not stand in for the page.
     std::string page;
     try {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "http/IdHeaderList.h"
 #include "http/IdURI.h"
@@ -277,12 +278,15 @@ void TIdCookieManager::StoreCookie(std::unique_ptr<TIdNetscapeCookie> cookie) {
 
 void TIdCookieManager::DropExpired() {
   std::unique_lock guard(lock_);
-  const TDateTime now = rt::Now();
+  // The clock is read once, and only when a cookie has an expiry date to compare it with.
+  std::optional<TDateTime> now;
   for (int k = 0; k < cookies_.KeyCount(); ++k) {
     TIdCookieList& list = cookies_.ListAt(k);
     for (int i = list.Count() - 1; i >= 0; --i) {
       const std::string& expires = list[i].ExpiresText;
-      if (!expires.empty() && now > InternetDateToLocal(expires)) list.Delete(i);
+      if (expires.empty()) continue;
+      if (!now) now = rt::Now();
+      if (*now > InternetDateToLocal(expires)) list.Delete(i);
     }
   }
 }
@@ -293,6 +297,11 @@ std::string TIdCookieManager::CookieTextFor(const TIdURI& address, bool secure) 
 
 std::string TIdCookieManager::CookieTextFor(std::string_view hostName, std::string_view dirPath,
                                             bool secure) {
+  {
+    // An empty store, the usual case between sites that set no cookies, has nothing to send.
+    std::shared_lock guard(lock_);
+    if (cookies_.KeyCount() == 0) return {};
+  }
   DropExpired();
   std::shared_lock guard(lock_);
   std::vector<const TIdNetscapeCookie*> chosen;

@@ -1,5 +1,6 @@
 #include "http/IdHTTP.h"
 
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <vector>
@@ -17,8 +18,57 @@ constexpr const char* kBodyTooLargeMessage = "Response body too large.";
 // A 2xx answer whose connection closed before its header block ended.
 constexpr const char* kUndefinedSituationMessage = "Undefined situation";
 
+bool IsLineBreakOrNul(char c) {
+  return c == '\r' || c == '\n' || c == '\0';
+}
+
+// Whether the eight bytes at `bytes` hold a CR, LF or NUL. A word with no byte below 0x0E
+// (for which the test below is never false) holds none of them; only other words are looked
+// at byte by byte.
+bool WordHasLineBreakOrNul(const char* bytes) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighBits = 0x8080808080808080u;
+  uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if (((word - kOnes * 0x0E) & ~word & kHighBits) == 0) return false;
+  for (int k = 0; k < 8; ++k)
+    if (IsLineBreakOrNul(bytes[k])) return true;
+  return false;
+}
+
 bool HasLineBreakOrNul(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+  const char* bytes = text.data();
+  const std::size_t size = text.size();
+  if (size < 8) {
+    for (std::size_t i = 0; i < size; ++i)
+      if (IsLineBreakOrNul(bytes[i])) return true;
+    return false;
+  }
+  // Eight bytes at a time; the last word may overlap the one before it.
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8)
+    if (WordHasLineBreakOrNul(bytes + i)) return true;
+  return i < size && WordHasLineBreakOrNul(bytes + size - 8);
+}
+
+// Appends `line` and its CR LF to a request head; raises for a line that would break it.
+void AppendHeadLine(std::string& head, std::string_view line) {
+  if (HasLineBreakOrNul(line)) throw EIdException(kUnsafeRequestMessage);
+  head.append(line);
+  head.append("\r\n");
+}
+
+// The number of a port text as rt::StrToInt reads it (and raising as it does); a text of
+// plain decimal digits, the usual case, is read here directly.
+int32_t PortNumber(std::string_view text) {
+  constexpr std::size_t kPlainDigits = 9;  // always within int32_t
+  if (text.empty() || text.size() > kPlainDigits) return rt::StrToInt(text);
+  int32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return rt::StrToInt(text);
+    value = value * 10 + (c - '0');
+  }
+  return value;
 }
 
 // Hexadecimal digits the largest chunk size may have (64 bits).
@@ -99,10 +149,12 @@ class BodyDelivery {
 // --- TIdHTTPResponse -----------------------------------------------------------------------
 
 int32_t TIdHTTPResponse::StatusCode() const {
-  std::string rest = StatusLine;
-  SplitAt(rest, " ");
-  rest = rt::Trim(rest);
-  const std::string code = SplitAt(rest, " ");
+  // The text after the first blank, trimmed, up to the next blank.
+  std::string_view rest = StatusLine;
+  const std::size_t blank = rest.find(' ');
+  rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+  rest = rt::TrimView(rest);
+  const std::string_view code = rest.substr(0, rest.find(' '));
   int64_t value;
   if (!idheaders::ReadDecimal(code, value) || value < std::numeric_limits<int32_t>::min() ||
       value > std::numeric_limits<int32_t>::max())
@@ -182,7 +234,9 @@ void TIdCustomHTTP::PrepareTarget() {
   TIdHTTPRequest& request = Request();
   if (HasLineBreakOrNul(request.Target)) throw EIdException(kUnsafeRequestMessage);
 
-  TIdURI parsed(request.Target);
+  // One parsed address serves every request, so that its parts keep their memory.
+  TIdURI& parsed = parsed_;
+  parsed.Parse(request.Target);
   if (!parsed.AuthUser.empty()) {
     request.Username = parsed.AuthUser;
     request.Password = parsed.AuthPassword;
@@ -190,11 +244,18 @@ void TIdCustomHTTP::PrepareTarget() {
   uri_.AuthUser = request.Username;
   uri_.AuthPassword = request.Password;
 
-  uri_.DirPath = MergePath(uri_.DirPath, parsed.DirPath);
+  // An absolute path replaces the directory as it is.
+  if (!parsed.DirPath.empty() && parsed.DirPath.front() == '/')
+    uri_.DirPath = parsed.DirPath;
+  else
+    uri_.DirPath = MergePath(uri_.DirPath, parsed.DirPath);
   uri_.DocName = parsed.DocName;
   uri_.QueryPart = parsed.QueryPart;
   if (!parsed.HostName.empty()) uri_.HostName = parsed.HostName;
-  uri_.SchemeName = parsed.SchemeName.empty() ? std::string("http") : parsed.SchemeName;
+  if (parsed.SchemeName.empty())
+    uri_.SchemeName = "http";
+  else
+    uri_.SchemeName = parsed.SchemeName;
 
   if (!parsed.PortText.empty())
     uri_.PortText = parsed.PortText;
@@ -205,16 +266,17 @@ void TIdCustomHTTP::PrepareTarget() {
   else if (uri_.PortText.empty())
     throw EIdUnknownProtocol();
 
-  request.Target = uri_.DirPath + uri_.DocName + uri_.QueryPart;
+  request.Target.assign(uri_.DirPath).append(uri_.DocName).append(uri_.QueryPart);
   request.SetContentLength(-1);
-  request.Host = uri_.PortText == "80" ? uri_.HostName : uri_.HostName + ":" + uri_.PortText;
+  request.Host = uri_.HostName;
+  if (uri_.PortText != "80") request.Host.append(":").append(uri_.PortText);
 }
 
 TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
-  if (!rt::SameText(Host, uri_.HostName) || Port != rt::StrToInt(uri_.PortText)) {
+  if (!rt::SameText(Host, uri_.HostName) || Port != PortNumber(uri_.PortText)) {
     if (IsConnected()) DisconnectFromPeer();
     Host = uri_.HostName;
-    Port = rt::StrToInt(uri_.PortText);
+    Port = PortNumber(uri_.PortText);
     uri_.PortText = rt::IntToStr(Port);
   }
   // A kept connection of the other kind (plain or TLS) cannot carry this request.
@@ -279,24 +341,22 @@ void TIdCustomHTTP::SendHead() {
     if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
   }
 
-  const std::string requestLine =
-      request.Verb + " " + request.Target + " HTTP/" +
-      (ProtocolVersion == TIdHTTPProtocolVersion::pv1_1 ? "1.1" : "1.0");
-  if (HasLineBreakOrNul(requestLine)) throw EIdException(kUnsafeRequestMessage);
+  // The whole head is composed in one buffer, kept from request to request, and leaves in one
+  // send; nothing is sent when any of its lines would carry a line break or a NUL.
+  std::string& head = head_;
+  head.clear();
+  if (HasLineBreakOrNul(request.Verb) || HasLineBreakOrNul(request.Target))
+    throw EIdException(kUnsafeRequestMessage);
+  head.append(request.Verb);
+  head.push_back(' ');
+  head.append(request.Target);
+  head.append(ProtocolVersion == TIdHTTPProtocolVersion::pv1_1 ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
   for (const std::string& line : request.HeaderLines.Lines())
-    if (HasLineBreakOrNul(line)) throw EIdException(kUnsafeRequestMessage);
+    if (!line.empty()) AppendHeadLine(head, line);
+  head.append("\r\n");
 
-  StartWriteBatch(-1);
-  try {
-    WriteLine(requestLine);
-    for (const std::string& line : request.HeaderLines.Lines())
-      if (!line.empty()) WriteLine(line);
-    WriteLine("");
-  } catch (...) {
-    writeBatch_.reset();
-    throw;
-  }
-  FlushWriteBatch();
+  writeBatch_.reset();
+  SendBytes(head.data(), head.size(), true);
 }
 
 void TIdCustomHTTP::ReadHeaderBlock() {
@@ -314,19 +374,24 @@ void TIdCustomHTTP::ReadHeaderBlock() {
 void TIdCustomHTTP::StoreCookies() {
   if (!cookieManager_ && AllowCookies) cookieManager_ = std::make_unique<TIdCookieManager>();
   if (!cookieManager_) return;
+  // One pass tells whether the answer sets cookies at all; most answers do not.
+  static constexpr std::string_view kCookieHeaders[] = {"Set-cookie", "Set-cookie2"};
+  const TIdHeaderList& lines = Response().HeaderLines;
+  int first[2];
+  lines.IndexHeaders(kCookieHeaders, 2, first);
   std::vector<std::string> values;
-  Response().HeaderLines.CollectValues("Set-cookie", values);
+  if (first[0] >= 0) lines.CollectValues(kCookieHeaders[0], values);
   for (const std::string& value : values) cookieManager_->AddCookie(value, uri_.HostName);
   values.clear();
-  Response().HeaderLines.CollectValues("Set-cookie2", values);
+  if (first[1] >= 0) lines.CollectValues(kCookieHeaders[1], values);
   for (const std::string& value : values) cookieManager_->AddCookie2(value, uri_.HostName);
 }
 
 bool TIdCustomHTTP::ResponseKeepsConnection() {
   if (!IsConnected()) return false;
   const TIdHTTPResponse& response = Response();
-  const std::string connection = rt::Trim(response.Connection);
-  const std::string proxyConnection = rt::Trim(response.ProxyConnection);
+  const std::string_view connection = rt::TrimView(response.Connection);
+  const std::string_view proxyConnection = rt::TrimView(response.ProxyConnection);
   if (ProtocolVersion == TIdHTTPProtocolVersion::pv1_1)
     return !rt::SameText(connection, "CLOSE") && !rt::SameText(proxyConnection, "CLOSE");
   return rt::SameText(connection, "KEEP-ALIVE") || rt::SameText(proxyConnection, "KEEP-ALIVE");

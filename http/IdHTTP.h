@@ -149,6 +149,8 @@ class TIdCustomHTTP : public TIdTCPClient {
 
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   TIdURI uri_;
+  // The address of the request being prepared.
+  TIdURI parsed_;
   std::unique_ptr<TIdCookieManager> cookieManager_;
   // The refusal that ended the last exchange (set by RefuseResponse).
   struct Refusal {
@@ -159,6 +161,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   Refusal refusal_;
   // The last request went out on a connection kept from an earlier exchange.
   bool reusedConnection_ = false;
+  // The request head being sent; kept so that its memory serves every request.
+  std::string head_;
 };
 
 class TIdHTTP : public TIdCustomHTTP {

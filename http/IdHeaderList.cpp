@@ -1,6 +1,7 @@
 #include "http/IdHeaderList.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -141,6 +142,13 @@ std::string TIdHeaderList::NameAt(int index) const {
 
 bool TIdHeaderList::NameEquals(int index, std::string_view name) const {
   std::string_view line = lines_[std::size_t(index)];
+  // A name without ":" is the line's name exactly when the line has its ":" right after it;
+  // only that prefix needs comparing.
+  if (!name.empty() && name.find(':') == std::string_view::npos) {
+    if (line.size() <= name.size() || line[name.size()] != ':') return false;
+    const std::string_view own = line.substr(0, name.size());
+    return NamesMatchCase ? own == name : rt::SameText(own, name);
+  }
   std::size_t colon = line.find(':');
   std::string_view own =
       colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
@@ -158,17 +166,34 @@ bool TIdHeaderList::IsContinuation(int index) const {
   return !line.empty() && IsBlankOrTab(line[0]);
 }
 
+void TIdHeaderList::IndexHeaders(const std::string_view* names, std::size_t count,
+                                 int* indexes) const {
+  std::fill(indexes, indexes + count, -1);
+  for (int i = 0; i < Count(); ++i) {
+    const std::string_view line = lines_[std::size_t(i)];
+    const std::size_t colon = line.find(':');
+    const std::string_view own =
+        colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
+    for (std::size_t k = 0; k < count; ++k) {
+      if (indexes[k] >= 0 || names[k].size() != own.size()) continue;
+      if (NamesMatchCase ? own == names[k] : rt::SameText(own, names[k])) indexes[k] = i;
+    }
+  }
+}
+
 std::string TIdHeaderList::ValueAt(int index) const {
   if (index < 0 || index >= Count()) return {};
   const std::string& line = lines_[std::size_t(index)];
   // The value starts after the name and its ":"; a line without ":" has an empty name.
   std::size_t colon = line.find(':');
   std::size_t start = colon == std::string::npos ? 1 : colon + 1;
-  std::string value = start < line.size() ? line.substr(start) : std::string();
-  if (UnfoldOnRead) {
-    for (int next = index + 1; next < Count() && IsContinuation(next); ++next)
-      value = rt::Trim(value) + " " + rt::Trim(lines_[std::size_t(next)]);
-  }
+  const std::string_view first =
+      start < line.size() ? std::string_view(line).substr(start) : std::string_view();
+  if (!UnfoldOnRead || index + 1 >= Count() || !IsContinuation(index + 1))
+    return std::string(rt::TrimView(first));
+  std::string value(first);
+  for (int next = index + 1; next < Count() && IsContinuation(next); ++next)
+    value = rt::Trim(value) + " " + rt::Trim(lines_[std::size_t(next)]);
   return rt::Trim(value);
 }
 
@@ -415,24 +440,36 @@ void TIdEntityHeaderInfo::ComposeHeaders() {
 }
 
 void TIdEntityHeaderInfo::ReadHeaders() {
-  Connection = HeaderLines.ValueOf("Connection");
-  ContentVersion = HeaderLines.ValueOf("Content-Version");
-  ContentEncoding = HeaderLines.ValueOf("Content-Encoding");
-  ContentLanguage = HeaderLines.ValueOf("Content-Language");
-  ContentType = HeaderLines.ValueOf("Content-Type");
-  Pragma = HeaderLines.ValueOf("Pragma");
+  int indexes[kEntityHeaderCount];
+  HeaderLines.IndexHeaders(kEntityHeaderNames, kEntityHeaderCount, indexes);
+  ReadEntityHeaders(indexes);
+}
+
+void TIdEntityHeaderInfo::ReadEntityHeaders(const int* indexes) {
+  auto value = [&](std::size_t k) {
+    return indexes[k] < 0 ? std::string() : HeaderLines.ValueAt(indexes[k]);
+  };
+  Connection = value(0);
+  ContentVersion = value(1);
+  ContentEncoding = value(2);
+  ContentLanguage = value(3);
+  ContentType = value(4);
+  Pragma = value(5);
 
   int64_t n;
-  const std::string length = rt::Trim(HeaderLines.ValueOf("Content-Length"));
-  const bool fits = idheaders::ReadDecimal(length, n) && n >= std::numeric_limits<int32_t>::min() &&
+  const std::string length = value(6);
+  const bool fits = idheaders::ReadDecimal(rt::TrimView(length), n) &&
+                    n >= std::numeric_limits<int32_t>::min() &&
                     n <= std::numeric_limits<int32_t>::max();
   SetContentLength(fits ? int32_t(n) : -1);
 
-  Date = InternetDateToLocal(HeaderLines.ValueOf("Date"));
-  LastModified = InternetDateToLocal(HeaderLines.ValueOf("Last-Modified"));
+  Date = indexes[7] < 0 ? 0 : InternetDateToLocal(value(7));
+  LastModified = indexes[8] < 0 ? 0 : InternetDateToLocal(value(8));
   // "Expires" may also be a count of seconds from now; "-1" is left to the date reader.
-  const std::string expires = HeaderLines.ValueOf("Expires");
-  if (idheaders::ReadDecimal(rt::Trim(expires), n) && n != -1)
+  const std::string expires = value(9);
+  if (indexes[9] < 0)
+    Expires = 0;
+  else if (idheaders::ReadDecimal(rt::TrimView(expires), n) && n != -1)
     Expires = rt::Now() + double(n) / rt::kSecondsPerDay;
   else
     Expires = InternetDateToLocal(expires);
@@ -460,7 +497,70 @@ void TIdRequestHeaderInfo::Clear() {
   AuthObject.reset();
 }
 
+namespace {
+
+// The text fields ComposeHeaders writes, in a fixed order.
+using RequestText = std::string TIdRequestHeaderInfo::*;
+constexpr RequestText kComposedTexts[] = {&TIdRequestHeaderInfo::Connection,
+                                          &TIdRequestHeaderInfo::ContentVersion,
+                                          &TIdRequestHeaderInfo::ContentEncoding,
+                                          &TIdRequestHeaderInfo::ContentLanguage,
+                                          &TIdRequestHeaderInfo::ContentType,
+                                          &TIdRequestHeaderInfo::CacheControl,
+                                          &TIdRequestHeaderInfo::Pragma,
+                                          &TIdRequestHeaderInfo::ProxyConnection,
+                                          &TIdRequestHeaderInfo::Host,
+                                          &TIdRequestHeaderInfo::Accept,
+                                          &TIdRequestHeaderInfo::AcceptCharSet,
+                                          &TIdRequestHeaderInfo::AcceptEncoding,
+                                          &TIdRequestHeaderInfo::AcceptLanguage,
+                                          &TIdRequestHeaderInfo::From,
+                                          &TIdRequestHeaderInfo::Referer,
+                                          &TIdRequestHeaderInfo::UserAgent};
+
+}  // namespace
+
+bool TIdRequestHeaderInfo::Reusable() const {
+  return Date <= 0 && Expires <= 0 && LastModified <= 0 && !AuthObject && !BasicAuthentication;
+}
+
+bool TIdRequestHeaderInfo::SameAsComposed() const {
+  const Composed& c = composed_;
+  if (!c.valid || c.contentLength != ContentLength() || c.rangeStart != ContentRangeStart ||
+      c.rangeEnd != ContentRangeEnd || c.foldWidth != HeaderLines.FoldWidth ||
+      c.foldOnWrite != HeaderLines.FoldOnWrite || c.namesMatchCase != HeaderLines.NamesMatchCase ||
+      c.separator != HeaderLines.SeparatorText)
+    return false;
+  for (std::size_t k = 0; k < std::size(kComposedTexts); ++k)
+    if (c.texts[k] != this->*kComposedTexts[k]) return false;
+  return c.customLines == CustomHeaders.Lines() && c.lines == HeaderLines.Lines();
+}
+
+void TIdRequestHeaderInfo::KeepComposed() {
+  Composed& c = composed_;
+  c.texts.resize(std::size(kComposedTexts));
+  for (std::size_t k = 0; k < std::size(kComposedTexts); ++k) c.texts[k] = this->*kComposedTexts[k];
+  c.contentLength = ContentLength();
+  c.rangeStart = ContentRangeStart;
+  c.rangeEnd = ContentRangeEnd;
+  c.foldWidth = HeaderLines.FoldWidth;
+  c.foldOnWrite = HeaderLines.FoldOnWrite;
+  c.namesMatchCase = HeaderLines.NamesMatchCase;
+  c.separator = HeaderLines.SeparatorText;
+  c.customLines = CustomHeaders.Lines();
+  c.lines = HeaderLines.Lines();
+  c.valid = true;
+}
+
 void TIdRequestHeaderInfo::ComposeHeaders() {
+  const bool reusable = Reusable();
+  if (reusable && SameAsComposed()) return;
+  composed_.valid = false;
+  ComposeAll();
+  if (reusable) KeepComposed();
+}
+
+void TIdRequestHeaderInfo::ComposeAll() {
   TIdEntityHeaderInfo::ComposeHeaders();
   SetIfGiven(HeaderLines, "Proxy-Connection", ProxyConnection);
   SetIfGiven(HeaderLines, "Host", Host);
@@ -503,12 +603,26 @@ void TIdResponseHeaderInfo::Clear() {
 }
 
 void TIdResponseHeaderInfo::ReadHeaders() {
-  Location = HeaderLines.ValueOf("Location");
-  Server = HeaderLines.ValueOf("Server");
-  ProxyConnection = HeaderLines.ValueOf("Proxy-Connection");
+  // The entity fields' names first, then the response's own; one pass finds them all.
+  static constexpr auto kNames = [] {
+    std::array<std::string_view, kEntityHeaderCount + 6> names{};
+    std::copy(std::begin(kEntityHeaderNames), std::end(kEntityHeaderNames), names.begin());
+    const std::string_view own[] = {"Location",      "Server",           "Proxy-Connection",
+                                    "Content-Range", "WWW-Authenticate", "Proxy-Authenticate"};
+    std::copy(std::begin(own), std::end(own), names.begin() + kEntityHeaderCount);
+    return names;
+  }();
+  int indexes[kNames.size()];
+  HeaderLines.IndexHeaders(kNames.data(), kNames.size(), indexes);
+  const int* own = indexes + kEntityHeaderCount;
+
+  auto value = [&](int index) { return index < 0 ? std::string() : HeaderLines.ValueAt(index); };
+  Location = value(own[0]);
+  Server = value(own[1]);
+  ProxyConnection = value(own[2]);
 
   // "bytes 0-499/1234"
-  std::string range = HeaderLines.ValueOf("Content-Range");
+  std::string range = value(own[3]);
   if (!range.empty()) {
     SplitAt(range, " ");
     ContentRangeStart = RangeNumber(SplitAt(range, "-"));
@@ -519,11 +633,11 @@ void TIdResponseHeaderInfo::ReadHeaders() {
   }
 
   WWWAuthenticate.Clear();
-  HeaderLines.CollectValues("WWW-Authenticate", WWWAuthenticate);
+  if (own[4] >= 0) HeaderLines.CollectValues("WWW-Authenticate", WWWAuthenticate);
   ProxyAuthenticate.Clear();
-  HeaderLines.CollectValues("Proxy-Authenticate", ProxyAuthenticate);
+  if (own[5] >= 0) HeaderLines.CollectValues("Proxy-Authenticate", ProxyAuthenticate);
 
-  TIdEntityHeaderInfo::ReadHeaders();
+  ReadEntityHeaders(indexes);
 }
 
 // --- TIdProxyConnectionInfo --------------------------------------------------------------

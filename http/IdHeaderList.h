@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -64,6 +65,9 @@ class TIdHeaderList {
   // empty for an index outside the list.
   std::string ValueAt(int index) const;
   std::string ValueOf(std::string_view name) const { return ValueAt(IndexOfHeader(name)); }
+  // IndexOfHeader of each of the `count` names, in one pass over the lines: `indexes[k]` for
+  // `names[k]`.
+  void IndexHeaders(const std::string_view* names, std::size_t count, int* indexes) const;
   // Appends the value of every line named `name`, in list order.
   void CollectValues(std::string_view name, std::vector<std::string>& dest) const;
   void CollectValues(std::string_view name, TIdHeaderList& dest) const;
@@ -118,6 +122,13 @@ class TIdEntityHeaderInfo {
   // HeaderLines -> fields.
   virtual void ReadHeaders();
 
+  // The entity fields' header names, in the order of the indexes ReadEntityHeaders takes.
+  static constexpr std::string_view kEntityHeaderNames[] = {
+      "Connection",    "Content-Version", "Content-Encoding", "Content-Language",
+      "Content-Type",  "Pragma",          "Content-Length",   "Date",
+      "Last-Modified", "Expires"};
+  static constexpr std::size_t kEntityHeaderCount = std::size(kEntityHeaderNames);
+
   // -1 means none; assigning also sets LengthGiven (true for values >= 0).
   int32_t ContentLength() const { return contentLength_; }
   void SetContentLength(int32_t value) {
@@ -140,6 +151,10 @@ class TIdEntityHeaderInfo {
   TDateTime LastModified = 0;
   TIdHeaderList CustomHeaders{kIdDefaultFoldWidth};
   TIdHeaderList HeaderLines{kIdHeaderLinesFoldWidth};
+
+ protected:
+  // HeaderLines -> the entity fields, given the index of each of kEntityHeaderNames' lines.
+  void ReadEntityHeaders(const int* indexes);
 
  private:
   int32_t contentLength_ = -1;
@@ -167,6 +182,32 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   std::string ProxyConnection;
   bool BasicAuthentication = false;
   std::unique_ptr<TIdAuthentication> AuthObject;
+
+ private:
+  // What the last ComposeHeaders was given and what it wrote. A request whose fields are the
+  // same, and whose HeaderLines nobody changed since, keeps its lines: a client sends the same
+  // lines request after request. Dates (written in the local time zone of the moment) and
+  // authentication (an object's text) are composed afresh every time.
+  struct Composed {
+    bool valid = false;
+    std::vector<std::string> texts;
+    int32_t contentLength = -1;
+    uint32_t rangeStart = 0;
+    uint32_t rangeEnd = 0;
+    int foldWidth = 0;
+    bool foldOnWrite = false;
+    bool namesMatchCase = false;
+    std::string separator;
+    std::vector<std::string> customLines;
+    std::vector<std::string> lines;
+  };
+  bool Reusable() const;
+  bool SameAsComposed() const;
+  void KeepComposed();
+  // Every field -> HeaderLines.
+  void ComposeAll();
+
+  Composed composed_;
 };
 
 class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {

@@ -31,4 +31,14 @@ class TIdIOHandler : public TIdComponent {
   virtual int Recv(char* buffer, int length, int32_t& error) = 0;
   // Bytes sent or -1 with `error` set, as for Recv.
   virtual int Send(const char* buffer, int length, int32_t& error) = 0;
+
+  // What RecvWithin returns when nothing came within its time limit.
+  static constexpr int kWaitRanOut = -2;
+  // Readable(timeout), then Recv: the bytes received (0: the peer closed), -1 with `error` set,
+  // or kWaitRanOut when the socket did not become readable within `timeout` ms. A handler may
+  // do both in one step, as long as it waits, fails and reports exactly as the two do.
+  virtual int RecvWithin(char* buffer, int length, int32_t timeout, int32_t& error) {
+    if (!Readable(timeout)) return kWaitRanOut;
+    return Recv(buffer, length, error);
+  }
 };

@@ -3,9 +3,23 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include "http/IdException.h"
 #include "runtime/Text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits up to this long are a look at the socket (the connection's 1 ms look for a close):
+// they poll, as a receive time limit cannot wait that briefly.
+constexpr int32_t kLookMs = 1;
+
+}  // namespace
 
 // --- TIdSocketHandle -----------------------------------------------------------------------
 
@@ -17,6 +31,7 @@ void TIdSocketHandle::AllocateSocket() {
   if (Allocated) CloseSocket();
   Handle = SharedStack()->NewSocketHandle();
   Allocated = true;
+  receiveLimit_ = TimeoutInfinite;
 }
 
 bool TIdSocketHandle::TryBind(int32_t port) {
@@ -73,6 +88,44 @@ bool TIdSocketHandle::WaitReadable(int32_t timeout) {
 
 int TIdSocketHandle::Recv(char* buffer, int length) {
   return SharedStack()->Receive(Handle, buffer, length);
+}
+
+void TIdSocketHandle::SetReceiveLimit(int32_t timeout) {
+  if (timeout == receiveLimit_) return;
+  timeval limit{};  // zero: no limit
+  if (timeout != TimeoutInfinite) {
+    limit.tv_sec = timeout / 1000;
+    limit.tv_usec = (timeout % 1000) * 1000;
+  }
+  SharedStack()->CheckSocketResult(
+      ::setsockopt(Handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit));
+  receiveLimit_ = timeout;
+}
+
+int TIdSocketHandle::RecvWithin(char* buffer, int length, int32_t timeout) {
+  if (!Allocated) throw EIdConnClosedGracefully();
+  TIdStack& stack = *SharedStack();
+  const bool limited = timeout != TimeoutInfinite;
+  const auto deadline =
+      limited ? Clock::now() + std::chrono::milliseconds(timeout) : Clock::time_point::max();
+  int32_t limit = timeout;
+  for (;;) {
+    SetReceiveLimit(limit);
+    const ssize_t r = ::recv(Handle, buffer, static_cast<std::size_t>(length), 0);
+    if (r >= 0) return static_cast<int>(r);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return TIdIOHandler::kWaitRanOut;
+    if (errno != EINTR) {
+      stack.LastError = idstack::WSAErrorFromErrno(errno);
+      return -1;
+    }
+    // Interrupted: the wait goes on for the time that is left.
+    if (limited) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return TIdIOHandler::kWaitRanOut;
+      limit = static_cast<int32_t>(left);
+    }
+  }
 }
 
 int TIdSocketHandle::Send(const char* buffer, int length) {
@@ -145,6 +198,15 @@ int TIdIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
   if (!Connected()) throw EIdClosedSocket();
   int r = binding_->Recv(buffer, length);
   if (r < 0) error = SharedStack()->LastError;
+  return r;
+}
+
+int TIdIOHandlerSocket::RecvWithin(char* buffer, int length, int32_t timeout, int32_t& error) {
+  if (timeout != TimeoutInfinite && timeout <= kLookMs)
+    return TIdIOHandler::RecvWithin(buffer, length, timeout, error);
+  if (!binding_) throw EIdConnClosedGracefully();
+  const int r = binding_->RecvWithin(buffer, length, timeout);
+  if (r == -1) error = SharedStack()->LastError;
   return r;
 }
 

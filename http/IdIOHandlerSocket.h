@@ -29,6 +29,10 @@ class TIdSocketHandle {
   // EIdConnClosedGracefully without a socket.
   bool WaitReadable(int32_t timeout);
   int Recv(char* buffer, int length);
+  // A receive that waits at most `timeout` ms (above 0; TimeoutInfinite: no limit) through the
+  // socket's receive time limit: one call where a wait and a receive would take two. Returns as
+  // Recv does, or TIdIOHandler::kWaitRanOut.
+  int RecvWithin(char* buffer, int length, int32_t timeout);
   int Send(const char* buffer, int length);
   void SetSockOpt(int level, int option, int32_t value);
   void UpdateBindingLocal();
@@ -46,6 +50,12 @@ class TIdSocketHandle {
   bool Allocated = false;
 
  private:
+  // Sets the socket's receive time limit (SO_RCVTIMEO) when it differs from the one in force.
+  void SetReceiveLimit(int32_t timeout);
+
+  // The socket's receive time limit in ms; TimeoutInfinite (the system's default) until set.
+  int32_t receiveLimit_ = TimeoutInfinite;
+
   // One bind attempt; false when the address is in use, any other failure raises.
   bool TryBind(int32_t port);
 };
@@ -64,6 +74,9 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   bool Readable(int32_t timeout) override;
   int Recv(char* buffer, int length, int32_t& error) override;
   int Send(const char* buffer, int length, int32_t& error) override;
+  // A wait of more than the 1 ms look is the socket's receive time limit, and the receive
+  // itself waits: one call per receive. Shorter waits look first, as Readable does.
+  int RecvWithin(char* buffer, int length, int32_t timeout, int32_t& error) override;
 
   // The socket binding; nullptr before the first Open.
   TIdSocketHandle* Binding() const { return binding_.get(); }

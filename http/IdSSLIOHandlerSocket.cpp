@@ -288,6 +288,11 @@ int TIdSSLIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
   throw EIdException(kSessionFailed + TakeReason());
 }
 
+int TIdSSLIOHandlerSocket::RecvWithin(char* buffer, int length, int32_t timeout, int32_t& error) {
+  if (!session_) return TIdIOHandlerSocket::RecvWithin(buffer, length, timeout, error);
+  return TIdIOHandler::RecvWithin(buffer, length, timeout, error);
+}
+
 int TIdSSLIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) {
   if (!session_) return TIdIOHandlerSocket::Send(buffer, length, error);
   if (!Connected()) throw EIdClosedSocket();

@@ -43,6 +43,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   bool Readable(int32_t timeout) override;
   int Recv(char* buffer, int length, int32_t& error) override;
   int Send(const char* buffer, int length, int32_t& error) override;
+  // Under a session: Readable, then Recv; plain traffic: the socket handler's.
+  int RecvWithin(char* buffer, int length, int32_t timeout, int32_t& error) override;
 
   // True while a TLS session runs over the socket.
   bool SessionActive() const { return session_ != nullptr; }

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -124,10 +125,13 @@ int PollOne(int socket, short events, int32_t timeout) {
   }
 }
 
-// The process's stack and the count of live components that keep it.
+// The process's stack and the count of live components that keep it. The lock guards the
+// count and the stack's making and freeing; every socket call reads the pointer, which is
+// published atomically so that reading it takes no lock.
 std::mutex gStackLock;
 int gComponentCount = 0;
 std::unique_ptr<TIdStack> gStack;
+std::atomic<TIdStack*> gStackPointer{nullptr};
 
 }  // namespace
 
@@ -349,18 +353,23 @@ int32_t TIdStack::CheckSocketResult(int result, std::initializer_list<int32_t> i
 }
 
 TIdStack* SharedStack() {
-  std::lock_guard<std::mutex> lock(gStackLock);
-  return gStack.get();
+  return gStackPointer.load(std::memory_order_acquire);
 }
 
 TIdComponent::TIdComponent() {
   std::lock_guard<std::mutex> lock(gStackLock);
-  if (gComponentCount++ == 0) gStack = std::make_unique<TIdStack>();
+  if (gComponentCount++ == 0) {
+    gStack = std::make_unique<TIdStack>();
+    gStackPointer.store(gStack.get(), std::memory_order_release);
+  }
 }
 
 TIdComponent::~TIdComponent() {
   std::lock_guard<std::mutex> lock(gStackLock);
-  if (--gComponentCount == 0) gStack.reset();
+  if (--gComponentCount == 0) {
+    gStackPointer.store(nullptr, std::memory_order_release);
+    gStack.reset();
+  }
 }
 
 std::string StatusText(TIdStatus status, const std::string& argument) {

@@ -64,6 +64,12 @@ void TIdManagedBuffer::ExtractTo(std::string& dest, std::size_t count) {
 
 std::size_t TIdManagedBuffer::Find(std::string_view needle, std::size_t from) const {
   std::string_view queued(Data(), Size());
+  if (needle.size() == 1) {  // a line end: one library search
+    if (from >= queued.size()) return std::string_view::npos;
+    const void* hit = std::memchr(queued.data() + from, needle[0], queued.size() - from);
+    return hit == nullptr ? std::string_view::npos
+                          : std::size_t(static_cast<const char*>(hit) - queued.data());
+  }
   return queued.find(needle, from);
 }
 
@@ -136,14 +142,14 @@ int TIdTCPConnection::FillInput(bool raiseIfClosed, int32_t timeout, bool raiseO
   }
   const std::size_t blockSize = static_cast<std::size_t>(std::max(RecvBufferSize, 1));
   for (;;) {
-    if (!ioHandler_->Readable(timeout)) {
+    // Wait and receive straight into the free end of the queue.
+    char* block = InputQueue.Reserve(blockSize);
+    int32_t error = 0;
+    int count = ioHandler_->RecvWithin(block, static_cast<int>(blockSize), timeout, error);
+    if (count == TIdIOHandler::kWaitRanOut) {
       if (raiseOnTimeout) throw EIdReadTimeout();
       return -1;
     }
-    // Receive straight into the free end of the queue.
-    char* block = InputQueue.Reserve(blockSize);
-    int32_t error = 0;
-    int count = ioHandler_->Recv(block, static_cast<int>(blockSize), error);
     if (count < 0) {
       if (error == Id_WSAESHUTDOWN || error == Id_WSAECONNABORTED) {
         CloseSocketOnly();

@@ -1,31 +1,46 @@
 #include "http/IdURI.h"
 
+#include <string.h>  // memrchr
+
 #include "http/IdException.h"
 #include "runtime/Text.h"
 
 namespace {
 
-// Splits `rest` at the parameter start ("?", or "=" when there is no "?") into the directory
-// (the first `ds` characters), the document and the query. Shared by both address forms.
+// The path part of an address split at the parameter start ("?", or "=" when there is no "?")
+// into the directory (through its last "/" before that start), the document and the query (from
+// that start on). Shared by both address forms; views into `rest`.
 struct PathParts {
-  std::string dir;  // without the leading "/" of the absolute form
-  std::string doc;
-  std::string query;
+  std::string_view dir;  // without the leading "/" of the absolute form
+  std::string_view doc;
+  std::string_view query;
 };
 
-PathParts SplitPath(const std::string& rest) {
-  std::size_t pp = FirstPos("?", rest);
-  if (pp == 0) pp = FirstPos("=", rest);
-  std::size_t ds = pp > 0 ? LastPos("/", rest, static_cast<long long>(pp)) : LastPos("/", rest);
+PathParts SplitPath(std::string_view rest) {
+  std::size_t pp = rest.find('?');
+  if (pp == std::string_view::npos) pp = rest.find('=');
+  const std::string_view before = pp != std::string_view::npos ? rest.substr(0, pp) : rest;
+  const void* slash = before.empty() ? nullptr : ::memrchr(before.data(), '/', before.size());
+  const std::size_t ds =
+      slash == nullptr ? 0 : std::size_t(static_cast<const char*>(slash) - before.data()) + 1;
   PathParts parts;
   parts.dir = rest.substr(0, ds);
-  std::string candidate = rest;
-  if (pp > 0) {
-    candidate = rest.substr(0, pp - 1);
-    parts.query = rest.substr(pp - 1);
+  std::string_view candidate = rest;
+  if (pp != std::string_view::npos) {
+    candidate = rest.substr(0, pp);
+    parts.query = rest.substr(pp);
   }
   parts.doc = candidate.substr(std::min(ds, candidate.size()));
   return parts;
+}
+
+// Cuts `text` at its first "#": the part after it goes to `fragment`. False when there is none.
+bool CutFragment(std::string_view& text, std::string& fragment) {
+  const std::size_t hash = text.find('#');
+  if (hash == std::string_view::npos) return false;
+  fragment.assign(text.substr(hash + 1));
+  text = text.substr(0, hash);
+  return true;
 }
 
 }  // namespace
@@ -35,60 +50,62 @@ TIdURI::TIdURI(std::string_view text) {
 }
 
 void TIdURI::Parse(std::string_view text) {
-  std::string rest(text);
-  for (char& c : rest)
-    if (c == '\\') c = '/';
-  FullText = rest;
+  // Every part is cut from FullText; assigning to the parts keeps their memory.
+  FullText.assign(text);
+  // A backslash counts as "/"; most addresses have none.
+  for (std::size_t at = FullText.find('\\'); at != std::string::npos;
+       at = FullText.find('\\', at + 1))
+    FullText[at] = '/';
+  std::string_view rest = FullText;
   SchemeName.clear();
   AuthUser.clear();
   AuthPassword.clear();
   HostName.clear();
   PortText.clear();
-  DirPath.clear();
-  DocName.clear();
-  QueryPart.clear();
   Fragment.clear();
 
-  std::size_t p = FirstPos("://", rest);
-  if (p > 0) {
-    SchemeName = rest.substr(0, p - 1);
-    rest.erase(0, p - 1 + 3);
-    std::string authority = SplitAt(rest, "/");
-    std::size_t q = FirstPos("@", authority);
-    if (q > 0) {
-      std::string user = authority.substr(0, q - 1);
-      authority.erase(0, q);
-      AuthUser = SplitAt(user, ":");
-      AuthPassword = user;
-      if (AuthUser.empty()) AuthPassword.clear();
+  std::string_view doc, query;
+  const std::size_t p = rest.find("://");
+  if (p != std::string_view::npos) {
+    SchemeName.assign(rest.substr(0, p));
+    rest.remove_prefix(p + 3);
+    std::string_view authority = rest;
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) {
+      rest = {};
+    } else {
+      authority = rest.substr(0, slash);
+      rest.remove_prefix(slash + 1);
     }
-    HostName = SplitAt(authority, ":");
-    PortText = authority;
+    const std::size_t at = authority.find('@');
+    if (at != std::string_view::npos) {
+      const std::string_view user = authority.substr(0, at);
+      authority.remove_prefix(at + 1);
+      const std::size_t colon = user.find(':');
+      AuthUser.assign(user.substr(0, colon));
+      if (colon != std::string_view::npos && !AuthUser.empty())
+        AuthPassword.assign(user.substr(colon + 1));
+    }
+    const std::size_t colon = authority.find(':');
+    HostName.assign(authority.substr(0, colon));
+    if (colon != std::string_view::npos) PortText.assign(authority.substr(colon + 1));
 
-    PathParts parts = SplitPath(rest);
-    DirPath = "/" + parts.dir;
-    DocName = std::move(parts.doc);
-    QueryPart = std::move(parts.query);
+    const PathParts parts = SplitPath(rest);
+    DirPath.assign(1, '/');
+    DirPath.append(parts.dir);
+    doc = parts.doc;
+    query = parts.query;
     // Only the absolute form cuts a fragment from the document name.
-    std::size_t hash = FirstPos("#", DocName);
-    if (hash > 0) {
-      Fragment = DocName.substr(hash);
-      DocName.erase(hash - 1);
-    }
+    CutFragment(doc, Fragment);
   } else {
-    PathParts parts = SplitPath(rest);
-    DirPath = std::move(parts.dir);
-    DocName = std::move(parts.doc);
-    QueryPart = std::move(parts.query);
+    const PathParts parts = SplitPath(rest);
+    DirPath.assign(parts.dir);
+    doc = parts.doc;
+    query = parts.query;
   }
-
-  if (Fragment.empty()) {
-    std::size_t hash = FirstPos("#", QueryPart);
-    if (hash > 0) {
-      Fragment = QueryPart.substr(hash);
-      QueryPart.erase(hash - 1);
-    }
-  }
+  if (Fragment.empty()) CutFragment(query, Fragment);
+  DocName.assign(doc);
+  QueryPart.assign(query);
 }
 
 std::string TIdURI::Compose(bool withUserInfo, bool withFragment) const {

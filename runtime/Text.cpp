@@ -14,7 +14,7 @@ bool IsTrimmed(char c) {
 
 bool EqualIgnoringCase(const char* a, const char* b, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
-    if (rt::UpperChar(a[i]) != rt::UpperChar(b[i])) return false;
+    if (a[i] != b[i] && rt::UpperChar(a[i]) != rt::UpperChar(b[i])) return false;
   return true;
 }
 
@@ -124,11 +124,15 @@ std::string TrimRight(std::string_view text) {
   return std::string(text.substr(0, e));
 }
 
-std::string Trim(std::string_view text) {
+std::string_view TrimView(std::string_view text) {
   std::size_t b = 0, e = text.size();
   while (b < e && IsTrimmed(text[b])) ++b;
   while (e > b && IsTrimmed(text[e - 1])) --e;
-  return std::string(text.substr(b, e - b));
+  return text.substr(b, e - b);
+}
+
+std::string Trim(std::string_view text) {
+  return std::string(TrimView(text));
 }
 
 std::string LowerCase(std::string_view text) {
@@ -144,7 +148,8 @@ std::string UpperCase(std::string_view text) {
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && EqualIgnoringCase(a.data(), b.data(), a.size());
+  // Texts that are equal byte for byte, the common case, need no case folding.
+  return a.size() == b.size() && (a == b || EqualIgnoringCase(a.data(), b.data(), a.size()));
 }
 
 int CompareText(std::string_view a, std::string_view b) {

@@ -26,6 +26,8 @@ namespace rt {
 
 // Removes the characters with codes 00-20 at both ends.
 std::string Trim(std::string_view text);
+// The same, as a view into `text`: nothing is copied.
+std::string_view TrimView(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
 

@@ -27,7 +27,7 @@ else
     "bench_http_get --gets 10000 --rounds 20"
     "bench_tls_get --gets 5000 --new-connections 500 --rounds 10"
     "bench_update --updates 10000 --rounds 20"
-    "bench_whole_run --sizes 1000,10000,100000 --rounds 3"
+    "bench_whole_run --sizes 1000,10000,100000 --rounds 5"
     "bench_startup --starts 20"
   )
 fi

@@ -140,8 +140,9 @@ std::optional<ChildExit> ChildProgram::Wait(std::chrono::milliseconds deadline) 
       result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       result.seconds = std::chrono::duration<double>(now - started_).count();
       result.peakResidentKb = usage.ru_maxrss;
-      result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+      result.userSeconds = double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6;
+      result.systemSeconds = double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
+      result.cpuSeconds = result.userSeconds + result.systemSeconds;
       exit_ = result;
       return exit_;
     }

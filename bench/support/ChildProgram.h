@@ -16,6 +16,8 @@ struct ChildExit {
   double seconds = 0;       // from just before fork to the end
   long peakResidentKb = 0;  // ru_maxrss of the child
   double cpuSeconds = 0;    // user and system time of the child
+  double userSeconds = 0;   // the two parts of cpuSeconds
+  double systemSeconds = 0;
 };
 
 class ChildProgram {
