@@ -3,7 +3,6 @@
 // reused, and by a raw-socket client sending the very request bytes ours sends (the floor:
 // what the loopback and the server cost). The three take turns in rounds, so that a noisy
 // machine slows them alike.
-#include <curl/curl.h>
 #include <stdlib.h>
 
 #include <array>
@@ -20,6 +19,7 @@
 #include "app/U_Principal.h"
 #include "bench/support/Arguments.h"
 #include "bench/support/CpuTime.h"
+#include "bench/support/CurlClient.h"
 #include "bench/support/FixtureSiteProcess.h"
 #include "bench/support/HeadRecorder.h"
 #include "bench/support/RawHttpClient.h"
@@ -44,56 +44,6 @@ constexpr const char* kPagePath = "/perf/pagina.html";
 // Songs of the second comparison, the update run's mix of found and missing pages.
 constexpr long kDefaultMixSongs = 3000;
 
-struct Way {
-  std::string name;
-  std::function<std::size_t()> get;  // one GET; returns the body's size
-  double seconds = 0;
-  double cpuSeconds = 0;            // processor time of this process, user and system
-  double bestRound = 0;             // seconds per GET in the fastest round
-  std::vector<double> rounds = {};  // seconds per item, one entry per round
-};
-
-std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* text) {
-  static_cast<std::string*>(text)->append(data, size * count);
-  return size * count;
-}
-
-class CurlEasy {
- public:
-  CurlEasy(const std::string& url, const std::string& accept, const std::string& userAgent) {
-    handle_ = curl_easy_init();
-    if (handle_ == nullptr) throw std::runtime_error("curl_easy_init failed");
-    headers_ = curl_slist_append(headers_, ("Accept: " + accept).c_str());
-    curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
-    curl_easy_setopt(handle_, CURLOPT_USERAGENT, userAgent.c_str());
-    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &body_);
-  }
-  ~CurlEasy() {
-    curl_easy_cleanup(handle_);
-    curl_slist_free_all(headers_);
-  }
-  CurlEasy(const CurlEasy&) = delete;
-  CurlEasy& operator=(const CurlEasy&) = delete;
-
-  void SetUrl(const std::string& url) { curl_easy_setopt(handle_, CURLOPT_URL, url.c_str()); }
-  const std::string& Get() {
-    body_.clear();
-    const CURLcode result = curl_easy_perform(handle_);
-    long code = 0;
-    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code);
-    if (result != CURLE_OK || code != 200)
-      throw std::runtime_error(std::string("libcurl GET failed: ") + curl_easy_strerror(result));
-    return body_;
-  }
-
- private:
-  CURL* handle_ = nullptr;
-  curl_slist* headers_ = nullptr;
-  std::string body_;
-};
-
 // The update run's GETs without its database: every song's lookup through the main window's
 // FindComposer (one GET for a third of the songs, two for a third, three for the last third,
 // every missing page a refused 404 answer), against the raw client making the same GETs and
@@ -107,11 +57,9 @@ void MeasureLookupMix(const bench::Arguments& args, TFrmPrincipal& window,
   setenv(app::kLyricsAddressVariable, site.BaseUrl().c_str(), 1);
   bench::RawHttpClient raw(site.Port());
   std::string body;
-  std::array<Way, 2> ways = {Way{"ours (TFrmPrincipal::FindComposer)", nullptr},
-                             Way{"raw socket (floor)", nullptr}};
-  auto lookup = [&](std::size_t way, int song) {
+  auto lookup = [&](bool ourSide, int song) {
     const std::string performer = bench::PerformerOf(song), title = bench::TitleOf(song);
-    if (way == 0) return window.FindComposer(performer, title);
+    if (ourSide) return window.FindComposer(performer, title);
     for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
       const std::string target = app::PageAddress("/", performer, title, attempt);
       if (raw.Exchange(bench::RetargetHead(rawHead, target, site.Port()), body) / 100 == 2)
@@ -119,28 +67,22 @@ void MeasureLookupMix(const bench::Arguments& args, TFrmPrincipal& window,
     }
     return std::string();
   };
-  for (long round = 0; round < rounds; ++round) {
-    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
-      const std::size_t way = (std::size_t(round) + turn) % ways.size();
-      const int from = int(round * perRound) + 1;
-      const double cpuStart = bench::ProcessCpuSeconds();
-      const auto start = std::chrono::steady_clock::now();
-      for (int song = from; song < from + perRound; ++song) {
-        const std::string composer = lookup(way, song);
-        const bool found = bench::KindOf(song) != bench::PageKind::Missing;
-        if (composer != (found ? bench::ComposerOf(song) : std::string()))
-          throw std::runtime_error(ways[way].name + ": wrong composer for song " +
-                                   std::to_string(song));
-      }
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      ways[way].seconds += seconds;
-      ways[way].cpuSeconds += bench::ProcessCpuSeconds() - cpuStart;
-      const double perSong = seconds / double(perRound);
-      if (round == 0 || perSong < ways[way].bestRound) ways[way].bestRound = perSong;
-      ways[way].rounds.push_back(perSong);
-    }
-  }
+  // A round looks up its own songs, every composer checked.
+  auto side = [&](const char* name, bool ourSide) {
+    return bench::Side{
+        name, [&, name, ourSide](long round) {
+          const int from = int(round * perRound) + 1;
+          for (int song = from; song < from + perRound; ++song) {
+            const bool found = bench::KindOf(song) != bench::PageKind::Missing;
+            if (lookup(ourSide, song) != (found ? bench::ComposerOf(song) : std::string()))
+              throw std::runtime_error(std::string(name) + ": wrong composer for song " +
+                                       std::to_string(song));
+          }
+        }};
+  };
+  std::vector<bench::Side> ways = {side("ours (TFrmPrincipal::FindComposer)", true),
+                                   side("raw socket (floor)", false)};
+  bench::RunInTurns(ways, rounds, perRound);
   const long gets = bench::GetsFor(int(done));
   bench::ResultTable table("The update run's lookups without the database: " +
                                std::to_string(done) + " songs, " + std::to_string(gets) +
@@ -182,7 +124,8 @@ int Run(const bench::Arguments& args) {
   ui::ConsoleApplication application(stdout, stderr, false);
   TFrmPrincipal window(application);
   TIdHTTP& ours = *window.IdHTTP1;
-  CurlEasy curl(url, ours.Request().Accept, ours.Request().UserAgent);
+  bench::CurlClient curl(
+      {.url = url, .accept = ours.Request().Accept, .userAgent = ours.Request().UserAgent});
 
   const std::string ourHead = bench::CaptureRequestHead(kPagePath, [&](const std::string& at) {
     std::string ignored;
@@ -197,43 +140,27 @@ int Run(const bench::Arguments& args) {
   bench::RawHttpClient raw(site.Port());
 
   std::string rawPage;
-  std::array<Way, 3> ways = {
-      Way{"ours (TIdHTTP::GetPage)",
-          [&] {
-            std::string text;
-            ours.GetPage(url, text);
-            return text.size();
-          }},
-      Way{"libcurl (easy handle reused)", [&] { return curl.Get().size(); }},
-      Way{"raw socket (floor)",
-          [&] {
-            if (raw.Exchange(rawHead, rawPage) != 200) throw std::runtime_error("raw GET refused");
-            return rawPage.size();
-          }},
-  };
-  // One GET each opens the connections and warms the caches.
-  for (Way& way : ways)
-    if (way.get() != page.size()) throw std::runtime_error(way.name + ": wrong body size");
-
+  const std::function<std::size_t()> gets3[] = {[&] {
+                                                  std::string text;
+                                                  ours.GetPage(url, text);
+                                                  return text.size();
+                                                },
+                                                [&] { return curl.Get().size(); },
+                                                [&] {
+                                                  if (raw.Exchange(rawHead, rawPage) != 200)
+                                                    throw std::runtime_error("raw GET refused");
+                                                  return rawPage.size();
+                                                }};
+  const char* names[] = {"ours (TIdHTTP::GetPage)", "libcurl (easy handle reused)",
+                         "raw socket (floor)"};
   const long perRound = std::max(1L, gets / rounds);
-  for (long round = 0; round < rounds; ++round) {
-    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
-      Way& way = ways[(std::size_t(round) + turn) % ways.size()];
-      const double cpuStart = bench::ProcessCpuSeconds();
-      const auto start = std::chrono::steady_clock::now();
-      std::size_t bytes = 0;
-      for (long i = 0; i < perRound; ++i) bytes += way.get();
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (bytes != page.size() * std::size_t(perRound))
-        throw std::runtime_error(way.name + ": wrong body size");
-      way.seconds += seconds;
-      way.cpuSeconds += bench::ProcessCpuSeconds() - cpuStart;
-      const double perGet = seconds / double(perRound);
-      if (round == 0 || perGet < way.bestRound) way.bestRound = perGet;
-      way.rounds.push_back(perGet);
-    }
+  std::vector<bench::Side> ways;
+  for (std::size_t i = 0; i < 3; ++i) {
+    // One GET each opens the connections and warms the caches.
+    if (gets3[i]() != page.size()) throw std::runtime_error(std::string(names[i]) + ": wrong body");
+    ways.push_back(bench::GetSide(names[i], gets3[i], perRound, page.size()));
   }
+  bench::RunInTurns(ways, rounds, perRound);
 
   const long done = perRound * rounds;
   bench::ResultTable table("HTTP GET of a " + std::to_string(page.size()) +
@@ -241,7 +168,7 @@ int Run(const bench::Arguments& args) {
                                " GETs each in " + std::to_string(rounds) + " interleaved rounds",
                            {"client", "us/GET", "best round us/GET", "CPU us/GET",
                             "ours / this (median of rounds)", "target", "verdict"});
-  auto cpu = [&](const Way& way) {
+  auto cpu = [&](const bench::Side& way) {
     return bench::Fixed(bench::MicrosPer(way.cpuSeconds, done), 1);
   };
   table.AddRow({ways[0].name, bench::Fixed(bench::MicrosPer(ways[0].seconds, done), 1),
@@ -271,13 +198,6 @@ int Run(const bench::Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    const int status = Run(bench::Arguments(argc, argv));
-    curl_global_cleanup();
-    return status;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_http_get: %s\n", e.what());
-    return 1;
-  }
+  const bench::CurlGlobal curl;
+  return bench::Main(argc, argv, "bench_http_get", Run);
 }

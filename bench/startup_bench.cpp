@@ -133,13 +133,8 @@ int Run(const bench::Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    const bench::Arguments args(argc, argv);
+  return bench::Main(argc, argv, "bench_startup", [](const bench::Arguments& args) {
     const std::string floorDatabase = args.Text("floor-attach", "");
-    if (!floorDatabase.empty()) return FloorStart(floorDatabase);
-    return Run(args);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_startup: %s\n", e.what());
-    return 1;
-  }
+    return floorDatabase.empty() ? Run(args) : FloorStart(floorDatabase);
+  });
 }

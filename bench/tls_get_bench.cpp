@@ -4,7 +4,6 @@
 // then with a new connection for every GET, whose extra time over the kept one is the cost of
 // a handshake. libcurl resumes TLS sessions on new connections unless told not to; both of its
 // ways are shown. The certificates are made for the run with the `openssl` command.
-#include <curl/curl.h>
 #include <stdlib.h>
 
 #include <array>
@@ -20,6 +19,7 @@
 #include "app/U_Principal.h"
 #include "bench/support/Arguments.h"
 #include "bench/support/CpuTime.h"
+#include "bench/support/CurlClient.h"
 #include "bench/support/FixtureSiteProcess.h"
 #include "bench/support/ResultTable.h"
 #include "bench/support/Rounds.h"
@@ -28,14 +28,15 @@
 
 namespace {
 
-// Defaults of a full run.
+// A full run: GETs over a kept connection and GETs that each open a new connection (with its
+// handshake), in rounds; the page is 4 KiB.
 constexpr long kDefaultGets = 5000;
 constexpr long kDefaultNewConnections = 500;
 constexpr long kDefaultRounds = 10;
 constexpr long kPageBytes = 4096;
+constexpr const char* kPagePath = "/perf/pagina.html";
 // Target: ours at most libcurl's time per GET on a kept connection.
 constexpr double kLibcurlTarget = 1.0;
-constexpr const char* kPagePath = "/perf/pagina.html";
 
 void MakeCertificates(const std::string& dir) {
   const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
@@ -49,69 +50,17 @@ void MakeCertificates(const std::string& dir) {
     throw std::runtime_error("openssl could not make the certificates");
 }
 
-std::size_t AppendBody(char* data, std::size_t size, std::size_t count, void* text) {
-  static_cast<std::string*>(text)->append(data, size * count);
-  return size * count;
-}
-
-class CurlEasy {
- public:
-  CurlEasy(const std::string& url, const std::string& caFile, bool freshConnections,
-           bool sessionCache) {
-    handle_ = curl_easy_init();
-    if (handle_ == nullptr) throw std::runtime_error("curl_easy_init failed");
-    curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle_, CURLOPT_CAINFO, caFile.c_str());
-    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &body_);
-    curl_easy_setopt(handle_, CURLOPT_FORBID_REUSE, freshConnections ? 1L : 0L);
-    curl_easy_setopt(handle_, CURLOPT_SSL_SESSIONID_CACHE, sessionCache ? 1L : 0L);
+// Runs `gets` in turns, `perRound` GETs a round, after one GET each that opens the connections.
+std::vector<bench::Side> Measure(
+    const std::vector<std::pair<std::string, std::function<std::size_t()>>>& gets, long rounds,
+    long perRound) {
+  std::vector<bench::Side> sides;
+  for (const auto& [name, get] : gets) {
+    if (get() != std::size_t(kPageBytes)) throw std::runtime_error(name + ": wrong body");
+    sides.push_back(bench::GetSide(name, get, perRound, std::size_t(kPageBytes)));
   }
-  ~CurlEasy() { curl_easy_cleanup(handle_); }
-  CurlEasy(const CurlEasy&) = delete;
-  CurlEasy& operator=(const CurlEasy&) = delete;
-
-  std::size_t Get() {
-    body_.clear();
-    const CURLcode result = curl_easy_perform(handle_);
-    if (result != CURLE_OK)
-      throw std::runtime_error(std::string("libcurl GET failed: ") + curl_easy_strerror(result));
-    return body_.size();
-  }
-
- private:
-  CURL* handle_ = nullptr;
-  std::string body_;
-};
-
-struct Way {
-  std::string name;
-  std::function<std::size_t()> get;
-  double seconds = 0;
-  double cpuSeconds = 0;
-  std::vector<double> rounds = {};  // seconds per GET, one entry per round
-};
-
-// Runs the ways in turns over `rounds` rounds of `perRound` GETs each, checking every body.
-void Measure(std::vector<Way>& ways, long rounds, long perRound) {
-  for (Way& way : ways)
-    if (way.get() != std::size_t(kPageBytes)) throw std::runtime_error(way.name + ": wrong body");
-  for (long round = 0; round < rounds; ++round) {
-    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
-      Way& way = ways[(std::size_t(round) + turn) % ways.size()];
-      const double cpuStart = bench::ProcessCpuSeconds();
-      const auto start = std::chrono::steady_clock::now();
-      std::size_t bytes = 0;
-      for (long i = 0; i < perRound; ++i) bytes += way.get();
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (bytes != std::size_t(kPageBytes) * std::size_t(perRound))
-        throw std::runtime_error(way.name + ": wrong body size");
-      way.seconds += seconds;
-      way.cpuSeconds += bench::ProcessCpuSeconds() - cpuStart;
-      way.rounds.push_back(seconds / double(perRound));
-    }
-  }
+  bench::RunInTurns(sides, rounds, perRound);
+  return sides;
 }
 
 int Run(const bench::Arguments& args) {
@@ -141,25 +90,29 @@ int Run(const bench::Arguments& args) {
     ours.GetPage(url, text);
     return text.size();
   };
-  CurlEasy kept(url, scratch.File("ca.crt"), false, true);
-  CurlEasy fresh(url, scratch.File("ca.crt"), true, true);
-  CurlEasy freshFull(url, scratch.File("ca.crt"), true, false);
+  const std::string ca = scratch.File("ca.crt");
+  bench::CurlClient kept({.url = url, .caFile = ca});
+  bench::CurlClient fresh({.url = url, .caFile = ca, .freshConnections = true});
+  bench::CurlClient freshFull(
+      {.url = url, .caFile = ca, .freshConnections = true, .sessionCache = false});
 
-  std::vector<Way> keptWays = {{"ours (TIdHTTP::GetPage)", ourGet},
-                               {"libcurl (easy handle reused)", [&] { return kept.Get(); }}};
   const int64_t handshakesBefore = window.IdSSLIOHandlerSocket1->Handshakes();
-  Measure(keptWays, rounds, perRound);
+  const std::vector<bench::Side> keptWays =
+      Measure({{"ours (TIdHTTP::GetPage)", ourGet},
+               {"libcurl (easy handle reused)", [&] { return kept.Get().size(); }}},
+              rounds, perRound);
   const int64_t keptHandshakes = window.IdSSLIOHandlerSocket1->Handshakes() - handshakesBefore;
 
-  std::vector<Way> newWays = {
-      {"ours, new connection each GET",
-       [&] {
-         ours.DisconnectFromPeer();
-         return ourGet();
-       }},
-      {"libcurl, new connection each GET, sessions resumed", [&] { return fresh.Get(); }},
-      {"libcurl, new connection each GET, no session cache", [&] { return freshFull.Get(); }}};
-  Measure(newWays, rounds, perRoundNew);
+  const std::vector<bench::Side> newWays = Measure(
+      {{"ours, new connection each GET",
+        [&] {
+          ours.DisconnectFromPeer();
+          return ourGet();
+        }},
+       {"libcurl, new connection each GET, sessions resumed", [&] { return fresh.Get().size(); }},
+       {"libcurl, new connection each GET, no session cache",
+        [&] { return freshFull.Get().size(); }}},
+      rounds, perRoundNew);
   ours.DisconnectFromPeer();
 
   const long done = perRound * rounds, doneNew = perRoundNew * rounds;
@@ -168,7 +121,7 @@ int Run(const bench::Arguments& args) {
       "HTTPS GET of a " + std::to_string(kPageBytes) + "-byte page, kept-alive TLS connection, " +
           std::to_string(done) + " GETs each in " + std::to_string(rounds) + " interleaved rounds",
       {"client", "us/GET", "CPU us/GET", "ours / this (median of rounds)", "target", "verdict"});
-  auto row = [&](const Way& way, long count) {
+  auto row = [&](const bench::Side& way, long count) {
     return std::vector<std::string>{way.name, bench::Fixed(bench::MicrosPer(way.seconds, count), 1),
                                     bench::Fixed(bench::MicrosPer(way.cpuSeconds, count), 1)};
   };
@@ -208,13 +161,6 @@ int Run(const bench::Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    const int status = Run(bench::Arguments(argc, argv));
-    curl_global_cleanup();
-    return status;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_tls_get: %s\n", e.what());
-    return 1;
-  }
+  const bench::CurlGlobal curl;
+  return bench::Main(argc, argv, "bench_tls_get", Run);
 }

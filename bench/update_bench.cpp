@@ -32,14 +32,8 @@ constexpr double kRawTarget = 1.2;
 
 constexpr const char* kRawUpdate = "UPDATE Tb_Musicas SET Mus_Compositor = ? WHERE Mus_Codigo = ?";
 
-struct Way {
-  std::string name;
-  std::function<void(int key, const std::string& composer)> update;
-  int firstKey = 0;  // its half of the table starts here
-  double seconds = 0;
-  double bestRound = 0;             // seconds per UPDATE in the fastest round
-  std::vector<double> rounds = {};  // seconds per UPDATE, one entry per round
-};
+// One side's UPDATE of a row.
+using Update = std::function<void(int key, const std::string& composer)>;
 
 int Run(const bench::Arguments& args) {
   const long updates = std::max(1L, args.Count("updates", kDefaultUpdates));
@@ -70,42 +64,32 @@ int Run(const bench::Arguments& args) {
   std::vector<std::string> composers(std::size_t(rows) + 1);
   for (int key = 1; key <= rows; ++key) composers[std::size_t(key)] = bench::ComposerOf(key);
 
-  std::array<Way, 2> ways = {
-      Way{"ours (Q_Atualizar as the update run)",
-          [&](int key, const std::string& composer) {
-            Q_Atualizar.Close();
-            Q_Atualizar.GetParam("Compositor")->AssignString(composer);
-            Q_Atualizar.GetParam("Codigo")->AssignInteger(key);
-            Q_Atualizar.ExecuteSql();
-          },
-          1},
-      Way{"C API (prepared once, isc_dsql_execute)",
-          [&](int key, const std::string& composer) {
-            raw.SetText(0, composer);
-            raw.SetInteger(1, key);
-            raw.Execute();
-          },
-          int(done) + 1},
+  const Update ours = [&](int key, const std::string& composer) {
+    Q_Atualizar.Close();
+    Q_Atualizar.GetParam("Compositor")->AssignString(composer);
+    Q_Atualizar.GetParam("Codigo")->AssignInteger(key);
+    Q_Atualizar.ExecuteSql();
+  };
+  const Update api = [&](int key, const std::string& composer) {
+    raw.SetText(0, composer);
+    raw.SetInteger(1, key);
+    raw.Execute();
   };
   // The first execution of ours prepares the statement; the C API's was prepared above.
-  ways[0].update(rows - 1, composers[std::size_t(rows - 1)]);
-  ways[1].update(rows, composers[std::size_t(rows)]);
-
-  for (long round = 0; round < rounds; ++round) {
-    for (std::size_t turn = 0; turn < ways.size(); ++turn) {
-      Way& way = ways[(std::size_t(round) + turn) % ways.size()];
-      const int from = way.firstKey + int(round * perRound);
-      const auto start = std::chrono::steady_clock::now();
-      for (int key = from; key < from + perRound; ++key)
-        way.update(key, composers[std::size_t(key)]);
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      way.seconds += seconds;
-      const double perUpdate = seconds / double(perRound);
-      if (round == 0 || perUpdate < way.bestRound) way.bestRound = perUpdate;
-      way.rounds.push_back(perUpdate);
-    }
-  }
+  ours(rows - 1, composers[std::size_t(rows - 1)]);
+  api(rows, composers[std::size_t(rows)]);
+  // Each side updates its own half of the table, a round its own stretch of keys.
+  auto side = [&](const char* name, const Update& update, int firstKey) {
+    return bench::Side{name, [&, firstKey](long round) {
+                         const int from = firstKey + int(round * perRound);
+                         for (int key = from; key < from + perRound; ++key)
+                           update(key, composers[std::size_t(key)]);
+                       }};
+  };
+  std::vector<bench::Side> ways = {
+      side("ours (Q_Atualizar as the update run)", ours, 1),
+      side("C API (prepared once, isc_dsql_execute)", api, int(done) + 1)};
+  bench::RunInTurns(ways, rounds, perRound);
 
   // Every row must now hold its composer, seen from within the same transaction.
   bench::RawStatement check(window.DB_Kavro->HandleAddress(), window.Trans_Kavro->HandleAddress(),
@@ -139,10 +123,5 @@ int Run(const bench::Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(bench::Arguments(argc, argv));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_update: %s\n", e.what());
-    return 1;
-  }
+  return bench::Main(argc, argv, "bench_update", Run);
 }

@@ -327,12 +327,7 @@ int Run(const bench::Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    const bench::Arguments args(argc, argv);
-    if (!args.Text("floor-run", "").empty()) return FloorMain(args);
-    return Run(args);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_whole_run: %s\n", e.what());
-    return 1;
-  }
+  return bench::Main(argc, argv, "bench_whole_run", [](const bench::Arguments& args) {
+    return args.Text("floor-run", "").empty() ? Run(args) : FloorMain(args);
+  });
 }

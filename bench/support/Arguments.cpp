@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <stdexcept>
 
 namespace bench {
@@ -58,6 +60,16 @@ std::vector<long> Arguments::Counts(const std::string& name,
     start = comma + 1;
   }
   return counts;
+}
+
+int Main(int argc, char** argv, const char* program,
+         const std::function<int(const Arguments&)>& run) {
+  try {
+    return run(Arguments(argc, argv));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", program, e.what());
+    return 1;
+  }
 }
 
 }  // namespace bench

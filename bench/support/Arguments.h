@@ -1,6 +1,7 @@
 // The command line of a benchmark program: "--name value" pairs and "--flag" switches.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,5 +24,10 @@ class Arguments {
  private:
   std::map<std::string, std::string> values_;
 };
+
+// The body of a benchmark's main: reads the command line and calls `run`; a failure of either is
+// printed as "`program`: message" on standard error and ends with status 1.
+int Main(int argc, char** argv, const char* program,
+         const std::function<int(const Arguments&)>& run);
 
 }  // namespace bench
