@@ -1,7 +1,8 @@
 // Header blocks: reading names and values (with continuation lines), setting a header with its
 // folding, folding a line on its own, and reading a response's fields from a block.
 // A header set on an empty list is written exactly as folding its line gives it, whether the
-// line is short enough to be kept whole or long enough to break.
+// line is short enough to be kept whole or long enough to break. Every lookup by name finds the
+// first line whose name (the text before its first ":") is the name asked, in any letter case.
 //
 // Input parts: the header block, a name, a value, a fold width byte.
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include "fuzz/FuzzInput.h"
 #include "http/IdHeaderList.h"
 #include "runtime/Exception.h"
+#include "runtime/Text.h"
 
 namespace {
 
@@ -38,6 +40,25 @@ bool IsTrimmed(const std::string& text) {
                           static_cast<unsigned char>(text.back()) > 0x20);
 }
 
+// The index of the first line whose NameAt equals `name` upper-cased: the rule, from NameAt.
+int IndexByNameAt(const TIdHeaderList& list, const std::string& name) {
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.NameAt(i) == rt::UpperCase(name)) return i;
+  return -1;
+}
+
+void CheckLookups(const TIdHeaderList& list, const std::string& first, const std::string& second) {
+  const std::string_view names[] = {first, second};
+  int indexes[2];
+  list.IndexHeaders(names, 2, indexes);
+  for (int k = 0; k < 2; ++k) {
+    const std::string name(names[k]);
+    const int expected = IndexByNameAt(list, name);
+    fuzz::Check(list.IndexOfHeader(name) == expected, "IndexOfHeader follows NameAt", name);
+    fuzz::Check(indexes[k] == expected, "IndexHeaders follows NameAt", name);
+  }
+}
+
 void ReadEveryLine(const TIdHeaderList& list) {
   for (int i = -1; i <= list.Count(); ++i) {
     std::string name = list.NameAt(i);
@@ -60,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   TIdHeaderList list;
   list.SetText(block);
   ReadEveryLine(list);
+  CheckLookups(list, name, value);
   std::vector<std::string> collected;
   list.CollectValues(name, collected);
   int index = list.IndexOfHeader(name);

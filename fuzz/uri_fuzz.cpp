@@ -1,6 +1,9 @@
-// Address parsing and path merging.
+// Address parsing and path merging. The parse cuts the parts out of the address with views and
+// library searches; it must give what the rule written with the system's own text helpers
+// (FirstPos, LastPos, SplitAt) gives, on a fresh object and on one that parsed another address.
 //
 // Input parts: the address text, a base directory and a new path for MergePath.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,8 +11,76 @@
 #include "fuzz/FuzzInput.h"
 #include "http/IdException.h"
 #include "http/IdURI.h"
+#include "runtime/Text.h"
 
 namespace {
+
+struct Parts {
+  std::string full, scheme, user, password, host, port, dir, doc, query, fragment;
+  bool operator==(const Parts&) const = default;
+};
+
+Parts PartsOf(const TIdURI& uri) {
+  return {uri.FullText, uri.SchemeName, uri.AuthUser, uri.AuthPassword, uri.HostName,
+          uri.PortText, uri.DirPath,    uri.DocName,  uri.QueryPart,    uri.Fragment};
+}
+
+// The path split at "?" (or "=" without "?"): directory through the last "/" before it.
+void SplitPathByRule(const std::string& rest, std::string& dir, std::string& doc,
+                     std::string& query) {
+  std::size_t pp = FirstPos("?", rest);
+  if (pp == 0) pp = FirstPos("=", rest);
+  std::size_t ds = pp > 0 ? LastPos("/", rest, static_cast<long long>(pp)) : LastPos("/", rest);
+  dir = rest.substr(0, ds);
+  std::string candidate = rest;
+  if (pp > 0) {
+    candidate = rest.substr(0, pp - 1);
+    query = rest.substr(pp - 1);
+  }
+  doc = candidate.substr(std::min(ds, candidate.size()));
+}
+
+Parts PartsByRule(const std::string& text) {
+  Parts p;
+  std::string rest = text;
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  p.full = rest;
+  std::size_t at = FirstPos("://", rest);
+  if (at > 0) {
+    p.scheme = rest.substr(0, at - 1);
+    rest.erase(0, at - 1 + 3);
+    std::string authority = SplitAt(rest, "/");
+    std::size_t q = FirstPos("@", authority);
+    if (q > 0) {
+      std::string user = authority.substr(0, q - 1);
+      authority.erase(0, q);
+      p.user = SplitAt(user, ":");
+      p.password = user;
+      if (p.user.empty()) p.password.clear();
+    }
+    p.host = SplitAt(authority, ":");
+    p.port = authority;
+    std::string dir;
+    SplitPathByRule(rest, dir, p.doc, p.query);
+    p.dir = "/" + dir;
+    std::size_t hash = FirstPos("#", p.doc);
+    if (hash > 0) {
+      p.fragment = p.doc.substr(hash);
+      p.doc.erase(hash - 1);
+    }
+  } else {
+    SplitPathByRule(rest, p.dir, p.doc, p.query);
+  }
+  if (p.fragment.empty()) {
+    std::size_t hash = FirstPos("#", p.query);
+    if (hash > 0) {
+      p.fragment = p.query.substr(hash);
+      p.query.erase(hash - 1);
+    }
+  }
+  return p;
+}
 
 bool EndsWithSlash(const std::string& text) {
   return !text.empty() && text.back() == '/';
@@ -36,6 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string newPath = input.Next();
 
   TIdURI uri(text);
+  fuzz::Check(PartsOf(uri) == PartsByRule(text), "the parts follow the rule", text);
+  // The client parses every address into the same object.
+  static TIdURI reused;
+  reused.Parse(text);
+  fuzz::Check(PartsOf(reused) == PartsOf(uri), "a reused object parses as a fresh one", text);
   std::string normalised = text;
   for (char& c : normalised)
     if (c == '\\') c = '/';
