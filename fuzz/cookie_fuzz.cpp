@@ -52,13 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string requestDir = input.Next();
 
     ReadAlone(value);
-    if (kind & 1) {
-      try {
+    // A quoted "Port" that holds a non-number raises from either header: a plain "Set-cookie"
+    // that replaces a stored "Set-cookie2" cookie is read by the stored cookie's own rules.
+    try {
+      if (kind & 1)
         manager.AddCookie2(value, host);
-      } catch (const EConvertError&) {
-      }
-    } else {
-      manager.AddCookie(value, host);
+      else
+        manager.AddCookie(value, host);
+    } catch (const EConvertError&) {
     }
     ++offered;
     fuzz::Check(manager.Cookies().CookieCount() <= offered, "at most one cookie per header");
