@@ -140,6 +140,12 @@ bool TFrmPrincipal::ConnectDatabase() {
     DB_Kavro->SetConnected(true);
     Q_Musicas->Open();
     return true;
+  } catch (const std::exception& failure) {
+    // The box keeps its one fixed text; the failure's own text goes to standard error, so that
+    // a missing file, a refused permission and an unreadable database can be told apart.
+    application_.ShowMessage(app::kConnectFailedMessage);
+    application_.WriteDiagnostic(failure.what());
+    return false;
   } catch (...) {
     application_.ShowMessage(app::kConnectFailedMessage);
     return false;

@@ -60,6 +60,11 @@ class Application {
   // 9. The default display of a failure that escaped an event handler.
   void ShowException(const std::exception& failure);
 
+  // Writes `text` (Windows-1252, lines ended by CR LF or LF) on standard error, for whoever
+  // reads it (a terminal, the desktop session's log): the cause behind a message box that does
+  // not name one. It never appears in a box.
+  virtual void WriteDiagnostic(const std::string& text);
+
   // Runs an event handler; a failure that escapes it goes to ShowException and the program
   // goes on. The silent abort shows nothing. True when the handler ran to its end, false when
   // a failure (the silent abort too) ended it.
@@ -72,6 +77,8 @@ class Application {
   // The text the default display shows for a failure: its message, with "." appended when the
   // last character sorts after ".".
   static std::string FailureText(const std::exception& failure);
+  // A diagnostic as it is written: UTF-8, each line ended by LF.
+  static std::string DiagnosticLines(const std::string& text);
 
  protected:
   virtual void TitleChanged() {}

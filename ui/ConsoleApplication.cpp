@@ -154,6 +154,13 @@ void ConsoleApplication::WriteBox(const std::string& text) {
   std::fflush(out_);
 }
 
+void ConsoleApplication::WriteDiagnostic(const std::string& text) {
+  EndBarLine();
+  const std::string lines = DiagnosticLines(text);
+  std::fwrite(lines.data(), 1, lines.size(), err_);
+  std::fflush(err_);
+}
+
 void ConsoleApplication::ProgressTextChanged(const std::string& caption) {
   progressText_ = caption;
 }

@@ -31,6 +31,7 @@ class ConsoleApplication : public Application {
   void Run() override;
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
+  void WriteDiagnostic(const std::string& text) override;
 
   // Every message box text shown so far, as Windows-1252.
   const std::vector<std::string>& Messages() const { return messages_; }

@@ -63,6 +63,11 @@ TEST_F(UpdateRun, UnusableSettingsGiveTheirMessageAndNoConnection) {
   EXPECT_EQ(app_.Messages(),
             (std::vector<std::string>{app::kSettingsMissingMessage, app::kConnectFailedMessage,
                                       app::kConnectFailedMessage, app::kConnectFailedMessage}));
+  // Each failure's own text goes to standard error, never into the box.
+  ASSERT_EQ(app_.Diagnostics().size(), 3u);
+  EXPECT_NE(app_.Diagnostics()[1].find("nao-existe.fdb"), std::string::npos);
+  EXPECT_NE(app_.Diagnostics()[1].find("No such file or directory"), std::string::npos)
+      << app_.Diagnostics()[1];
   EXPECT_FALSE(window.DB_Kavro->Connected());
 }
 

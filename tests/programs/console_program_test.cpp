@@ -72,6 +72,12 @@ TEST_F(ConsoleProgram, UnusableSettingsEndWithTheirMessageAndStatusOne) {
   run = folder_.Run("http://127.0.0.1:9/");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "N\xC3\xA3o foi poss\xC3\xADvel conectar com a Base de Dados.\n");
+  // The engine's own lines, as it gave them, on standard error.
+  EXPECT_NE(run.err.find("I/O error during \"open\" operation for file \"" +
+                         folder_.Folder().File("nenhuma.fdb") + "\"\n"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("\nNo such file or directory\n"), std::string::npos) << run.err;
 }
 
 TEST_F(ConsoleProgram, WorksThroughTheFirebirdServerOnLoopback) {

@@ -1,6 +1,6 @@
 // A front-end without a screen that records everything the program does to its window, for
 // tests: every label text, button state, progress maximum and position, message box text and
-// failure text, and how often waiting messages were processed.
+// failure text, every diagnostic, and how often waiting messages were processed.
 #pragma once
 
 #include <functional>
@@ -103,10 +103,12 @@ class RecordingApplication : public ui::Application {
   void Run() override;
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
+  void WriteDiagnostic(const std::string& text) override { diagnostics_.push_back(text); }
 
   RecordingForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front().get(); }
   const std::vector<std::string>& Messages() const { return messages_; }
   const std::vector<std::string>& Failures() const { return failures_; }
+  const std::vector<std::string>& Diagnostics() const { return diagnostics_; }
   int ProcessMessagesCalls() const { return processCalls_; }
   // Runs inside every ProcessMessages call, as waiting user input would (e.g. a close click).
   void SetPendingInput(std::function<void()> input) { pendingInput_ = std::move(input); }
@@ -118,6 +120,7 @@ class RecordingApplication : public ui::Application {
   std::vector<std::unique_ptr<RecordingForm>> forms_;
   std::vector<std::string> messages_;
   std::vector<std::string> failures_;
+  std::vector<std::string> diagnostics_;
   int processCalls_ = 0;
   std::function<void()> pendingInput_;
 };
