@@ -8,6 +8,7 @@
 
 #include "app/ConsoleCommandLine.h"
 #include "app/U_Principal.h"
+#include "db/EngineLockFolder.h"
 #include "ui/ConsoleApplication.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
     return status;
   ui::ConsoleApplication application(stdout, stderr, isatty(STDERR_FILENO) != 0);
   application.WatchSignals();
+  // Before the window's database components load the client library.
+  if (auto refusal = db::UsePrivateLockFolder()) application.WriteDiagnostic(*refusal);
   application.SetTitle(app::kApplicationTitle);
   TFrmPrincipal window(application);
   if (!options.reportFile.empty()) window.ReportFile = options.reportFile;

@@ -16,16 +16,26 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
+#include "db/EngineLockFolder.h"
 #include "tests/support/Process.h"
 
 namespace test {
 namespace {
+
+// A test program uses the embedded engine itself and through isql-fb, as whichever user runs
+// the tests; like the programs, it takes a lock folder of that user's own, before anything
+// loads the client library (and before any thread exists, which setenv needs).
+[[maybe_unused]] const bool kPrivateLockFolder = [] {
+  if (auto refusal = db::UsePrivateLockFolder()) std::fprintf(stderr, "%s\n", refusal->c_str());
+  return true;
+}();
 
 constexpr const char* kIsql = "/usr/bin/isql-fb";
 constexpr const char* kServerProgram = "/usr/sbin/firebird";
