@@ -22,8 +22,10 @@ namespace test {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-std::string MakeTempName(const char* prefix) {
-  std::string pattern = std::filesystem::temp_directory_path().string() + "/" + prefix + "XXXXXX";
+std::string MakeTempName(const char* prefix, const std::string& parent = {}) {
+  std::string pattern =
+      (parent.empty() ? std::filesystem::temp_directory_path().string() : parent) + "/" + prefix +
+      "XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   return pattern;
 }
@@ -150,7 +152,7 @@ int RunCommand(const std::string& command, std::string* output, std::chrono::sec
   return status ? *status : -1;
 }
 
-TempDir::TempDir() : path_(MakeTempName("lirenta-test-")) {}
+TempDir::TempDir(const std::string& parent) : path_(MakeTempName("lirenta-test-", parent)) {}
 
 TempDir::~TempDir() {
   std::error_code ec;

@@ -55,10 +55,11 @@ class ChildProcess {
 int RunCommand(const std::string& command, std::string* output = nullptr,
                std::chrono::seconds timeout = std::chrono::seconds(120));
 
-// A fresh, empty temporary directory removed with everything in it on destruction.
+// A fresh, empty temporary directory removed with everything in it on destruction; made in
+// `parent` when one is named, else in the system's temporary folder.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& parent = {});
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -1,5 +1,7 @@
 #include "tests/support/ProgramFolder.h"
 
+#include <sys/stat.h>
+
 #include "runtime/Text.h"
 
 namespace test {
@@ -7,10 +9,29 @@ namespace test {
 namespace {
 // Longest whole run of a program in the tests.
 constexpr auto kRunDeadline = std::chrono::seconds(60);
+// A user's program folder lies outside /tmp, which a run as that user replaces.
+constexpr const char* kUserFolderParent = "/var/tmp";
 }  // namespace
 
 ProgramFolder::ProgramFolder(const std::string& program) : program_(dir_.File(program)) {
   CopyFile(std::string(LIRENTA_BIN_DIR) + "/" + program, program_, true);
+}
+
+ProgramFolder::ProgramFolder(const std::string& program, const OrdinaryUser& user)
+    : dir_(kUserFolderParent), program_(dir_.File(program)), user_(user) {
+  HandTo(dir_.Path(), user, 0755);
+  CopyFile(std::string(LIRENTA_BIN_DIR) + "/" + program, program_, true);
+}
+
+std::string ProgramFolder::Give(const std::string& from, const std::string& name,
+                                mode_t mode) const {
+  const std::string to = dir_.File(name);
+  CopyFile(from, to);
+  if (user_)
+    HandTo(to, *user_, mode);
+  else
+    chmod(to.c_str(), mode);
+  return to;
 }
 
 void ProgramFolder::Settings(const std::string& databaseName) {
@@ -22,6 +43,7 @@ std::unique_ptr<ChildProcess> ProgramFolder::Start(const std::string& baseUrl,
                                                    const std::map<std::string, std::string>& env) {
   ChildProcess::Options options{{program_}, env, "/", -1};
   options.args.insert(options.args.end(), args.begin(), args.end());
+  if (user_) options.args = AsUser(*user_, options.args);
   options.env["LIRENTA_LYRICS_URL"] = baseUrl;
   return std::make_unique<ChildProcess>(std::move(options));
 }

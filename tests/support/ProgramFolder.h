@@ -5,9 +5,11 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/OrdinaryUser.h"
 #include "tests/support/Process.h"
 
 namespace test {
@@ -21,6 +23,9 @@ struct ProgramOutcome {
 class ProgramFolder {
  public:
   explicit ProgramFolder(const std::string& program = "lirenta-console");
+  // The folder belongs to `user`, lies in /var/tmp, and the program runs as `user`
+  // (tests/support/OrdinaryUser.h).
+  ProgramFolder(const std::string& program, const OrdinaryUser& user);
   // Writes BaseKavro.ini naming `databaseName`.
   void Settings(const std::string& databaseName);
   // Starts the program with LIRENTA_LYRICS_URL set to `baseUrl`, `args` after its name and
@@ -32,10 +37,14 @@ class ProgramFolder {
   ProgramOutcome Run(const std::string& baseUrl, const std::vector<std::string>& args = {},
                      const std::map<std::string, std::string>& env = {});
   const TempDir& Folder() const { return dir_; }
+  // Copies `from` into the folder as `name`, with `mode`, owned by the folder's user (when it
+  // has one); returns its path.
+  std::string Give(const std::string& from, const std::string& name, mode_t mode = 0600) const;
 
  private:
   TempDir dir_;
   std::string program_;
+  std::optional<OrdinaryUser> user_;
 };
 
 // The UTF-8 form of a Windows-1252 text, as the console program prints it.

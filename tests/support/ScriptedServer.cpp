@@ -143,6 +143,10 @@ ScriptedServer::Step ScriptedServer::RefusedTls(const TlsFiles& files) {
   return Step{Action::RefusedTls, files.cert, 0, Ms(0), files.key};
 }
 
+void ScriptedServer::ReleaseStalls() {
+  released_ = true;
+}
+
 bool ScriptedServer::SawCloseAlert(std::size_t connection) const {
   std::lock_guard<std::mutex> lock(lock_);
   return connection < closeAlerts_.size() && closeAlerts_[connection];
@@ -342,8 +346,10 @@ void ScriptedServer::RunConnection(std::size_t index, int socket) {
         open = false;
         break;
       case Action::Stall: {
+        // In slices, so that a release is seen; a client that closes ends it too.
         const auto until = Clock::now() + step.pause;
-        while (readSome(until) > 0) {
+        while (!released_ && !stop_ && Clock::now() < until &&
+               readSome(std::min(until, Clock::now() + Ms(kSliceMs))) != 0) {
         }
         break;
       }

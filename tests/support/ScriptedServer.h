@@ -99,6 +99,8 @@ class ScriptedServer {
   bool WaitFinished(std::size_t count, Ms deadline = Ms(5000));
   // Steps that missed their deadline or failed, as "connection n: text".
   std::vector<std::string> Failures() const;
+  // Ends every stall under way, and makes every later one end at once.
+  void ReleaseStalls();
   // Stops accepting and ends every connection; waits for the threads.
   void Stop();
 
@@ -114,6 +116,7 @@ class ScriptedServer {
   int listen_ = -1;
   int32_t port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> released_{false};
   std::thread acceptThread_;
   std::vector<std::thread> connectionThreads_;  // touched only by the accept thread and Stop
 
