@@ -16,6 +16,13 @@ mkdir -p "$demo"
 cp -r "$top/demo/site" "$demo/site"
 cp "$build/bin/lirenta" "$build/bin/lirenta-console" "$demo/"
 
+# isql-fb gets a lock folder of the demo's own: the engine's default, /tmp/firebird, belongs to
+# whoever used the engine first on this machine and refuses everyone else. The programs make
+# one of the user's own by themselves.
+isql_lock=${FIREBIRD_LOCK:-$demo/firebird-lock}
+mkdir -p -m 0700 "$isql_lock"
+isql() { FIREBIRD_LOCK=$isql_lock isql-fb "$@"; }
+
 db="$demo/kavro.fdb"
 create_database() {
   rm -f "$db"
@@ -24,7 +31,7 @@ create_database() {
     echo "CREATE DATABASE '$db' USER 'SYSDBA' PASSWORD 'velkadrum' DEFAULT CHARACTER SET NONE;"
     cat "$top/demo/songs.sql"
   } > "$demo/create.sql"
-  isql-fb -q -i "$demo/create.sql" >/dev/null
+  isql -q -i "$demo/create.sql" >/dev/null
 }
 create_database
 printf '[BANCO]\r\nCAMINHO=%s\r\n' "$db" > "$demo/BaseKavro.ini"
@@ -32,7 +39,7 @@ printf '[BANCO]\r\nCAMINHO=%s\r\n' "$db" > "$demo/BaseKavro.ini"
 show_songs() {
   # Columns are cut and padded on the Windows-1252 bytes (one byte a character), then converted.
   printf 'SET HEADING OFF;\nSELECT Mus_Codigo, Mus_Interprete, Mus_Nome, Mus_Compositor FROM Tb_Musicas ORDER BY Mus_Codigo;\n' |
-    isql-fb -q -user SYSDBA -password velkadrum "$db" |
+    isql -q -user SYSDBA -password velkadrum "$db" |
     LC_ALL=C awk 'BEGIN { printf "%6s  %-28s  %-28s  %s\n", "Codigo", "Interprete", "Nome", "Compositor" }
       /^ *[0-9]+ / {
         code = $1; rest = substr($0, index($0, code) + length(code) + 1)
@@ -44,7 +51,7 @@ show_songs() {
 
 composers() {
   printf 'SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor IS NOT NULL;\n' |
-    isql-fb -q -user SYSDBA -password velkadrum "$db" | tr -dc '0-9'
+    isql -q -user SYSDBA -password velkadrum "$db" | tr -dc '0-9'
 }
 
 echo "== Songs before the run"
@@ -88,7 +95,7 @@ echo "== Songs after the run"
 show_songs | tee "$demo/after-http.txt"
 echo
 after=$(composers)
-total=$(printf 'SELECT COUNT(*) FROM Tb_Musicas;\n' | isql-fb -q -user SYSDBA -password velkadrum "$db" | tr -dc '0-9')
+total=$(printf 'SELECT COUNT(*) FROM Tb_Musicas;\n' | isql -q -user SYSDBA -password velkadrum "$db" | tr -dc '0-9')
 echo "Composers written: $after of $total songs have a composer ($before before the run)"
 [ "$status" = 0 ] || exit $status
 [ "$mode" = gui ] && exit 0

@@ -5,10 +5,12 @@
 #   1. A minimal Debian 12 root (debootstrap minbase, plus make and git) is made once per machine
 #      under $LIRENTA_FRESH_CACHE (/var/cache/lirenta), from the Debian mirror that this
 #      machine's own apt sources name.
-#   2. A copy of it gets a clone of the repository's committed HEAD; `make test`, `make demo` and
-#      `make package` run inside, as root, with a clean environment and no service running.
-#   3. A second fresh copy installs the package with apt-get and runs the installed console
-#      program against an embedded database and a local fixture site.
+#   2. A copy of it gets a clone of the repository's committed HEAD; `make test` and `make package`
+#      run inside as root, with a clean environment and no service running; `make demo` runs as
+#      an ordinary user made in that root, after root has used the embedded engine.
+#   3. A second fresh copy installs the package with apt-get; root makes a database there with
+#      isql-fb, and an ordinary user runs the installed console program on it against a local
+#      fixture site.
 #
 # Every copy runs in a mount namespace of its own, so its /proc, /sys, /dev, /dev/pts and
 # /dev/shm mounts vanish with it, even when the check is killed; the copies are removed at the
@@ -164,26 +166,45 @@ mkdir -p "$archives" "$logs"
 work=$(mktemp -d /var/tmp/lirenta-fresh.XXXXXX)
 say "checking $(git -C "$top" log -1 --format='%h %s') in $work"
 
-# The README's two commands on a fresh machine, then the package.
+# The README's two commands on a fresh machine, then the package. The clone lies in the home of
+# the ordinary user who runs the demo: root's own home is closed to other users.
+user=lirenta-user
+tree=/home/$user/lirenta
 build_root=$(new_root build)
-git clone -q "$top" "$build_root/root/lirenta"
-in_root "$build_root" make-test 'cd /root/lirenta && make test'
+chroot "$build_root" useradd --create-home --shell /bin/bash "$user"
+git clone -q "$top" "$build_root$tree"
+in_root "$build_root" make-test "cd $tree && make test"
 grep -E '^[0-9]+% tests passed|tests failed out of' "$logs/make-test.log" | sed 's/^/  /'
-in_root "$build_root" make-demo 'cd /root/lirenta && make demo'
+# Root uses the engine first, as on a machine where anyone ran isql-fb: /tmp/firebird is then
+# root's, mode 0770. The user's make deps finds everything installed and installs nothing.
+in_root "$build_root" make-demo "
+set -euo pipefail
+cd $tree
+make deps
+printf \"CREATE DATABASE '/tmp/root-used-the-engine.fdb' USER 'SYSDBA' PASSWORD 'velkadrum';\\n\" |
+  isql-fb -q
+ls -ld /tmp/firebird
+chown -R $user: $tree
+runuser -u $user -- make deps
+runuser -u $user -- make demo
+"
 line=$(grep -E '^Composers written' "$logs/make-demo.log" || true)
 echo "  $line"
 read -r after before < <(sed -E 's/^Composers written: ([0-9]+) of [0-9]+ .*\(([0-9]+) before.*/\1 \2/' <<<"$line")
 [ -n "$after" ] && [ "$after" -gt "${before:-0}" ] 2>/dev/null || die "make demo wrote no composer"
-in_root "$build_root" make-package 'cd /root/lirenta && make package && ls build/lirenta_*_amd64.deb'
+in_root "$build_root" make-package "cd $tree && make package && ls build/lirenta_*_amd64.deb"
 
-# The package on a second fresh machine: the installed console program updates an embedded
-# database against a local fixture site, through the settings file in /etc/lirenta.
+# The package on a second fresh machine: the installed console program, run by an ordinary user,
+# updates an embedded database of that user's against a local fixture site, through the
+# settings file in /etc/lirenta. Root made the database, and so used the engine first.
 package_root=$(new_root package)
-deb=$(cd "$build_root/root/lirenta/build" && ls lirenta_*_amd64.deb)
-cp "$build_root/root/lirenta/build/$deb" "$package_root/tmp/"
-mkdir -p "$package_root/root/check"
-cp "$build_root/root/lirenta/build/bin/lirenta-fixture-site" "$package_root/root/check/"
-cp -r "$build_root/root/lirenta/demo/." "$package_root/root/check/"
+deb=$(cd "$build_root$tree/build" && ls lirenta_*_amd64.deb)
+cp "$build_root$tree/build/$deb" "$package_root/tmp/"
+chroot "$package_root" useradd --create-home --shell /bin/bash "$user"
+check=/home/$user/check
+mkdir -p "$package_root$check"
+cp "$build_root$tree/build/bin/lirenta-fixture-site" "$package_root$check/"
+cp -r "$build_root$tree/demo/." "$package_root$check/"
 rm -rf "$build_root"
 in_root "$package_root" package-install "
 set -euo pipefail
@@ -195,12 +216,13 @@ for f in /usr/bin/lirenta /usr/bin/lirenta-console /usr/share/applications/liren
   test -e \"\$f\" || { echo \"missing: \$f\"; exit 1; }
 done
 grep -qx /etc/lirenta/BaseKavro.ini /var/lib/dpkg/info/lirenta.conffiles
-cd /root/check
-db=/root/check/kavro.fdb
+cd $check
+db=$check/kavro.fdb
 { echo 'SET SQL DIALECT 1;'
   echo \"CREATE DATABASE '\$db' USER 'SYSDBA' PASSWORD 'velkadrum' DEFAULT CHARACTER SET NONE;\"
   cat songs.sql; } > create.sql
 isql-fb -q -i create.sql
+chown -R $user: $check
 count='SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor IS NOT NULL;'
 composers() { echo \"\$count\" | isql-fb -q -user SYSDBA -password velkadrum \"\$db\" | tr -dc '0-9'; }
 before=\$(composers)
@@ -208,7 +230,7 @@ sed -i \"s|^CAMINHO=.*|CAMINHO=\$db|\" /etc/lirenta/BaseKavro.ini
 ./lirenta-fixture-site --root site --port 0 --idle-seconds 300 > site.log 2>&1 &
 site=\$!
 for _ in \$(seq 1 100); do port=\$(head -n 1 site.log | tr -dc '0-9'); [ -n \"\$port\" ] && break; sleep 0.05; done
-LIRENTA_LYRICS_URL=http://127.0.0.1:\$port/ lirenta-console | tee run.log
+runuser -u $user -- env LIRENTA_LYRICS_URL=http://127.0.0.1:\$port/ lirenta-console | tee run.log
 kill \$site
 grep -q 'Atualiza' run.log
 after=\$(composers)
