@@ -16,6 +16,7 @@ namespace rt {
 namespace {
 
 std::atomic<int> gCount{0};
+std::atomic<int> gFirst{0};
 std::atomic<int> gReadEnd{-1};
 int gWriteEnd = -1;
 
@@ -45,6 +46,9 @@ void* WaitForSignals(void*) {
   for (;;) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
+    // Recorded before it is counted: whoever sees the count sees which signal it was.
+    int none = 0;
+    gFirst.compare_exchange_strong(none, signal);
     if (gCount.fetch_add(1) >= 1) EndBy(signal);
     const char byte = 1;
     while (write(gWriteEnd, &byte, 1) < 0 && errno == EINTR) {
@@ -82,6 +86,10 @@ void WatchTerminationSignals() {
 
 int TerminationSignalCount() {
   return gCount.load();
+}
+
+int FirstTerminationSignal() {
+  return gFirst.load();
 }
 
 int TerminationSignalDescriptor() {

@@ -21,6 +21,9 @@ void WatchTerminationSignals();
 // How many of the two signals have arrived; 0 until the first.
 int TerminationSignalCount();
 
+// The number of the first signal that arrived (SIGINT or SIGTERM); 0 until the first.
+int FirstTerminationSignal();
+
 // A descriptor that becomes readable once the first signal has arrived (it stays readable);
 // -1 until WatchTerminationSignals ran.
 int TerminationSignalDescriptor();

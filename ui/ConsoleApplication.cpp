@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/Exception.h"
 #include "runtime/TerminationSignals.h"
 #include "runtime/Text.h"
 
@@ -128,13 +129,20 @@ void ConsoleApplication::Run() {
   if (!forms_.empty()) forms_.front()->Show();
 }
 
+void ConsoleApplication::InterruptOnSignal(bool on) {
+  interruptible_ = on && rt::TerminationSignalCount() == 0;
+}
+
 void ConsoleApplication::ProcessMessages() {
-  if (rt::TerminationSignalCount() > 0 && !Terminated()) {
-    Terminate();
-    EndBarLine();
-    std::fprintf(err_, "Ending after the current run.\n");
-    std::fflush(err_);
+  if (rt::TerminationSignalCount() == 0 || Terminated()) return;
+  Terminate();
+  EndBarLine();
+  if (interruptible_) {
+    interruptingSignal_ = rt::FirstTerminationSignal();
+    throw EAbort();
   }
+  std::fprintf(err_, "Ending after the current run.\n");
+  std::fflush(err_);
 }
 
 void ConsoleApplication::ShowMessage(const std::string& text) {

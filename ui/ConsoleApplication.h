@@ -5,7 +5,8 @@
 // total, rate and time left when standard error is a terminal, otherwise a plain line every 5%.
 // There is no message loop: Run() runs the main form's show event and returns.
 // The first SIGINT or SIGTERM only tells the application to end (a running update still
-// finishes and commits, as closing the window does); a second one ends the process.
+// finishes and commits, as closing the window does), unless the program asked for loops to be
+// interrupted (InterruptOnSignal); a second one ends the process.
 #pragma once
 
 #include <chrono>
@@ -39,6 +40,13 @@ class ConsoleApplication : public Application {
   // first then tells the application to end at its next ProcessMessages. Call before anything
   // starts a thread, and so before the main window's components exist.
   void WatchSignals();
+  // While on, the first SIGINT or SIGTERM makes the next ProcessMessages raise the silent abort
+  // (and tell the application to end): a loop that processes messages between its steps stops
+  // after the step in progress, and its protected section ends it as for any failure. A signal
+  // that arrived before it was turned on keeps its plain effect.
+  void InterruptOnSignal(bool on);
+  // The signal that interrupted a loop (SIGINT or SIGTERM); 0 when none did.
+  int InterruptingSignal() const { return interruptingSignal_; }
 
   // Called by the console controls. A label that describes the progress is drawn with the
   // progress bar; every other label change gets a line of its own.
@@ -57,6 +65,8 @@ class ConsoleApplication : public Application {
   std::FILE* out_;
   std::FILE* err_;
   bool errIsTerminal_;
+  bool interruptible_ = false;
+  int interruptingSignal_ = 0;
   std::vector<std::unique_ptr<ConsoleForm>> forms_;
   std::vector<std::string> messages_;
   std::string progressText_;
