@@ -1,8 +1,10 @@
-// The console program's command line: --report FILE, --help, --version; nothing else.
+// The console program's command line: --report FILE, --dry-run, --only-missing, --help,
+// --version; nothing else.
 #pragma once
 
 #include <cstdio>
-#include <string>
+
+#include "app/UpdateRun.h"
 
 namespace app {
 
@@ -11,7 +13,7 @@ inline constexpr int kCommandLineDone = 0;   // --help or --version answered
 inline constexpr int kCommandLineUsage = 2;  // an argument the program does not know
 
 struct ConsoleOptions {
-  std::string reportFile;  // empty: LIRENTA_REPORT, or no report
+  RunOptions run;  // its report file empty: LIRENTA_REPORT's, or no report
 };
 
 // Reads the arguments into `options`. Returns -1 when the program is to run, else the exit

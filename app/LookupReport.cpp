@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "runtime/Exception.h"
 #include "runtime/Text.h"
@@ -37,15 +38,22 @@ std::string AnswerOutcome(std::string_view statusLine) {
   return std::string(blank == std::string_view::npos ? statusLine : statusLine.substr(blank + 1));
 }
 
-LookupReport::LookupReport(const std::string& path) {
+namespace {
+
+// `pattern` with its two "%s" replaced by the file's name and the system's reason.
+std::string FileFailure(const char* pattern, const std::string& path, int error) {
+  std::string message = pattern;
+  message.replace(message.find("%s"), 2, rt::Utf8ToWin1252(path));
+  message.replace(message.find("%s"), 2, std::strerror(error));
+  return message;
+}
+
+}  // namespace
+
+LookupReport::LookupReport(const std::string& path, FailureCallback onFailure)
+    : path_(path), onFailure_(std::move(onFailure)) {
   file_ = std::fopen(path.c_str(), "ab");
-  if (file_ == nullptr) {
-    const std::string reason = std::strerror(errno);
-    std::string message = kReportOpenFailedMessage;
-    message.replace(message.find("%s"), 2, rt::Utf8ToWin1252(path));
-    message.replace(message.find("%s"), 2, reason);
-    throw Exception(message);
-  }
+  if (file_ == nullptr) throw Exception(FileFailure(kReportOpenFailedMessage, path, errno));
   // Appending starts at the end: an empty file has nothing there yet.
   if (std::fseek(file_, 0, SEEK_END) == 0 && std::ftell(file_) == 0) WriteLine(kReportHeader);
 }
@@ -55,21 +63,28 @@ LookupReport::~LookupReport() {
 }
 
 void LookupReport::Song(const std::string& code, const std::string& performer,
-                        const std::string& title) {
+                        const std::string& title, const std::string& stored) {
   song_ = ReportField(code) + "\t" + ReportField(performer) + "\t" + ReportField(title);
+  stored_ = ReportField(stored);
 }
 
 void LookupReport::Attempt(const std::string& address, const std::string& outcome,
                            const std::string& composer) {
   WriteLine(song_ + "\t" + ReportField(address) + "\t" + ReportField(outcome) + "\t" +
-            ReportField(composer));
+            ReportField(composer) + "\t" + stored_);
 }
 
 void LookupReport::WriteLine(std::string line) {
-  // A report that can no longer be written must not change the run; its lines are lost.
+  // A report that can no longer be written must not change the run: its lines are lost, and
+  // the first loss is said once. A line half written stays so; a later line could only follow
+  // it in the middle of a record.
+  if (incomplete_) return;
   line += '\n';
-  std::fwrite(line.data(), 1, line.size(), file_);
-  std::fflush(file_);
+  if (std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fflush(file_) == 0)
+    return;
+  incomplete_ = true;
+  const int error = errno;
+  if (onFailure_) onFailure_(FileFailure(kReportWriteFailedMessage, path_, error));
 }
 
 }  // namespace app

@@ -106,7 +106,7 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   lblAtual = form->AddLabel(kLblAtual);
   lblTotal = form->AddLabel(kLblTotal);
   form->SetOnShow([this] { FormShow(); });
-  if (const char* report = std::getenv(app::kReportVariable)) ReportFile = report;
+  if (const char* report = std::getenv(app::kReportVariable)) Options.reportFile = report;
   if (FrmPrincipal == nullptr) FrmPrincipal = this;
 }
 
@@ -183,10 +183,32 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
   return {};
 }
 
+void TFrmPrincipal::UpdateSong(const std::string& stored) {
+  const std::string title = Q_MusicasMUS_NOME->StringValue();
+  const std::string performer = Q_MusicasMUS_INTERPRETE->StringValue();
+  if (Report) Report->Song(Q_MusicasMUS_CODIGO->StringValue(), performer, title, stored);
+  const std::string composer = FindComposer(performer, title);
+  ++Tally.lookedUp;
+  if (composer.empty()) return;
+  ++Tally.found;
+  if (Options.dryRun) return;
+  Q_Atualizar->Close();
+  Q_Atualizar->GetParam("Compositor")->AssignString(composer);
+  Q_Atualizar->GetParam("Codigo")->AssignInteger(Q_MusicasMUS_CODIGO->IntegerValue());
+  Q_Atualizar->ExecuteSql();
+  ++Tally.written;
+}
+
 void TFrmPrincipal::btnBuscarClick() {
   if (!DB_Kavro->Connected() && !ConnectDatabase()) throw EAbort();
-  // A report that cannot be opened stops the run before it starts.
-  Report = ReportFile.empty() ? nullptr : std::make_unique<app::LookupReport>(ReportFile);
+  Tally = {};
+  // A report that cannot be opened stops the run before it starts; one that cannot be written
+  // later only says so.
+  Report = Options.reportFile.empty()
+               ? nullptr
+               : std::make_unique<app::LookupReport>(Options.reportFile, [this](const auto& text) {
+                   application_.WriteDiagnostic(text);
+                 });
 
   btnBuscar->SetEnabled(false);
   std::exception_ptr failure;
@@ -200,48 +222,55 @@ void TFrmPrincipal::btnBuscarClick() {
     Q_Atualizar->SQL().Clear();
     Q_Atualizar->SQL().Add(app::kCountStatement);
     Q_Atualizar->Open();
-    const int32_t total = Q_Atualizar->Fields()[0]->IntegerValue();
-    lblTotal->SetCaption("Total: " + rt::IntToStr(total));
-    ProgressBar1->SetMax(total);
+    Tally.total = Q_Atualizar->Fields()[0]->IntegerValue();
+    lblTotal->SetCaption("Total: " + rt::IntToStr(Tally.total));
+    ProgressBar1->SetMax(Tally.total);
 
     Q_Atualizar->Close();
     Q_Atualizar->SQL().Clear();
     Q_Atualizar->SQL().Add(app::kUpdateStatement);
 
-    int32_t done = 0;
+    // The stored composer is read only when something asks for it.
+    const bool readStored = Report != nullptr || Options.onlyMissing;
     while (!Q_Musicas->AtEnd()) {
-      const std::string title = Q_MusicasMUS_NOME->StringValue();
-      const std::string performer = Q_MusicasMUS_INTERPRETE->StringValue();
-      if (Report) Report->Song(Q_MusicasMUS_CODIGO->StringValue(), performer, title);
-      const std::string composer = FindComposer(performer, title);
-      if (!composer.empty()) {
-        Q_Atualizar->Close();
-        Q_Atualizar->GetParam("Compositor")->AssignString(composer);
-        Q_Atualizar->GetParam("Codigo")->AssignInteger(Q_MusicasMUS_CODIGO->IntegerValue());
-        Q_Atualizar->ExecuteSql();
-      }
+      const std::string stored = readStored ? Q_MusicasMUS_COMPOSITOR->StringValue() : "";
+      if (Options.onlyMissing && app::HasValue(stored))
+        ++Tally.skipped;
+      else
+        UpdateSong(stored);
       Q_Musicas->MoveNext();
-      ++done;
-      lblAtual->SetCaption("Registro atual: " + rt::IntToStr(done));
-      ProgressBar1->SetPosition(done);
+      ++Tally.done;
+      lblAtual->SetCaption("Registro atual: " + rt::IntToStr(Tally.done));
+      ProgressBar1->SetPosition(Tally.done);
       application_.ProcessMessages();
     }
   } catch (...) {
     failure = std::current_exception();
   }
-  // Always: the button comes back and what was done becomes permanent. A failing commit's
-  // failure is the one that travels on. A transaction that ended with a lost connection has
-  // nothing left to commit: trying would only report "Transaction is not active" in place of
-  // the failure that says what happened.
+  // Always: the button comes back and what was done becomes permanent (a dry run takes all of
+  // it back). A failing commit's failure is the one that travels on. A transaction that ended
+  // with a lost connection has nothing left to commit: trying would only report "Transaction is
+  // not active" in place of the failure that says what happened.
   btnBuscar->SetEnabled(true);
+  Tally.reportIncomplete = Report != nullptr && Report->Incomplete();
   Report.reset();
-  if (!failure || Trans_Kavro->Active()) Trans_Kavro->CommitRetaining();
+  if (!failure || Trans_Kavro->Active()) {
+    if (Options.dryRun)
+      Trans_Kavro->RollbackRetaining();
+    else
+      Trans_Kavro->CommitRetaining();
+    Tally.ended = true;
+  }
   if (failure) std::rethrow_exception(failure);
 
-  application_.ShowMessage(app::kCompletedMessage);
+  application_.ShowMessage(Options.dryRun ? app::kDryRunCompletedMessage : app::kCompletedMessage);
 }
 
 namespace app {
+
+bool HasValue(const std::string& storedComposer) {
+  return !rt::TrimView(storedComposer).empty();
+}
 
 int RunProgram(ui::Application& application) {
   application.SetTitle(kApplicationTitle);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/LookupReport.h"
+#include "app/UpdateRun.h"
 #include "db/DataSource.h"
 #include "db/Fields.h"
 #include "db/IBDatabase.h"
@@ -57,12 +58,18 @@ class TFrmPrincipal {
 
   // Where the settings file is looked for: the executable's directory, ending with "/".
   std::string SettingsDirectory;
-  // The lookup report's file (LIRENTA_REPORT at creation); empty: no report.
-  std::string ReportFile;
+  // How the update run goes; the report file is LIRENTA_REPORT's at creation.
+  app::RunOptions Options;
+  // What the last update run did.
+  app::RunTally Tally;
   // The report of the run under way; nullptr without one.
   std::unique_ptr<app::LookupReport> Report;
 
  private:
+  // The current song of the list: its composer looked up and, when found, written (a dry run
+  // writes nothing). `stored` is the composer the row holds, for the report.
+  void UpdateSong(const std::string& stored);
+
   ui::Application& application_;
 };
 
@@ -85,6 +92,13 @@ inline constexpr const char* kUpdateStatement =
 inline constexpr const char* kCompletedMessage =
     "Atualiza\xE7\xE3o conclu\xED"
     "da.";
+inline constexpr const char* kDryRunCompletedMessage =
+    "Simula\xE7\xE3o conclu\xED"
+    "da. Nada foi gravado.";
+
+// A stored composer has a value when it is not empty once the characters 00-20 (hex) are
+// trimmed at both ends.
+bool HasValue(const std::string& storedComposer);
 
 // Start-up: sets the title, creates the main window, runs the message loop, and destroys the
 // window when the loop ends. Returns the program's exit code.

@@ -1,12 +1,13 @@
 // The console program: the main window over a front-end without a display. It runs start-up
 // and the show event; when the database is then connected it presses the button once, and
-// ends. Exit status 0 when the update run completed, 1 otherwise; the command line's own
-// statuses (app/ConsoleCommandLine.h) when it ends the program first.
+// ends. Exit statuses: app/ConsoleRun.h, and the command line's own (app/ConsoleCommandLine.h)
+// when it ends the program first.
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "app/ConsoleCommandLine.h"
+#include "app/ConsoleRun.h"
 #include "app/U_Principal.h"
 #include "db/EngineLockFolder.h"
 #include "ui/ConsoleApplication.h"
@@ -21,10 +22,9 @@ int main(int argc, char** argv) {
   if (auto refusal = db::UsePrivateLockFolder()) application.WriteDiagnostic(*refusal);
   application.SetTitle(app::kApplicationTitle);
   TFrmPrincipal window(application);
-  if (!options.reportFile.empty()) window.ReportFile = options.reportFile;
+  // --report takes precedence over the report file the window took from the environment.
+  if (options.run.reportFile.empty()) options.run.reportFile = window.Options.reportFile;
+  window.Options = options.run;
   application.Run();
-  // The click handler reaches its end only after the run committed and said so.
-  const bool completed =
-      window.DB_Kavro->Connected() && application.HandleEvent([&] { window.btnBuscarClick(); });
-  return completed ? 0 : 1;
+  return app::RunFromConsole(window, application);
 }

@@ -22,8 +22,8 @@ using namespace std::chrono_literals;
 using S = test::ScriptedServer;
 using test::ComposerPage;
 
-const std::string kHeader = "codigo\tinterprete\tnome\tendereco\tresultado\tcompositor";
-const std::string kUsage = "usage: lirenta-console [--report FILE]\n";
+const std::string kHeader = "codigo\tinterprete\tnome\tendereco\tresultado\tcompositor\tanterior";
+const std::string kUsage = "usage: lirenta-console [--report FILE] [--dry-run] [--only-missing]\n";
 
 // An answer after which the server closes, so that the next song opens a new connection.
 std::string OkClose(const std::string& body) {
@@ -40,8 +40,9 @@ std::vector<std::string> Lines(const std::string& text) {
 // A report line, fields in the order of the header.
 std::string Line(const std::string& code, const std::string& performer, const std::string& title,
                  const std::string& address, const std::string& outcome,
-                 const std::string& composer = "") {
-  return code + "\t" + performer + "\t" + title + "\t" + address + "\t" + outcome + "\t" + composer;
+                 const std::string& composer = "", const std::string& stored = "") {
+  return code + "\t" + performer + "\t" + title + "\t" + address + "\t" + outcome + "\t" +
+         composer + "\t" + stored;
 }
 
 class Https : public testing::Test {
@@ -97,12 +98,12 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
       Line("1", "Ana", "Achada", base + "ana/achada.html", "200 OK", "Compositora Um"),
       Line("2", "Ana", "Cifra", base + "ana/cifra.html", "404 Not Found"),
       Line("2", "Ana", "Cifra", base + "ana/cifra-cifrada.html", "200 OK", "Dois\\tDuas"),
-      Line("3", "Ana", "Falta", base + "ana/falta.html", "404 Not Found"),
-      Line("3", "Ana", "Falta", base + "ana/falta-cifrada.html", "404 Not Found"),
-      Line("3", "Ana", "Falta", base + "ana/falta-traducao.html", "404 Not Found"),
-      "4\t" + broken + ".html\t" + refused + "\t",
-      "4\t" + broken + "-cifrada.html\t" + refused + "\t",
-      "4\t" + broken + "-traducao.html\t" + refused + "\t",
+      Line("3", "Ana", "Falta", base + "ana/falta.html", "404 Not Found", "", "Antigo"),
+      Line("3", "Ana", "Falta", base + "ana/falta-cifrada.html", "404 Not Found", "", "Antigo"),
+      Line("3", "Ana", "Falta", base + "ana/falta-traducao.html", "404 Not Found", "", "Antigo"),
+      "4\t" + broken + ".html\t" + refused + "\t\t",
+      "4\t" + broken + "-cifrada.html\t" + refused + "\t\t",
+      "4\t" + broken + "-traducao.html\t" + refused + "\t\t",
       Line("5", test::Utf8("Jo\xE3o"), test::Utf8("Can\xE7\xE3o"), base + "joao/cancao.html",
            "200 OK", test::Utf8("Jos\xE9")),
   };
@@ -191,7 +192,7 @@ TEST_F(Https, StallDuringTheHandshakeEndsItsAttemptAtTheReadTimeLimit) {
     test::RecordedWindow w(base);
     w.PointAt(db.Path());
     TFrmPrincipal& window = w.Open();
-    window.ReportFile = report;
+    window.Options.reportFile = report;
     window.IdHTTP1->ReadTimeout = 300;
     w.ShowAndClick();
   }

@@ -1,0 +1,37 @@
+#include "app/ConsoleRun.h"
+
+#include "runtime/Text.h"
+
+namespace app {
+
+std::string SummaryLine(const RunTally& tally) {
+  std::string line = "Resumo: " + rt::IntToStr(tally.lookedUp) + " m\xFAsicas consultadas, " +
+                     rt::IntToStr(tally.found) + " compositores encontrados, " +
+                     rt::IntToStr(tally.ended ? tally.written : 0) + " registros gravados, " +
+                     rt::IntToStr(tally.skipped) + " m\xFAsicas puladas.";
+  if (tally.reportIncomplete) line += " O relat\xF3rio ficou incompleto.";
+  return line;
+}
+
+std::string InterruptedLine(const RunTally& tally, bool dryRun) {
+  std::string line = "Interrompido ap\xF3s " + rt::IntToStr(tally.done) + " de " + rt::IntToStr(tally.total) +
+                     " m\xFAsicas; ";
+  if (dryRun) return line + "simula\xE7\xE3o, nada foi gravado.";
+  if (!tally.ended) return line + "as altera\xE7\xF5" "es n\xE3o foram gravadas.";
+  return line + "as altera\xE7\xF5" "es at\xE9 aqui foram gravadas.";
+}
+
+int RunFromConsole(TFrmPrincipal& window, ui::ConsoleApplication& application) {
+  if (!window.DB_Kavro->Connected()) return kExitFailed;
+  application.InterruptOnSignal(true);
+  // The click handler reaches its end only after the run committed and said so.
+  const bool completed = application.HandleEvent([&] { window.btnBuscarClick(); });
+  application.InterruptOnSignal(false);
+  const int signal = application.InterruptingSignal();
+  if (signal != 0) application.ShowMessage(InterruptedLine(window.Tally, window.Options.dryRun));
+  application.WriteDiagnostic(SummaryLine(window.Tally));
+  if (signal != 0) return kExitBySignal + signal;
+  return completed ? kExitCompleted : kExitFailed;
+}
+
+}  // namespace app

@@ -1,0 +1,30 @@
+// The update run's options and what it counts as it goes: the one set of values a program
+// hands to the main window for its run, and the one record the run leaves of it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace app {
+
+// How an update run goes; the window program runs with the defaults (and its report file).
+struct RunOptions {
+  std::string reportFile;    // the lookup report's file; empty: no report
+  bool dryRun = false;       // every lookup as in a real run, no UPDATE, a rollback at the end
+  bool onlyMissing = false;  // songs whose stored composer has a value are skipped
+};
+
+// What the last update run did, counted as it went.
+struct RunTally {
+  int32_t total = 0;      // songs counted at the start
+  int32_t done = 0;       // rows walked, skipped ones too
+  int32_t lookedUp = 0;   // songs whose pages were asked for
+  int32_t found = 0;      // composers found
+  int32_t written = 0;    // UPDATEs executed
+  int32_t skipped = 0;    // songs passed over because they have a composer
+  bool reportIncomplete = false;  // a report line could not be written
+  bool ended = false;     // the final commit (or a dry run's rollback) went through
+};
+
+}  // namespace app
+
