@@ -84,10 +84,7 @@ TEST_F(OrdinaryUser, SecondUserIsRefusedWhileTheFirstRunHoldsTheDatabase) {
   const std::string database = GiveDatabase(first, 0666);
   auto holder = first.Start(url);
   // The first run asks for its first page only after it opened the database.
-  for (auto until = std::chrono::steady_clock::now() + 30s;
-       site.Accepted() == 0 && std::chrono::steady_clock::now() < until;)
-    std::this_thread::sleep_for(20ms);
-  ASSERT_EQ(site.Accepted(), 1) << holder->Stderr();
+  ASSERT_TRUE(site.WaitAccepted(1, 30s)) << holder->Stderr();
 
   test::ProgramFolder second("lirenta-console", test::kSecondUser);
   second.Settings(database);

@@ -1,8 +1,10 @@
-// SIGINT and SIGTERM during an update run, against both programs as built: the first signal
-// tells the program to end, so the run still walks every row, commits and ends with status 0;
-// a second one ends the program at once. The site answers each song on a connection of its
-// own and holds the third answer back; the test signals once the first two connections ran to
-// their end, so the signals arrive in the middle of the run, while it waits on the network.
+// SIGINT and SIGTERM during an update run, against both programs as built. The console program
+// stops after the song in progress, keeps the songs done and ends with 128 + the signal; the
+// window program takes the signal as a close of its window, so the run still walks every row,
+// commits and ends with status 0. A second signal ends either program at once. The site answers
+// each song on a connection of its own and holds the third answer back; the test signals once
+// the first two connections ran to their end, so the signals arrive in the middle of the run,
+// while it waits on the network.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -56,15 +58,23 @@ class Signalled : public testing::Test {
 
 class ConsoleSignal : public Signalled, public testing::WithParamInterface<int> {};
 
-TEST_P(ConsoleSignal, FirstSignalLetsTheRunFinishCommitAndEndWithStatusZero) {
+TEST_P(ConsoleSignal, FirstSignalStopsAfterTheSongInProgressAndKeepsTheSongsDone) {
   Serve(1s);
   auto program = folder_.Start(url_);
-  Signal(*program, {GetParam()});
+  // The signal comes while the third song, the one in progress, waits for its page.
+  ASSERT_TRUE(site_->WaitAccepted(3, 30s)) << program->Stderr();
+  ASSERT_EQ(kill(program->Pid(), GetParam()), 0);
   auto status = program->Wait(60s);
   ASSERT_TRUE(status.has_value()) << program->Stderr();
-  EXPECT_EQ(*status, 0) << program->Stdout() << program->Stderr();
-  EXPECT_EQ(program->Stdout(), test::kCompletedLine);
-  ExpectEveryComposerStored();
+  EXPECT_EQ(*status, 128 + GetParam()) << program->Stdout() << program->Stderr();
+  EXPECT_EQ(program->Stdout(),
+            test::Utf8("Interrompido ap\xF3s 3 de 12 m\xFAsicas; as altera\xE7\xF5"
+                       "es at\xE9 aqui foram gravadas.\n"));
+  EXPECT_EQ(site_->Accepted(), 3);
+  test::Composers expected;
+  for (int i = 1; i <= kSongs; ++i) expected[i] = std::nullopt;
+  for (int i = 1; i <= 3; ++i) expected[i] = kComposer;
+  EXPECT_EQ(test::StoredComposers(db_.Path()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(IntAndTerm, ConsoleSignal, testing::Values(SIGINT, SIGTERM),

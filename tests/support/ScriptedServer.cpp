@@ -198,6 +198,11 @@ bool ScriptedServer::WaitDone(Ms deadline) {
   return WaitFinished(scripts_.size(), deadline);
 }
 
+bool ScriptedServer::WaitAccepted(int count, Ms deadline) {
+  std::unique_lock<std::mutex> lock(lock_);
+  return changed_.wait_for(lock, deadline, [this, count] { return accepted_ >= count; });
+}
+
 bool ScriptedServer::WaitFinished(std::size_t count, Ms deadline) {
   std::unique_lock<std::mutex> lock(lock_);
   return changed_.wait_for(lock, deadline, [this, count] { return finished_ >= count; });

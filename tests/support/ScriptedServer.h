@@ -95,6 +95,8 @@ class ScriptedServer {
   std::string Received(std::size_t connection) const;
   // Waits until every scripted connection ran to its end; false when `deadline` passed first.
   bool WaitDone(Ms deadline = Ms(5000));
+  // Waits until `count` connections were accepted; false when `deadline` passed first.
+  bool WaitAccepted(int count, Ms deadline = Ms(5000));
   // Waits until `count` connections ran to their end; false when `deadline` passed first.
   bool WaitFinished(std::size_t count, Ms deadline = Ms(5000));
   // Steps that missed their deadline or failed, as "connection n: text".
