@@ -4,6 +4,19 @@
 
 namespace app {
 
+namespace {
+
+// How an interrupted run left the database.
+constexpr const char* kNothingWritten = "simula\xE7\xE3o, nada foi gravado.";
+constexpr const char* kChangesKept =
+    "as altera\xE7\xF5"
+    "es at\xE9 aqui foram gravadas.";
+constexpr const char* kChangesLost =
+    "as altera\xE7\xF5"
+    "es n\xE3o foram gravadas.";
+
+}  // namespace
+
 std::string SummaryLine(const RunTally& tally) {
   std::string line = "Resumo: " + rt::IntToStr(tally.lookedUp) + " m\xFAsicas consultadas, " +
                      rt::IntToStr(tally.found) + " compositores encontrados, " +
@@ -14,11 +27,10 @@ std::string SummaryLine(const RunTally& tally) {
 }
 
 std::string InterruptedLine(const RunTally& tally, bool dryRun) {
-  std::string line = "Interrompido ap\xF3s " + rt::IntToStr(tally.done) + " de " + rt::IntToStr(tally.total) +
-                     " m\xFAsicas; ";
-  if (dryRun) return line + "simula\xE7\xE3o, nada foi gravado.";
-  if (!tally.ended) return line + "as altera\xE7\xF5" "es n\xE3o foram gravadas.";
-  return line + "as altera\xE7\xF5" "es at\xE9 aqui foram gravadas.";
+  const std::string line = "Interrompido ap\xF3s " + rt::IntToStr(tally.done) + " de " +
+                           rt::IntToStr(tally.total) + " m\xFAsicas; ";
+  if (dryRun) return line + kNothingWritten;
+  return line + (tally.ended ? kChangesKept : kChangesLost);
 }
 
 int RunFromConsole(TFrmPrincipal& window, ui::ConsoleApplication& application) {

@@ -16,15 +16,14 @@ struct RunOptions {
 
 // What the last update run did, counted as it went.
 struct RunTally {
-  int32_t total = 0;      // songs counted at the start
-  int32_t done = 0;       // rows walked, skipped ones too
-  int32_t lookedUp = 0;   // songs whose pages were asked for
-  int32_t found = 0;      // composers found
-  int32_t written = 0;    // UPDATEs executed
-  int32_t skipped = 0;    // songs passed over because they have a composer
+  int32_t total = 0;              // songs counted at the start
+  int32_t done = 0;               // rows walked, skipped ones too
+  int32_t lookedUp = 0;           // songs whose pages were asked for
+  int32_t found = 0;              // composers found
+  int32_t written = 0;            // UPDATEs executed
+  int32_t skipped = 0;            // songs passed over because they have a composer
   bool reportIncomplete = false;  // a report line could not be written
-  bool ended = false;     // the final commit (or a dry run's rollback) went through
+  bool ended = false;             // the final commit (or a dry run's rollback) went through
 };
 
 }  // namespace app
-

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v clang-format >/dev/null || { echo "format-check: clang-format is missing (make deps)" >&2; exit 1; }
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  mapfile -t files < <(git ls-files '*.c' '*.cpp' '*.h')
+  mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.c' '*.cpp' '*.h')
 else
   mapfile -t files < <(find app bench db fuzz http runtime tests tools ui -name '*.c' -o -name '*.cpp' -o -name '*.h')
 fi

@@ -13,8 +13,9 @@
 
 namespace {
 
-const std::string kDryRunLine = test::Utf8("Simula\xE7\xE3o conclu\xED"
-                                            "da. Nada foi gravado.\n");
+const std::string kDryRunLine = test::Utf8(
+    "Simula\xE7\xE3o conclu\xED"
+    "da. Nada foi gravado.\n");
 
 // The summary line a run writes on standard error.
 std::string Summary(int lookedUp, int found, int written, int skipped) {
@@ -94,8 +95,9 @@ TEST_F(ConsoleOptions, OnlyMissingAsksNothingForAStoredComposerAndFillsTheOthers
     site_.AddComposerPage(std::string("ana/") + title + ".html", "Achado");
   ASSERT_TRUE(site_.Start());
   test::FirebirdDatabase db(songs);
-  const std::vector<std::string> asked = {
-      "GET /ana/nula.html HTTP/1.1", "GET /ana/vazia.html HTTP/1.1", "GET /ana/branca.html HTTP/1.1"};
+  const std::vector<std::string> asked = {"GET /ana/nula.html HTTP/1.1",
+                                          "GET /ana/vazia.html HTTP/1.1",
+                                          "GET /ana/branca.html HTTP/1.1"};
 
   test::ProgramOutcome run = RunOn(db, {"--only-missing", "--dry-run"});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
