@@ -47,6 +47,20 @@ TEST_F(OrdinaryUser, ConsoleRunCompletesForNobody) {
   EXPECT_EQ(test::StoredComposers(database), kFound);
 }
 
+TEST_F(OrdinaryUser, LockFolderOfAnotherUserIsRefusedAndBothReasonsAreSaid) {
+  test::ProgramFolder folder("lirenta-console", test::kNobody);
+  GiveDatabase(folder);
+  folder.RootFirst("mkdir -m 0700 /tmp/lirenta-65534");
+  test::ProgramOutcome run = folder.Run(site_.BaseUrl());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, test::kConnectFailedLine);
+  // The refusal, then the engine's own reason: its default folder is root's.
+  EXPECT_EQ(run.err,
+            "Cannot use the lock folder /tmp/lirenta-65534: it belongs to another user (uid 0).\n"
+            "operating system directive access failed\nPermission denied\n/tmp/firebird/\n");
+  EXPECT_TRUE(site_.RequestLines().empty());
+}
+
 TEST_F(OrdinaryUser, WindowRunCompletesForNobody) {
   test::VirtualDisplay display;
   ASSERT_TRUE(display.Ok()) << "Xvfb could not start";

@@ -9,29 +9,25 @@ namespace test {
 
 namespace {
 
-// Run by root inside the new mount namespace; $1 uid, $2 gid, $3 home, then the command.
+// Run by root inside the new mount namespace; $1 uid, $2 gid, $3 home, $4 root's own
+// preparation (shell), then the command.
 constexpr const char* kAsUserScript = R"(set -e
 mount -t tmpfs -o mode=1777 lirenta-user-tmp /tmp
 mkdir -m 0770 /tmp/firebird
 uid=$1 gid=$2 home=$3
-shift 3
+eval "$4"
+shift 4
 exec env -u FIREBIRD_LOCK -u XDG_RUNTIME_DIR -u TMPDIR HOME="$home" \
   setpriv --reuid="$uid" --regid="$gid" --clear-groups -- "$@")";
 
 }  // namespace
 
-std::vector<std::string> AsUser(const OrdinaryUser& user, const std::vector<std::string>& args) {
-  std::vector<std::string> line = {"/usr/bin/unshare",
-                                   "--mount",
-                                   "--propagation",
-                                   "private",
-                                   "/bin/sh",
-                                   "-c",
-                                   kAsUserScript,
-                                   "as-user",
-                                   std::to_string(user.uid),
-                                   std::to_string(user.gid),
-                                   user.home};
+std::vector<std::string> AsUser(const OrdinaryUser& user, const std::vector<std::string>& args,
+                                const std::string& rootFirst) {
+  std::vector<std::string> line = {"/usr/bin/unshare", "--mount", "--propagation", "private",
+                                   "/bin/sh",          "-c",      kAsUserScript,   "as-user"};
+  line.insert(line.end(),
+              {std::to_string(user.uid), std::to_string(user.gid), user.home, rootFirst});
   line.insert(line.end(), args.begin(), args.end());
   return line;
 }

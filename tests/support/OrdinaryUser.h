@@ -29,8 +29,10 @@ inline const OrdinaryUser kNobody{65534, 65534, "/nonexistent"};
 // A second user, without an account: the engine asks nothing of the user database.
 inline const OrdinaryUser kSecondUser{65533, 65533, "/nonexistent"};
 
-// The command line that runs `args` as `user`, as described above.
-std::vector<std::string> AsUser(const OrdinaryUser& user, const std::vector<std::string>& args);
+// The command line that runs `args` as `user`, as described above; `rootFirst` is a shell
+// command that root runs in the namespace just before (after /tmp/firebird is made).
+std::vector<std::string> AsUser(const OrdinaryUser& user, const std::vector<std::string>& args,
+                                const std::string& rootFirst = {});
 
 // Makes `path` belong to `user`, with `mode`.
 void HandTo(const std::string& path, const OrdinaryUser& user, mode_t mode);

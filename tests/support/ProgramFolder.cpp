@@ -43,7 +43,7 @@ std::unique_ptr<ChildProcess> ProgramFolder::Start(const std::string& baseUrl,
                                                    const std::map<std::string, std::string>& env) {
   ChildProcess::Options options{{program_}, env, "/", -1};
   options.args.insert(options.args.end(), args.begin(), args.end());
-  if (user_) options.args = AsUser(*user_, options.args);
+  if (user_) options.args = AsUser(*user_, options.args, rootFirst_);
   options.env["LIRENTA_LYRICS_URL"] = baseUrl;
   return std::make_unique<ChildProcess>(std::move(options));
 }

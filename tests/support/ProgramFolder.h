@@ -37,6 +37,8 @@ class ProgramFolder {
   ProgramOutcome Run(const std::string& baseUrl, const std::vector<std::string>& args = {},
                      const std::map<std::string, std::string>& env = {});
   const TempDir& Folder() const { return dir_; }
+  // For a program run as a user: a shell command root runs first in the user's namespace.
+  void RootFirst(const std::string& command) { rootFirst_ = command; }
   // Copies `from` into the folder as `name`, with `mode`, owned by the folder's user (when it
   // has one); returns its path.
   std::string Give(const std::string& from, const std::string& name, mode_t mode = 0600) const;
@@ -45,6 +47,7 @@ class ProgramFolder {
   TempDir dir_;
   std::string program_;
   std::optional<OrdinaryUser> user_;
+  std::string rootFirst_;
 };
 
 // The UTF-8 form of a Windows-1252 text, as the console program prints it.
