@@ -1,7 +1,5 @@
 // The private lock folder of the embedded engine: where it goes, which existing folders it
 // refuses (naming them), and that FIREBIRD_LOCK is set only when it was not.
-#include "db/EngineLockFolder.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "db/EngineLockFolder.h"
 #include "tests/support/OrdinaryUser.h"
 #include "tests/support/Process.h"
 
@@ -78,11 +77,11 @@ TEST(EngineLockFolder, MakesOrNarrowsAFolderOfTheUsersAndRefusesAnyOtherNamingIt
             "Cannot use the lock folder " + link + ": it is a symbolic link.");
   EXPECT_EQ(db::MakePrivateFolder(file),
             "Cannot use the lock folder " + file + ": it is not a folder.");
-  EXPECT_EQ(db::MakePrivateFolder(other), "Cannot use the lock folder " + other +
-                                              ": it belongs to another user (uid 65534).");
-  EXPECT_EQ(db::MakePrivateFolder(dir.File("none/deeper")),
-            "Cannot use the lock folder " + dir.File("none/deeper") +
-                ": No such file or directory.");
+  EXPECT_EQ(db::MakePrivateFolder(other),
+            "Cannot use the lock folder " + other + ": it belongs to another user (uid 65534).");
+  EXPECT_EQ(
+      db::MakePrivateFolder(dir.File("none/deeper")),
+      "Cannot use the lock folder " + dir.File("none/deeper") + ": No such file or directory.");
   EXPECT_EQ(ModeOf(other), 0700u);
 }
 

@@ -73,9 +73,10 @@ TEST_F(OrdinaryUser, SecondUserIsRefusedWhileTheFirstRunHoldsTheDatabase) {
   std::vector<Server::Script> scripts(3, {Server::ExpectHead()});
   scripts[0].push_back(Server::Stall(30s));
   for (auto& script : scripts)
-    script.insert(script.end(), {Server::Send(test::PageAnswer(
-                                     "<p>Compositor: Autor</p>", "Connection: close\r\n")),
-                                 Server::Close()});
+    script.insert(
+        script.end(),
+        {Server::Send(test::PageAnswer("<p>Compositor: Autor</p>", "Connection: close\r\n")),
+         Server::Close()});
   Server site(scripts, 60000ms, 120000ms);
   const std::string url = "http://127.0.0.1:" + std::to_string(site.Port()) + "/";
 
@@ -103,9 +104,9 @@ TEST_F(OrdinaryUser, SecondUserIsRefusedWhileTheFirstRunHoldsTheDatabase) {
   EXPECT_EQ(test::StoredComposers(database),
             (test::Composers{{1, "Autor"}, {2, "Autor"}, {3, "Autor"}}));
   std::string check;
-  EXPECT_EQ(test::RunCommand("gfix -v -full -user SYSDBA -password velkadrum '" + database + "'",
-                             &check),
-            0);
+  EXPECT_EQ(
+      test::RunCommand("gfix -v -full -user SYSDBA -password velkadrum '" + database + "'", &check),
+      0);
   EXPECT_EQ(check, "") << check;
 }
 

@@ -21,9 +21,17 @@ exec env -u FIREBIRD_LOCK -u XDG_RUNTIME_DIR -u TMPDIR HOME="$home" \
 }  // namespace
 
 std::vector<std::string> AsUser(const OrdinaryUser& user, const std::vector<std::string>& args) {
-  std::vector<std::string> line = {"/usr/bin/unshare", "--mount", "--propagation", "private",
-                                   "/bin/sh",          "-c",      kAsUserScript,   "as-user",
-                                   std::to_string(user.uid), std::to_string(user.gid), user.home};
+  std::vector<std::string> line = {"/usr/bin/unshare",
+                                   "--mount",
+                                   "--propagation",
+                                   "private",
+                                   "/bin/sh",
+                                   "-c",
+                                   kAsUserScript,
+                                   "as-user",
+                                   std::to_string(user.uid),
+                                   std::to_string(user.gid),
+                                   user.home};
   line.insert(line.end(), args.begin(), args.end());
   return line;
 }
