@@ -131,8 +131,9 @@ new_root() {
 }
 
 # in_root ROOT STEP COMMAND: runs COMMAND with bash inside ROOT, in a private mount namespace
-# with /proc, /sys, /dev, /dev/pts and a fresh /dev/shm, and a clean environment; its output
-# goes to the step's log. Downloaded packages are kept across checks in $archives.
+# with ROOT bound on itself, /proc, /sys, /dev, /dev/pts and a fresh /dev/shm, and a clean
+# environment; its output goes to the step's log. Downloaded packages are kept across checks in
+# $archives.
 in_root() {
   local root=$1 step=$2 command=$3 log=$logs/$2.log
   local started=$SECONDS
@@ -140,6 +141,9 @@ in_root() {
   setsid unshare --mount --propagation private bash -c '
     set -e
     r=$1 archives=$2 command=$3
+    # The root of the copy is a mount point, as / is on a machine: a program inside that makes
+    # a mount namespace of its own (unshare --propagation private) needs / to be one.
+    mount --bind "$r" "$r"
     mount -t proc proc "$r/proc"
     mount -t sysfs sysfs "$r/sys"
     mount --bind /dev "$r/dev"
