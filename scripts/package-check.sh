@@ -72,8 +72,10 @@ run_window() {
     sleep 0.05
   done
   [ -S "/tmp/.X11-unix/X${display#:}" ] || fail "Xvfb did not start: $(cat "$check/xvfb.log")"
-  runuser -u "$user" -- env DISPLAY="$display" \
-    timeout --preserve-status -s TERM -k 10 "$window_seconds" lirenta 2>"$check/window.err" || status=$?
+  # --foreground: the signal goes to the program alone, once. Without it timeout signals its
+  # whole process group as well, and a second SIGTERM ends the program at once (status 143).
+  runuser -u "$user" -- env DISPLAY="$display" timeout --foreground --preserve-status -s TERM \
+    -k 10 "$window_seconds" lirenta 2>"$check/window.err" || status=$?
   kill "$xvfb"
   wait "$xvfb" 2>/dev/null || true
   [ "$status" -eq 0 ] || fail "lirenta ended with status $status: $(cat "$check/window.err")"
