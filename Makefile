@@ -3,12 +3,13 @@ BUILD_DIR   ?= build
 BUILD_TYPE  ?= RelWithDebInfo
 JOBS        ?= 2
 
-# Debian packages the project builds, tests and demonstrates with.
+# Debian packages the project builds, tests and demonstrates with (man-db: the manual pages
+# are rendered by the tests as man renders them).
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libfltk1.3-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick x11-utils \
             libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server \
             clang-14 libclang-rt-14-dev libcurl4-openssl-dev dpkg-dev file procps \
-            libssl-dev openssl ca-certificates clang-format mount
+            libssl-dev openssl ca-certificates clang-format mount man-db
 
 .PHONY: all deps build test format-check sanitize-build demo demo-gui bench fuzz clean install package fresh-check
 

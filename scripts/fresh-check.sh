@@ -10,7 +10,9 @@
 #      an ordinary user made in that root, after root has used the embedded engine.
 #   3. A second fresh copy installs the package with apt-get; root makes a database there with
 #      isql-fb, and an ordinary user runs the installed console program on it against a local
-#      fixture site.
+#      fixture site. Then lintian finds nothing in the package, man shows its manual pages, an
+#      upgrade keeps the edited settings file without a question and both programs still run,
+#      remove keeps the settings file, and purge leaves nothing (scripts/package-check.sh).
 #
 # Every copy runs in a mount namespace of its own, so its /proc, /sys, /dev, /dev/pts and
 # /dev/shm mounts vanish with it, even when the check is killed; the copies are removed at the
@@ -129,8 +131,9 @@ new_root() {
 }
 
 # in_root ROOT STEP COMMAND: runs COMMAND with bash inside ROOT, in a private mount namespace
-# with /proc, /sys, /dev, /dev/pts and a fresh /dev/shm, and a clean environment; its output
-# goes to the step's log. Downloaded packages are kept across checks in $archives.
+# with ROOT bound on itself, /proc, /sys, /dev, /dev/pts and a fresh /dev/shm, and a clean
+# environment; its output goes to the step's log. Downloaded packages are kept across checks in
+# $archives.
 in_root() {
   local root=$1 step=$2 command=$3 log=$logs/$2.log
   local started=$SECONDS
@@ -138,6 +141,9 @@ in_root() {
   setsid unshare --mount --propagation private bash -c '
     set -e
     r=$1 archives=$2 command=$3
+    # The root of the copy is a mount point, as / is on a machine: a program inside that makes
+    # a mount namespace of its own (unshare --propagation private) needs / to be one.
+    mount --bind "$r" "$r"
     mount -t proc proc "$r/proc"
     mount -t sysfs sysfs "$r/sys"
     mount --bind /dev "$r/dev"
@@ -194,48 +200,23 @@ read -r after before < <(sed -E 's/^Composers written: ([0-9]+) of [0-9]+ .*\(([
 [ -n "$after" ] && [ "$after" -gt "${before:-0}" ] 2>/dev/null || die "make demo wrote no composer"
 in_root "$build_root" make-package "cd $tree && make package && ls build/lirenta_*_amd64.deb"
 
-# The package on a second fresh machine: the installed console program, run by an ordinary user,
-# updates an embedded database of that user's against a local fixture site, through the
-# settings file in /etc/lirenta. Root made the database, and so used the engine first.
+# The package on a second fresh machine, as a user meets it (scripts/package-check.sh): the
+# install, with the installed console program run by an ordinary user on an embedded database
+# that root made (so root used the engine first), through the settings file in /etc/lirenta;
+# lintian, the version and the manual pages; an upgrade that keeps the edited settings file;
+# remove; purge.
 package_root=$(new_root package)
 deb=$(cd "$build_root$tree/build" && ls lirenta_*_amd64.deb)
 cp "$build_root$tree/build/$deb" "$package_root/tmp/"
+cp "$build_root$tree/scripts/package-check.sh" "$package_root/root/"
 chroot "$package_root" useradd --create-home --shell /bin/bash "$user"
 check=/home/$user/check
 mkdir -p "$package_root$check"
 cp "$build_root$tree/build/bin/lirenta-fixture-site" "$package_root$check/"
 cp -r "$build_root$tree/demo/." "$package_root$check/"
 rm -rf "$build_root"
-in_root "$package_root" package-install "
-set -euo pipefail
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends /tmp/$deb firebird3.0-utils
-for f in /usr/bin/lirenta /usr/bin/lirenta-console /usr/share/applications/lirenta.desktop \
-         /usr/share/icons/hicolor/scalable/apps/lirenta.svg /usr/share/doc/lirenta/README.md; do
-  test -e \"\$f\" || { echo \"missing: \$f\"; exit 1; }
+for step in install lint upgrade remove purge; do
+  in_root "$package_root" "package-$step" "bash /root/package-check.sh $step /tmp/$deb $user $check"
+  sed -n 's/^package-check: /  /p' "$logs/package-$step.log"
 done
-grep -qx /etc/lirenta/BaseKavro.ini /var/lib/dpkg/info/lirenta.conffiles
-cd $check
-db=$check/kavro.fdb
-{ echo 'SET SQL DIALECT 1;'
-  echo \"CREATE DATABASE '\$db' USER 'SYSDBA' PASSWORD 'velkadrum' DEFAULT CHARACTER SET NONE;\"
-  cat songs.sql; } > create.sql
-isql-fb -q -i create.sql
-chown -R $user: $check
-count='SELECT COUNT(*) FROM Tb_Musicas WHERE Mus_Compositor IS NOT NULL;'
-composers() { echo \"\$count\" | isql-fb -q -user SYSDBA -password velkadrum \"\$db\" | tr -dc '0-9'; }
-before=\$(composers)
-sed -i \"s|^CAMINHO=.*|CAMINHO=\$db|\" /etc/lirenta/BaseKavro.ini
-./lirenta-fixture-site --root site --port 0 --idle-seconds 300 > site.log 2>&1 &
-site=\$!
-for _ in \$(seq 1 100); do port=\$(head -n 1 site.log | tr -dc '0-9'); [ -n \"\$port\" ] && break; sleep 0.05; done
-runuser -u $user -- env LIRENTA_LYRICS_URL=http://127.0.0.1:\$port/ lirenta-console | tee run.log
-kill \$site
-grep -q 'Atualiza' run.log
-after=\$(composers)
-echo \"songs with a composer: \$before before the run, \$after after\"
-[ \"\$after\" -gt \"\$before\" ]
-"
-grep -E '^songs with a composer' "$logs/package-install.log" | sed 's/^/  /'
 say "passed in $((SECONDS - checked)) s"
