@@ -225,7 +225,7 @@ TEST_F(Https, CommandLine) {
   EXPECT_EQ(run.err, "");
   run = folder_.Run("", {"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "lirenta-console 0.1.0\n");
+  EXPECT_EQ(run.out, "lirenta-console " LIRENTA_VERSION "\n");
   for (auto args : {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--report"},
                     std::vector<std::string>{"--report", "r.tsv", "extra"}}) {
     run = folder_.Run("", args);
