@@ -4,8 +4,6 @@
 // cannot be written, and the summary line of every run.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/ProgramFolder.h"
@@ -23,13 +21,6 @@ std::string Summary(int lookedUp, int found, int written, int skipped) {
                     std::to_string(found) + " compositores encontrados, " +
                     std::to_string(written) + " registros gravados, " + std::to_string(skipped) +
                     " m\xFAsicas puladas.");
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 class ConsoleOptions : public testing::Test {
@@ -74,7 +65,7 @@ TEST_F(ConsoleOptions, DryRunLooksUpAsARealRunWritesNothingAndReportsTheStoredCo
   EXPECT_EQ(std::vector<std::string>(requests.begin() + long(dryRequests.size()), requests.end()),
             dryRequests);
   const std::string base = site_.BaseUrl() + "ana/";
-  EXPECT_EQ(Lines(test::ReadFile(dryReport)),
+  EXPECT_EQ(test::ReadLines(dryReport),
             (std::vector<std::string>{
                 "codigo\tinterprete\tnome\tendereco\tresultado\tcompositor\tanterior",
                 "1\tAna\tAchada\t" + base + "achada.html\t200 OK\tNova\t",

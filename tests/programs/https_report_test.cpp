@@ -5,8 +5,6 @@
 // in-process instead.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/ProgramFolder.h"
@@ -28,13 +26,6 @@ const std::string kUsage = "usage: lirenta-console [--report FILE] [--dry-run] [
 // An answer after which the server closes, so that the next song opens a new connection.
 std::string OkClose(const std::string& body) {
   return test::PageAnswer(body, "Connection: close\r\n");
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // A report line, fields in the order of the header.
@@ -107,7 +98,7 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
       Line("5", test::Utf8("Jo\xE3o"), test::Utf8("Can\xE7\xE3o"), base + "joao/cancao.html",
            "200 OK", test::Utf8("Jos\xE9")),
   };
-  EXPECT_EQ(Lines(test::ReadFile(report)), expected);
+  EXPECT_EQ(test::ReadLines(report), expected);
 
   // A second run, on a site whose certificate has expired, appends without a second header;
   // the command line names the file this time.
@@ -123,7 +114,7 @@ TEST_F(Https, SameComposersAsHttpAndOneReportLinePerAttemptAppendedWithOneHeader
     appended.push_back(Line("7", "Ana", "Achada",
                             expired.SecureUrl() + "ana/achada" + suffix + ".html",
                             "Certificate refused: certificate has expired"));
-  EXPECT_EQ(Lines(test::ReadFile(report)), appended);
+  EXPECT_EQ(test::ReadLines(report), appended);
   EXPECT_EQ(test::StoredComposers(one.Path()).at(7), std::nullopt);
 }
 
@@ -176,7 +167,7 @@ TEST_F(Https, EveryBrokenSecureConnectionFailsOnlyItsAttempt) {
     expected.push_back(
         Line(n, "Ana", "t" + n, base + "ana/t" + n + "-cifrada.html", "200 OK", "C" + n));
   }
-  EXPECT_EQ(Lines(test::ReadFile(report)), expected);
+  EXPECT_EQ(test::ReadLines(report), expected);
 }
 
 TEST_F(Https, StallDuringTheHandshakeEndsItsAttemptAtTheReadTimeLimit) {
@@ -197,7 +188,7 @@ TEST_F(Https, StallDuringTheHandshakeEndsItsAttemptAtTheReadTimeLimit) {
     w.ShowAndClick();
   }
   EXPECT_EQ(test::StoredComposers(db.Path()).at(1), "Depois");
-  EXPECT_EQ(Lines(test::ReadFile(report)),
+  EXPECT_EQ(test::ReadLines(report),
             (std::vector<std::string>{
                 kHeader, Line("1", "Ana", "t1", base + "ana/t1.html", "Read Timeout"),
                 Line("1", "Ana", "t1", base + "ana/t1-cifrada.html", "200 OK", "Depois")}));

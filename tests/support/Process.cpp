@@ -172,6 +172,13 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 void CopyFile(const std::string& from, const std::string& to, bool executable) {
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
   if (executable) chmod(to.c_str(), 0755);

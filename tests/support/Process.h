@@ -72,6 +72,8 @@ class TempDir {
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
+// The file's lines, without their line feeds.
+std::vector<std::string> ReadLines(const std::string& path);
 void CopyFile(const std::string& from, const std::string& to, bool executable = false);
 
 }  // namespace test
