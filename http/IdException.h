@@ -148,3 +148,18 @@ class EIdIOHandlerPropInvalid : public EIdException {
  public:
   EIdIOHandlerPropInvalid() : EIdException("IOHandler value is not valid") {}
 };
+
+// A 2xx answer whose connection closed before its body could be read.
+class EIdHTTPUndefinedSituation : public EIdException {
+ public:
+  EIdHTTPUndefinedSituation() : EIdException("Undefined situation") {}
+};
+
+// --- TLS -----------------------------------------------------------------------------------
+
+// A TLS session that could not be set up or went wrong: the handshake, the peer's certificate,
+// a record of the session. The message names the stage, then OpenSSL's reason.
+class EIdTLSError : public EIdException {
+ public:
+  using EIdException::EIdException;
+};

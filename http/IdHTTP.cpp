@@ -15,8 +15,6 @@ namespace {
 // rest of the text pose as further headers or a second request.
 constexpr const char* kUnsafeRequestMessage = "Invalid line break or NUL character in request.";
 constexpr const char* kBodyTooLargeMessage = "Response body too large.";
-// A 2xx answer whose connection closed before its header block ended.
-constexpr const char* kUndefinedSituationMessage = "Undefined situation";
 
 bool IsLineBreakOrNul(char c) {
   return c == '\r' || c == '\n' || c == '\0';
@@ -214,7 +212,7 @@ bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& u
           done = true;
           break;
         case TIdHTTPNext::nxUnknown:
-          throw EIdException(kUndefinedSituationMessage);
+          throw EIdHTTPUndefinedSituation();
         case TIdHTTPNext::nxAuthRetry:
           --HopCount;
           request.Target = url;

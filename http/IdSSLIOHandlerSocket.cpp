@@ -116,7 +116,7 @@ ssl_ctx_st* TIdSSLIOHandlerSocket::Context() {
   std::unique_ptr<ssl_ctx_st, ContextFree> context(SSL_CTX_new(TLS_client_method()));
   if (!context || SSL_CTX_set_min_proto_version(context.get(), kMinimumTlsVersion) != 1 ||
       SSL_CTX_set_default_verify_paths(context.get()) != 1)
-    throw EIdException(kContextFailed + TakeReason());
+    throw EIdTLSError(kContextFailed + TakeReason());
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
   // A server that closes without the close alert ends its answer as a plain server does; the
   // answer's own framing tells whether it came whole.
@@ -169,7 +169,7 @@ void TIdSSLIOHandlerSocket::Handshake(const std::string& host, int32_t connectTi
   SSL* ssl = session_.get();
   const int fd = Binding()->Handle;
   BIO* bio = ssl ? BIO_new(SocketMethod()) : nullptr;
-  if (bio == nullptr) throw EIdException(kContextFailed + TakeReason());
+  if (bio == nullptr) throw EIdTLSError(kContextFailed + TakeReason());
   BIO_set_fd(bio, fd, BIO_NOCLOSE);
   SSL_set_bio(ssl, bio, bio);
 
@@ -213,14 +213,13 @@ void TIdSSLIOHandlerSocket::Handshake(const std::string& host, int32_t connectTi
     const long verified = SSL_get_verify_result(ssl);
     if (verified != X509_V_OK) {
       ERR_clear_error();
-      throw EIdException(kCertificateRefused +
-                         std::string(X509_verify_cert_error_string(verified)));
+      throw EIdTLSError(kCertificateRefused + std::string(X509_verify_cert_error_string(verified)));
     }
     if (error == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
       idstack::RaiseSocketError(idstack::WSAErrorFromErrno(errno));
     if (error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0))
-      throw EIdException(std::string(kHandshakeFailed) + kClosedDuringHandshake);
-    throw EIdException(kHandshakeFailed + TakeReason());
+      throw EIdTLSError(std::string(kHandshakeFailed) + kClosedDuringHandshake);
+    throw EIdTLSError(kHandshakeFailed + TakeReason());
   }
   ++handshakes_;
 }
@@ -270,7 +269,7 @@ int TIdSSLIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
     pendingError_ = 0;
     return -1;
   }
-  if (!failure_.empty()) throw EIdException(failure_);
+  if (!failure_.empty()) throw EIdTLSError(failure_);
   if (peerClosed_) return 0;
   SSL* ssl = session_.get();
   int code = 0;
@@ -285,7 +284,7 @@ int TIdSSLIOHandlerSocket::Recv(char* buffer, int length, int32_t& error) {
     error = idstack::WSAErrorFromErrno(errno);
     return -1;
   }
-  throw EIdException(kSessionFailed + TakeReason());
+  throw EIdTLSError(kSessionFailed + TakeReason());
 }
 
 int TIdSSLIOHandlerSocket::RecvWithin(char* buffer, int length, int32_t timeout, int32_t& error) {
@@ -306,5 +305,5 @@ int TIdSSLIOHandlerSocket::Send(const char* buffer, int length, int32_t& error) 
     return -1;
   }
   if (code == SSL_ERROR_ZERO_RETURN) return 0;
-  throw EIdException(kSessionFailed + TakeReason());
+  throw EIdTLSError(kSessionFailed + TakeReason());
 }

@@ -8,7 +8,7 @@
 // - No byte of the caller's is sent before the handshake completed and the peer's certificate
 //   was verified: against the trust store of OpenSSL's default verify paths (SSL_CERT_FILE and
 //   SSL_CERT_DIR work as for any OpenSSL program), with the host name, or the IP address, the
-//   connection was asked for. A refused certificate raises an EIdException with the
+//   connection was asked for. A refused certificate raises an EIdTLSError with the
 //   verification's own reason.
 // - During the handshake every wait is limited by ReadTimeout (when above 0; "Read Timeout") and
 //   the whole connect by its connect time limit (when above 0; "Connect timed out.").
