@@ -4,23 +4,10 @@
 
 namespace app {
 
-namespace {
-
-// How an interrupted run left the database.
-constexpr const char* kNothingWritten = "simula\xE7\xE3o, nada foi gravado.";
-constexpr const char* kChangesKept =
-    "as altera\xE7\xF5"
-    "es at\xE9 aqui foram gravadas.";
-constexpr const char* kChangesLost =
-    "as altera\xE7\xF5"
-    "es n\xE3o foram gravadas.";
-
-}  // namespace
-
 std::string SummaryLine(const RunTally& tally) {
   std::string line = "Resumo: " + rt::IntToStr(tally.lookedUp) + " m\xFAsicas consultadas, " +
                      rt::IntToStr(tally.found) + " compositores encontrados, " +
-                     rt::IntToStr(tally.ended ? tally.written : 0) + " registros gravados, " +
+                     rt::IntToStr(tally.committed) + " registros gravados, " +
                      rt::IntToStr(tally.skipped) + " m\xFAsicas puladas.";
   if (tally.reportIncomplete) line += " O relat\xF3rio ficou incompleto.";
   return line;
@@ -43,6 +30,7 @@ int RunFromConsole(TFrmPrincipal& window, ui::ConsoleApplication& application) {
   if (signal != 0) application.ShowMessage(InterruptedLine(window.Tally, window.Options.dryRun));
   application.WriteDiagnostic(SummaryLine(window.Tally));
   if (signal != 0) return kExitBySignal + signal;
+  if (window.Tally.siteSilent) return kExitSiteSilent;
   return completed ? kExitCompleted : kExitFailed;
 }
 

@@ -1,10 +1,10 @@
 // The console program's update run: the button pressed once on a window whose show event has
 // connected it, and how the run ended, said in words and in the exit status.
 //
-// During the run the first SIGINT or SIGTERM stops it after the song in progress (the console
-// front-end's ProcessMessages raises the silent abort); the run's protected section keeps the
-// songs done, as it does for any failure. A signal before the run or after it keeps the plain
-// effect of ending the program after the run.
+// During the run the first SIGINT or SIGTERM stops it after the song in progress, or at once
+// during a wait for the lyrics site (the console front-end's ProcessMessages and Wait raise the
+// silent abort); the run's protected section keeps the songs done, as it does for any failure. A
+// signal before the run or after it keeps the plain effect of ending the program after the run.
 #pragma once
 
 #include <string>
@@ -16,6 +16,8 @@ namespace app {
 
 inline constexpr int kExitCompleted = 0;  // the run went to its end
 inline constexpr int kExitFailed = 1;     // no database, or the run failed
+// The lyrics site gave nothing but trouble for the max wait; the songs done were kept.
+inline constexpr int kExitSiteSilent = 3;
 // A signal that stopped the run ends the program as the shell reports a signal: 128 + its number.
 inline constexpr int kExitBySignal = 128;
 

@@ -42,10 +42,7 @@ namespace {
 
 // `pattern` with its two "%s" replaced by the file's name and the system's reason.
 std::string FileFailure(const char* pattern, const std::string& path, int error) {
-  std::string message = pattern;
-  message.replace(message.find("%s"), 2, rt::Utf8ToWin1252(path));
-  message.replace(message.find("%s"), 2, std::strerror(error));
-  return message;
+  return rt::FillIn(pattern, {rt::Utf8ToWin1252(path), std::strerror(error)});
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/U_Principal.h"
 
-#include <cstdlib>
+#include <cmath>
+#include <cstdio>
 #include <exception>
 
 #include "app/ComposerLookup.h"
@@ -106,7 +107,6 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   lblAtual = form->AddLabel(kLblAtual);
   lblTotal = form->AddLabel(kLblTotal);
   form->SetOnShow([this] { FormShow(); });
-  if (const char* report = std::getenv(app::kReportVariable)) Options.reportFile = report;
   if (FrmPrincipal == nullptr) FrmPrincipal = this;
 }
 
@@ -156,6 +156,7 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
   const std::string base = app::LyricsBaseAddress();
   const std::string performerName = app::PageName(performer);
   const std::string titleName = app::PageName(title);
+  LastLookup.Start();
   for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
     const std::string address = app::PageAddressOfNames(base, performerName, titleName, attempt);
     // A fresh text per attempt: a refused answer's body must not stand in for the page.
@@ -164,17 +165,20 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
       // A refused answer (a missing page is the common case) comes back as false rather than
       // as a raised failure; both mean the same here.
       if (!IdHTTP1->TryGetPage(address, page)) {
+        LastLookup.Refused(IdHTTP1->Response(), rt::Now());
         if (Report)
           Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), "");
         continue;
       }
     } catch (const std::exception& failure) {
+      LastLookup.Failed(failure);
       if (Report) Report->Attempt(address, failure.what(), "");
       continue;  // any failure of a fetch: try the next address
     } catch (...) {
       if (Report) Report->Attempt(address, "", "");
       continue;
     }
+    LastLookup.Page();
     std::string composer = app::ExtractComposer(page);
     if (Report)
       Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), composer);
@@ -183,11 +187,16 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
   return {};
 }
 
-void TFrmPrincipal::UpdateSong(const std::string& stored) {
+void TFrmPrincipal::UpdateSong(const std::string& stored, app::SitePatience& patience) {
   const std::string title = Q_MusicasMUS_NOME->StringValue();
   const std::string performer = Q_MusicasMUS_INTERPRETE->StringValue();
   if (Report) Report->Song(Q_MusicasMUS_CODIGO->StringValue(), performer, title, stored);
-  const std::string composer = FindComposer(performer, title);
+  std::string composer = FindComposer(performer, title);
+  while (!LastLookup.LookedUp()) {
+    WaitForSite(patience);
+    composer = FindComposer(performer, title);
+  }
+  patience.LookedUp(std::chrono::steady_clock::now());
   ++Tally.lookedUp;
   if (composer.empty()) return;
   ++Tally.found;
@@ -197,6 +206,29 @@ void TFrmPrincipal::UpdateSong(const std::string& stored) {
   Q_Atualizar->GetParam("Codigo")->AssignInteger(Q_MusicasMUS_CODIGO->IntegerValue());
   Q_Atualizar->ExecuteSql();
   ++Tally.written;
+}
+
+void TFrmPrincipal::WaitForSite(app::SitePatience& patience) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto wait = patience.NextWait(LastLookup, now);
+  if (!wait) throw app::ESiteSilent(patience.SilentSeconds(now), LastLookup.Trouble());
+  // What was written before the site went away does not wait for it to come back.
+  CommitWritten(true);
+  const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(*wait);
+  const int64_t waitSeconds = std::chrono::ceil<std::chrono::seconds>(waitMs).count();
+  lblAtual->SetCaption(
+      rt::FillIn(app::kWaitingForSiteText, {rt::IntToStr(waitSeconds), LastLookup.Trouble()}));
+  application_.Wait(waitMs);
+  lblAtual->SetCaption("Registro atual: " + rt::IntToStr(Tally.done));
+}
+
+void TFrmPrincipal::CommitWritten(bool now) {
+  if (Tally.written == Tally.committed) return;
+  const auto at = std::chrono::steady_clock::now();
+  if (!now && at - lastCommit_ < app::kCommitInterval) return;
+  Trans_Kavro->CommitRetaining();
+  Tally.committed = Tally.written;
+  lastCommit_ = at;
 }
 
 void TFrmPrincipal::btnBuscarClick() {
@@ -212,6 +244,7 @@ void TFrmPrincipal::btnBuscarClick() {
 
   btnBuscar->SetEnabled(false);
   std::exception_ptr failure;
+  std::optional<app::ESiteSilent> silent;
   try {
     if (Q_Musicas->Active())
       Q_Musicas->MoveFirst();
@@ -230,6 +263,8 @@ void TFrmPrincipal::btnBuscarClick() {
     Q_Atualizar->SQL().Clear();
     Q_Atualizar->SQL().Add(app::kUpdateStatement);
 
+    lastCommit_ = std::chrono::steady_clock::now();
+    app::SitePatience patience(Options.maxWait, lastCommit_);
     // The stored composer is read only when something asks for it.
     const bool readStored = Report != nullptr || Options.onlyMissing;
     while (!Q_Musicas->AtEnd()) {
@@ -237,13 +272,16 @@ void TFrmPrincipal::btnBuscarClick() {
       if (Options.onlyMissing && app::HasValue(stored))
         ++Tally.skipped;
       else
-        UpdateSong(stored);
+        UpdateSong(stored, patience);
       Q_Musicas->MoveNext();
       ++Tally.done;
       lblAtual->SetCaption("Registro atual: " + rt::IntToStr(Tally.done));
       ProgressBar1->SetPosition(Tally.done);
+      CommitWritten(false);
       application_.ProcessMessages();
     }
+  } catch (const app::ESiteSilent& stop) {
+    silent = stop;
   } catch (...) {
     failure = std::current_exception();
   }
@@ -253,17 +291,24 @@ void TFrmPrincipal::btnBuscarClick() {
   // not active" in place of the failure that says what happened.
   btnBuscar->SetEnabled(true);
   Tally.reportIncomplete = Report != nullptr && Report->Incomplete();
+  Tally.siteSilent = silent.has_value();
   Report.reset();
   if (!failure || Trans_Kavro->Active()) {
-    if (Options.dryRun)
+    if (Options.dryRun) {
       Trans_Kavro->RollbackRetaining();
-    else
+    } else {
       Trans_Kavro->CommitRetaining();
+      Tally.committed = Tally.written;
+    }
     Tally.ended = true;
   }
   if (failure) std::rethrow_exception(failure);
 
-  application_.ShowMessage(Options.dryRun ? app::kDryRunCompletedMessage : app::kCompletedMessage);
+  if (silent)
+    application_.ShowMessage(app::SiteSilentLine(Tally, *silent, Options.dryRun));
+  else
+    application_.ShowMessage(Options.dryRun ? app::kDryRunCompletedMessage
+                                            : app::kCompletedMessage);
 }
 
 namespace app {
@@ -272,9 +317,17 @@ bool HasValue(const std::string& storedComposer) {
   return !rt::TrimView(storedComposer).empty();
 }
 
-int RunProgram(ui::Application& application) {
+std::string SiteSilentLine(const RunTally& tally, const ESiteSilent& stop, bool dryRun) {
+  const char* kept = dryRun ? kNothingWritten : tally.ended ? kChangesKept : kChangesLost;
+  return rt::FillIn(kSiteSilentMessage,
+                    {rt::IntToStr(stop.Seconds), stop.Trouble, rt::IntToStr(tally.done),
+                     rt::IntToStr(tally.total), kept});
+}
+
+int RunProgram(ui::Application& application, const RunOptions& options) {
   application.SetTitle(kApplicationTitle);
   TFrmPrincipal window(application);
+  window.Options = options;
   application.Run();
   return 0;
 }

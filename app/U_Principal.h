@@ -3,10 +3,12 @@
 // list with its four fields and the query that counts and updates).
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "app/LookupReport.h"
+#include "app/SiteTrouble.h"
 #include "app/UpdateRun.h"
 #include "db/DataSource.h"
 #include "db/Fields.h"
@@ -16,6 +18,7 @@
 #include "db/IBTransaction.h"
 #include "http/IdHTTP.h"
 #include "http/IdSSLIOHandlerSocket.h"
+#include "runtime/Exception.h"
 #include "ui/Application.h"
 
 class TFrmPrincipal {
@@ -58,19 +61,29 @@ class TFrmPrincipal {
 
   // Where the settings file is looked for: the executable's directory, ending with "/".
   std::string SettingsDirectory;
-  // How the update run goes; the report file is LIRENTA_REPORT's at creation.
+  // How the update run goes; the program hands in what its command line asked for.
   app::RunOptions Options;
   // What the last update run did.
   app::RunTally Tally;
   // The report of the run under way; nullptr without one.
   std::unique_ptr<app::LookupReport> Report;
+  // What the attempts of the last FindComposer met.
+  app::LookupOutcome LastLookup;
 
  private:
-  // The current song of the list: its composer looked up and, when found, written (a dry run
+  // The current song of the list: its composer looked up, again after a wait for as long as
+  // the site's trouble keeps it from being looked up, and, when found, written (a dry run
   // writes nothing). `stored` is the composer the row holds, for the report.
-  void UpdateSong(const std::string& stored);
+  void UpdateSong(const std::string& stored, app::SitePatience& patience);
+  // Waits before a song is looked up again, saying so in the current-row label; raises
+  // app::ESiteSilent when the max wait is spent.
+  void WaitForSite(app::SitePatience& patience);
+  // Commits what the run wrote so far once the last commit is kCommitInterval old, or at once
+  // with `now`; the transaction stays active and the song list open.
+  void CommitWritten(bool now);
 
   ui::Application& application_;
+  std::chrono::steady_clock::time_point lastCommit_;
 };
 
 // The program's one main window, while it exists.
@@ -95,13 +108,46 @@ inline constexpr const char* kCompletedMessage =
 inline constexpr const char* kDryRunCompletedMessage =
     "Simula\xE7\xE3o conclu\xED"
     "da. Nada foi gravado.";
+// How a run that stopped before its end left the database.
+inline constexpr const char* kNothingWritten = "simula\xE7\xE3o, nada foi gravado.";
+inline constexpr const char* kChangesKept =
+    "as altera\xE7\xF5"
+    "es at\xE9 aqui foram gravadas.";
+inline constexpr const char* kChangesLost =
+    "as altera\xE7\xF5"
+    "es n\xE3o foram gravadas.";
+// Shown in the current-row label while the run waits for the site: the wait in seconds, then
+// the trouble's own text.
+inline constexpr const char* kWaitingForSiteText =
+    "aguardando o site de letras: nova tentativa em %s s (%s)";
+// A run the site's trouble stopped: how long it gave nothing but trouble, its last failure,
+// the songs done and the total, then how the database was left.
+inline constexpr const char* kSiteSilentMessage =
+    "O site de letras n\xE3o respondeu por %s s (%s). Parado ap\xF3s %s de %s m\xFAsicas; %s";
+
+// How long written composers may wait for their commit: a crash, a power cut or a killed
+// program loses no more than this of a run's work, and a commit every 2 s costs a long run
+// nothing it would notice.
+inline constexpr std::chrono::seconds kCommitInterval{2};
+
+// The run stopped because the site gave nothing but trouble for the max wait.
+class ESiteSilent : public Exception {
+ public:
+  ESiteSilent(int64_t seconds, std::string trouble)
+      : Exception("site silent"), Seconds(seconds), Trouble(std::move(trouble)) {}
+  int64_t Seconds;      // how long the site gave nothing but trouble
+  std::string Trouble;  // the last trouble's own text
+};
+
+// The line that ends a run the site's trouble stopped.
+std::string SiteSilentLine(const RunTally& tally, const ESiteSilent& stop, bool dryRun);
 
 // A stored composer has a value when it is not empty once the characters 00-20 (hex) are
 // trimmed at both ends.
 bool HasValue(const std::string& storedComposer);
 
-// Start-up: sets the title, creates the main window, runs the message loop, and destroys the
-// window when the loop ends. Returns the program's exit code.
-int RunProgram(ui::Application& application);
+// Start-up: sets the title, creates the main window with the run's options, runs the message
+// loop, and destroys the window when the loop ends. Returns the program's exit code.
+int RunProgram(ui::Application& application, const RunOptions& options);
 
 }  // namespace app

@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "app/SiteTrouble.h"
+
 namespace app {
 
-// How an update run goes; the window program runs with the defaults (and its report file).
+// How an update run goes; both programs read them from one command line (app/CommandLine.h).
 struct RunOptions {
   std::string reportFile;    // the lookup report's file; empty: no report
   bool dryRun = false;       // every lookup as in a real run, no UPDATE, a rollback at the end
   bool onlyMissing = false;  // songs whose stored composer has a value are skipped
+  Seconds maxWait = kDefaultMaxWait;  // how long the site's trouble is waited out
 };
 
 // What the last update run did, counted as it went.
@@ -21,9 +24,11 @@ struct RunTally {
   int32_t lookedUp = 0;           // songs whose pages were asked for
   int32_t found = 0;              // composers found
   int32_t written = 0;            // UPDATEs executed
+  int32_t committed = 0;          // of those, the ones committed
   int32_t skipped = 0;            // songs passed over because they have a composer
   bool reportIncomplete = false;  // a report line could not be written
   bool ended = false;             // the final commit (or a dry run's rollback) went through
+  bool siteSilent = false;        // the run stopped: the site gave nothing but trouble too long
 };
 
 }  // namespace app

@@ -319,3 +319,23 @@ std::string Utf8ToWin1252(std::string_view text) {
 }
 
 }  // namespace rt
+
+namespace rt {
+
+std::string FillIn(std::string_view pattern, std::initializer_list<std::string_view> values) {
+  std::string text;
+  auto value = values.begin();
+  for (std::size_t at = 0; at < pattern.size();) {
+    const std::size_t mark = pattern.find("%s", at);
+    if (mark == std::string_view::npos || value == values.end()) {
+      text.append(pattern.substr(at));
+      break;
+    }
+    text.append(pattern.substr(at, mark - at));
+    text.append(*value++);
+    at = mark + 2;
+  }
+  return text;
+}
+
+}  // namespace rt

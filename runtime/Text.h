@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -66,6 +67,9 @@ int64_t StrToInt64Def(std::string_view text, int64_t fallback);
 bool TryStrToInt64(std::string_view text, int64_t& value);
 
 std::string IntToStr(int64_t value);
+
+// `pattern` with each "%s" in turn replaced by the next of `values`; a "%s" beyond them stays.
+std::string FillIn(std::string_view pattern, std::initializer_list<std::string_view> values);
 
 // Windows-1252 <-> UTF-8. The five codes Windows-1252 leaves undefined (81, 8D, 8F, 90, 9D)
 // map to the C1 control characters of the same number, so every byte round-trips.

@@ -6,6 +6,7 @@
 // program hands over runs through HandleEvent, so such failures reach the default display.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -56,6 +57,12 @@ class Application {
 
   // 8. Processes every waiting window message, then returns.
   virtual void ProcessMessages() = 0;
+
+  // Waits `duration` and stays responsive meanwhile: a window keeps processing its messages, a
+  // program without one sleeps and watches for the signals that end it. When the application is
+  // told to end, before the wait or during it, the wait ends there with the silent abort, so
+  // that whatever waits stops at once.
+  virtual void Wait(std::chrono::milliseconds duration) = 0;
 
   // 9. The default display of a failure that escaped an event handler.
   void ShowException(const std::exception& failure);

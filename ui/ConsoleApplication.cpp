@@ -1,7 +1,12 @@
 #include "ui/ConsoleApplication.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <limits>
+#include <thread>
 
 #include "runtime/Exception.h"
 #include "runtime/TerminationSignals.h"
@@ -135,13 +140,51 @@ void ConsoleApplication::InterruptOnSignal(bool on) {
 
 void ConsoleApplication::ProcessMessages() {
   if (rt::TerminationSignalCount() == 0 || Terminated()) return;
+  EndOnSignal(interruptible_);
+  std::fprintf(err_, "Ending after the current run.\n");
+  std::fflush(err_);
+}
+
+void ConsoleApplication::EndOnSignal(bool interrupt) {
   Terminate();
   EndBarLine();
-  if (interruptible_) {
-    interruptingSignal_ = rt::FirstTerminationSignal();
-    throw EAbort();
+  if (!interrupt) return;
+  interruptingSignal_ = rt::FirstTerminationSignal();
+  throw EAbort();
+}
+
+void ConsoleApplication::Wait(std::chrono::milliseconds duration) {
+  DrawProgressText();
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  const int signals = rt::TerminationSignalDescriptor();
+  for (;;) {
+    if (rt::TerminationSignalCount() > 0) EndOnSignal(true);
+    if (Terminated()) throw EAbort();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    if (signals < 0) {
+      std::this_thread::sleep_for(left);
+      continue;
+    }
+    // The descriptor turns readable with the first signal and stays so.
+    pollfd entry{signals, POLLIN, 0};
+    if (::poll(&entry, 1, int(std::min<int64_t>(left.count(), std::numeric_limits<int>::max()))) <
+            0 &&
+        errno != EINTR)
+      std::this_thread::sleep_for(left);
   }
-  std::fprintf(err_, "Ending after the current run.\n");
+}
+
+void ConsoleApplication::DrawProgressText() {
+  const std::string shown = rt::Win1252ToUtf8(progressText_);
+  if (errIsTerminal_) {
+    std::fprintf(err_, "\r%s\x1b[K", shown.c_str());
+    barOnScreen_ = true;
+  } else {
+    EndBarLine();
+    std::fprintf(err_, "%s\n", shown.c_str());
+  }
   std::fflush(err_);
 }
 

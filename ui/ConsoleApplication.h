@@ -6,7 +6,9 @@
 // There is no message loop: Run() runs the main form's show event and returns.
 // The first SIGINT or SIGTERM only tells the application to end (a running update still
 // finishes and commits, as closing the window does), unless the program asked for loops to be
-// interrupted (InterruptOnSignal); a second one ends the process.
+// interrupted (InterruptOnSignal), or a wait is under way (Wait); a second one ends the
+// process. While a wait lasts, the text of the label that describes the progress stands in the
+// progress bar's place.
 #pragma once
 
 #include <chrono>
@@ -33,6 +35,9 @@ class ConsoleApplication : public Application {
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
   void WriteDiagnostic(const std::string& text) override;
+  // Sleeps, and wakes at once for the first SIGINT or SIGTERM: the wait then ends with the silent
+  // abort, and InterruptingSignal names the signal.
+  void Wait(std::chrono::milliseconds duration) override;
 
   // Every message box text shown so far, as Windows-1252.
   const std::vector<std::string>& Messages() const { return messages_; }
@@ -59,6 +64,10 @@ class ConsoleApplication : public Application {
 
  private:
   void WriteBox(const std::string& text);
+  // The progress text on its own: on the bar's line on a terminal, else as a line.
+  void DrawProgressText();
+  // Tells the application to end because of a signal; with `interrupt`, raises the silent abort.
+  void EndOnSignal(bool interrupt);
   void DrawBar(int max, int position);
   void EndBarLine();
 

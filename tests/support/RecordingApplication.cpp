@@ -1,5 +1,9 @@
 #include "tests/support/RecordingApplication.h"
 
+#include <thread>
+
+#include "runtime/Exception.h"
+
 namespace test {
 
 RecordingLabel::RecordingLabel(const ui::LabelLayout& layout)
@@ -92,6 +96,13 @@ void RecordingApplication::Run() {
 
 void RecordingApplication::ShowMessage(const std::string& text) {
   messages_.push_back(text);
+}
+
+void RecordingApplication::Wait(std::chrono::milliseconds duration) {
+  waits_.push_back(duration);
+  ProcessMessages();
+  if (Terminated()) throw EAbort();
+  std::this_thread::sleep_for(duration);
 }
 
 void RecordingApplication::ProcessMessages() {

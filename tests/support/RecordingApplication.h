@@ -1,6 +1,7 @@
 // A front-end without a screen that records everything the program does to its window, for
 // tests: every label text, button state, progress maximum and position, message box text and
-// failure text, every diagnostic, and how often waiting messages were processed.
+// failure text, every diagnostic, how often waiting messages were processed, and every wait
+// (which takes its time for real: the run's clock is the real one).
 #pragma once
 
 #include <functional>
@@ -104,12 +105,16 @@ class RecordingApplication : public ui::Application {
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
   void WriteDiagnostic(const std::string& text) override { diagnostics_.push_back(text); }
+  // Records the wait and processes messages once (pending input arrives at its start), then
+  // sleeps; a wait in an application told to end raises the silent abort.
+  void Wait(std::chrono::milliseconds duration) override;
 
   RecordingForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front().get(); }
   const std::vector<std::string>& Messages() const { return messages_; }
   const std::vector<std::string>& Failures() const { return failures_; }
   const std::vector<std::string>& Diagnostics() const { return diagnostics_; }
   int ProcessMessagesCalls() const { return processCalls_; }
+  const std::vector<std::chrono::milliseconds>& Waits() const { return waits_; }
   // Runs inside every ProcessMessages call, as waiting user input would (e.g. a close click).
   void SetPendingInput(std::function<void()> input) { pendingInput_ = std::move(input); }
 
@@ -122,6 +127,7 @@ class RecordingApplication : public ui::Application {
   std::vector<std::string> failures_;
   std::vector<std::string> diagnostics_;
   int processCalls_ = 0;
+  std::vector<std::chrono::milliseconds> waits_;
   std::function<void()> pendingInput_;
 };
 

@@ -8,7 +8,9 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <chrono>
 
+#include "runtime/Exception.h"
 #include "runtime/TerminationSignals.h"
 #include "runtime/Text.h"
 
@@ -276,6 +278,16 @@ void FltkApplication::Run() {
 
 void FltkApplication::ProcessMessages() {
   Fl::check();
+}
+
+void FltkApplication::Wait(std::chrono::milliseconds duration) {
+  const auto deadline = std::chrono::steady_clock::now() + duration;
+  for (;;) {
+    if (Terminated()) throw EAbort();
+    const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
+    if (left.count() <= 0) return;
+    Fl::wait(left.count());
+  }
 }
 
 void FltkApplication::ShowMessage(const std::string& text) {

@@ -22,6 +22,8 @@ class FltkApplication : public Application {
   void Run() override;
   void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
+  // Runs the message loop until the time is up.
+  void Wait(std::chrono::milliseconds duration) override;
 
  protected:
   void ShowErrorBox(const std::string& text) override;

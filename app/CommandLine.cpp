@@ -1,0 +1,113 @@
+#include "app/CommandLine.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "app/LookupReport.h"
+
+namespace app {
+
+namespace {
+
+// The options after the program's name on the usage line.
+constexpr const char* kSynopsis =
+    "[--report FILE] [--dry-run] [--only-missing] [--max-wait SECONDS]";
+
+// Everything of the help text below the usage line; both programs share it.
+constexpr const char* kHelpBody =
+    "Fills in the composers of the songs of the database named in BaseKavro.ini, next to the\n"
+    "program, from the lyrics site (LIRENTA_LYRICS_URL replaces its address): lirenta in a\n"
+    "window with one button, lirenta-console at once, without a display.\n"
+    "  --report FILE       append one line per page fetch to FILE, tab-separated UTF-8 with\n"
+    "                      the columns codigo, interprete, nome, endereco, resultado,\n"
+    "                      compositor and anterior (the composer stored before the run);\n"
+    "                      LIRENTA_REPORT=FILE does the same\n"
+    "  --dry-run           look every song up as a real run does, but write nothing: no\n"
+    "                      UPDATE, and a rollback at the end\n"
+    "  --only-missing      skip the songs whose stored composer has a value (not NULL, not\n"
+    "                      blank)\n"
+    "  --max-wait SECONDS  how long a run waits out the lyrics site's trouble (no answer, or\n"
+    "                      429 Too Many Requests or 503 Service Unavailable) before it stops;\n"
+    "                      default 600, 0 does not wait; LIRENTA_MAX_WAIT=SECONDS does the same\n"
+    "  --help              show this text\n"
+    "  --version           show the program's version\n"
+    "A song the site's trouble kept from being looked up is looked up again after a wait (the\n"
+    "site's Retry-After, else 1 s doubling up to 60 s). The work done is committed as the run\n"
+    "goes; a run stopped by the site or by Ctrl-C is finished later with --only-missing.\n"
+    "lirenta-console: the first Ctrl-C (SIGINT) or SIGTERM stops a run after the song in\n"
+    "progress, or at once during a wait, and keeps the songs done; a second one ends the program\n"
+    "at once. A summary of the run goes to standard error. Exit status: 0 the run completed;\n"
+    "1 no database, or the run failed; 2 an unknown option or an invalid value; 3 the lyrics\n"
+    "site gave nothing but trouble for the max wait; 130 stopped by SIGINT; 143 by SIGTERM.\n"
+    "lirenta: closing the window during a wait stops the run there and keeps the songs done.\n"
+    "Exit status: 0 the window was closed; 2 an unknown option or an invalid value.\n";
+
+#ifndef LIRENTA_VERSION
+#define LIRENTA_VERSION "unknown"
+#endif
+
+void PrintUsageLine(std::string_view program, std::FILE* to) {
+  std::fprintf(to, "usage: %.*s %s\n", int(program.size()), program.data(), kSynopsis);
+}
+
+// A refusal: the program's name, what is wrong, then the usage line.
+int Refuse(std::string_view program, const std::string& what, std::FILE* err) {
+  std::fprintf(err, "%.*s: %s\n", int(program.size()), program.data(), what.c_str());
+  PrintUsageLine(program, err);
+  return kCommandLineUsage;
+}
+
+// A max wait read from `text`, named `source` in a refusal.
+bool TakeMaxWait(std::string_view program, std::string_view source, std::string_view text,
+                 RunOptions& options, std::FILE* err) {
+  if (auto seconds = ReadMaxWait(text)) {
+    options.maxWait = *seconds;
+    return true;
+  }
+  std::fprintf(err, "%.*s: %.*s: \"%.*s\" is not a whole number of seconds (0 or more)\n",
+               int(program.size()), program.data(), int(source.size()), source.data(),
+               int(text.size()), text.data());
+  return false;
+}
+
+}  // namespace
+
+int ReadCommandLine(std::string_view program, int argc, const char* const* argv,
+                    RunOptions& options, std::FILE* out, std::FILE* err) {
+  // The environment first, so that an option given as well wins.
+  if (const char* report = std::getenv(kReportVariable); report != nullptr && *report != '\0')
+    options.reportFile = report;
+  if (const char* wait = std::getenv(kMaxWaitVariable); wait != nullptr && *wait != '\0')
+    if (!TakeMaxWait(program, kMaxWaitVariable, wait, options, err)) return kCommandLineUsage;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help") {
+      PrintUsageLine(program, out);
+      std::fputs(kHelpBody, out);
+      return kCommandLineDone;
+    }
+    if (arg == "--version") {
+      std::fprintf(out, "%.*s %s\n", int(program.size()), program.data(), LIRENTA_VERSION);
+      return kCommandLineDone;
+    }
+    if (arg == "--dry-run") {
+      options.dryRun = true;
+    } else if (arg == "--only-missing") {
+      options.onlyMissing = true;
+    } else if (arg == "--report" || arg == "--max-wait") {
+      if (i + 1 >= argc || *argv[i + 1] == '\0')
+        return Refuse(program, std::string(arg) + " needs a value", err);
+      const char* value = argv[++i];
+      if (arg == "--report")
+        options.reportFile = value;
+      else if (!TakeMaxWait(program, arg, value, options, err))
+        return kCommandLineUsage;
+    } else {
+      return Refuse(program, "unknown option " + std::string(arg), err);
+    }
+  }
+  return kCommandLineRun;
+}
+
+}  // namespace app
