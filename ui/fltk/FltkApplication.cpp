@@ -32,11 +32,53 @@ constexpr int kBoxMinWidth = 220;
 // name them.
 constexpr const char* kWindowClass = "lirenta";
 
+// The free space a label keeps from the next control on its row, when its text has to be cut.
+constexpr int kLabelGap = 8;
+// What stands for the part of a text that was cut: the horizontal ellipsis.
+constexpr const char* kEllipsis = "\xE2\x80\xA6";
+
 int MeasureWidth(const std::string& utf8) {
   fl_font(kFont, kFontSize);
   int w = 0, h = 0;
   fl_measure(utf8.c_str(), w, h, 0);
   return w;
+}
+
+// The widest a label on `parent` with `layout` may grow without running into another control
+// of its row or out of the window: to the right of its left edge, or to the left of its right
+// edge.
+int RoomOnItsRow(const Fl_Group& parent, const Fl_Widget& self, const LabelLayout& layout) {
+  const Bounds& b = layout.bounds;
+  const bool right = layout.alignment == Alignment::Right;
+  int room = right ? b.right() : parent.w() - b.left;
+  for (int i = 0; i < parent.children(); ++i) {
+    const Fl_Widget* other = parent.child(i);
+    if (other == &self || other->y() >= b.top + b.height || other->y() + other->h() <= b.top)
+      continue;
+    if (!right && other->x() >= b.left)
+      room = std::min(room, other->x() - b.left - kLabelGap);
+    else if (right && other->x() + other->w() <= b.right())
+      room = std::min(room, b.right() - (other->x() + other->w()) - kLabelGap);
+  }
+  return std::max(room, 0);
+}
+
+// Takes the last character off a UTF-8 text.
+void DropLastCharacter(std::string& utf8) {
+  while (!utf8.empty()) {
+    const auto byte = static_cast<unsigned char>(utf8.back());
+    utf8.pop_back();
+    if ((byte & 0xC0) != 0x80) return;  // a character's first byte
+  }
+}
+
+// `utf8` cut at a character boundary and ended with an ellipsis, so that it measures no more
+// than `room`.
+std::string Elided(std::string utf8, int room) {
+  do DropLastCharacter(utf8);
+  while (!utf8.empty() && MeasureWidth(utf8 + kEllipsis) > room);
+  while (!utf8.empty() && utf8.back() == ' ') utf8.pop_back();
+  return utf8 + kEllipsis;
 }
 
 // Text drawn as it is: FLTK's labels read "@" as the start of a symbol and "&" as a shortcut
@@ -80,10 +122,22 @@ class FltkLabel : public Label {
                           layout.alignment == Alignment::Right ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT);
     SetCaption(layout.caption);
   }
+  // A text wider than the room on the label's row is cut with an ellipsis; the whole text is
+  // then the label's tooltip.
   void SetCaption(const std::string& text) override {
     caption_ = text;
     std::string utf8 = rt::Win1252ToUtf8(text);
-    Bounds b = AutoSizedBounds(layout_, MeasureWidth(utf8));
+    int width = MeasureWidth(utf8);
+    const int room =
+        text_->parent() != nullptr ? RoomOnItsRow(*text_->parent(), *text_, layout_) : width;
+    if (width > room) {
+      text_->copy_tooltip(utf8.c_str());
+      utf8 = Elided(std::move(utf8), room);
+      width = MeasureWidth(utf8);
+    } else {
+      text_->copy_tooltip(nullptr);
+    }
+    Bounds b = AutoSizedBounds(layout_, width);
     text_->Text(std::move(utf8));
     // The label may have shrunk: what it covered before is drawn again.
     if (text_->window()) text_->window()->damage(FL_DAMAGE_ALL);
