@@ -70,8 +70,11 @@ std::optional<Seconds> ReadRetryAfter(std::string_view value, TDateTime answerDa
   if (ReadWholeNumber(value, kMaxWaitCeiling, seconds)) return Seconds(seconds);
   const TDateTime at = InternetDateToLocal(value);
   if (at == 0) return std::nullopt;
-  const double ahead = (at - (answerDate != 0 ? answerDate : now)) * kSecondsPerDay;
-  return Seconds(int64_t(std::clamp(std::ceil(ahead), 0.0, double(kMaxWaitCeiling))));
+  // Whole milliseconds first: a date-time is a fraction of a day, and 30 s must not read as 31.
+  const double aheadMs =
+      std::round((at - (answerDate != 0 ? answerDate : now)) * kSecondsPerDay * 1000);
+  const double ahead = std::ceil(aheadMs / 1000);
+  return Seconds(int64_t(std::clamp(ahead, 0.0, double(kMaxWaitCeiling))));
 }
 
 void LookupOutcome::Start() {

@@ -7,6 +7,7 @@
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/RecordedWindow.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/SongRows.h"
 
 namespace {
@@ -201,14 +202,59 @@ TEST_F(UpdateRun, ClosingDuringARunFinishesEveryRowAndCommits) {
             (test::Composers{{1, "Compositora Um"}, {2, "Compositora Um"}, {3, "Compositora Um"}}));
 }
 
-TEST_F(UpdateRun, UnreachableSiteLeavesEveryRowUnchanged) {
+TEST_F(UpdateRun, UnreachableSiteIsWaitedOutThenTheRunStopsAndSaysSo) {
   test::FirebirdDatabase db;
-  RunOn(db);  // the address points at a closed port
-  EXPECT_EQ(app_.Messages(), std::vector<std::string>{app::kCompletedMessage});
+  test::LoopbackPort refusing(test::LoopbackPort::Kind::Refusing);
+  w_.SetSite("http://127.0.0.1:" + std::to_string(refusing.Port()) + "/");
+  w_.PointAt(db.Path());
+  TFrmPrincipal& window = w_.Open();
+  window.Options.maxWait = std::chrono::seconds(2);
+  w_.ShowAndClick();
+  // The first song is asked for at once, after 1 s, and when the 2 s are spent.
+  ASSERT_EQ(app_.Waits().size(), 2u);
+  EXPECT_EQ(app_.Waits()[0], std::chrono::milliseconds(1000));
+  EXPECT_EQ(app_.Messages(),
+            std::vector<std::string>{
+                "O site de letras n\xE3o respondeu por 2 s (Connection refused). Parado ap\xF3s 0 "
+                "de 3 m\xFAsicas; as altera\xE7\xF5"
+                "es at\xE9 aqui foram gravadas."});
+  EXPECT_TRUE(app_.Failures().empty());
+  EXPECT_TRUE(window.btnBuscar->Enabled());
+  const auto& captions = app_.MainForm()->FindLabel("lblAtual")->History();
+  ASSERT_FALSE(captions.empty());
+  EXPECT_EQ(captions[0], "aguardando o site de letras: nova tentativa em 1 s (Connection refused)");
+  EXPECT_EQ(captions.back(), "Registro atual: 0");
+  EXPECT_TRUE(window.Tally.siteSilent);
   w_.Close();
   auto stored = test::StoredComposers(db.Path());
   EXPECT_EQ(stored[1], std::nullopt);
   EXPECT_EQ(stored[3], "Desconhecido");
+}
+
+TEST_F(UpdateRun, ClosingTheWindowDuringAWaitStopsTheRunThereAndKeepsTheSongsDone) {
+  test::FirebirdDatabase db;
+  // Song 1 is found; song 2's request meets a reset, and every later connection is closed at
+  // once: the run waits, and the window is closed during that wait.
+  test::ScriptedServer site(
+      {{test::ScriptedServer::ExpectHead(),
+        test::ScriptedServer::Send(test::PageAnswer(test::ComposerPage("Antes da Queda"))),
+        test::ScriptedServer::ExpectHead(), test::ScriptedServer::Reset()}});
+  w_.SetSite("http://127.0.0.1:" + std::to_string(site.Port()) + "/");
+  w_.PointAt(db.Path());
+  TFrmPrincipal& window = w_.Open();
+  app_.Run();
+  // The input after song 1 is the close, which comes in the wait's first look at the messages.
+  app_.SetPendingInput([this] { app_.SetPendingInput([this] { app_.Terminate(); }); });
+  w_.Button().Click();
+  EXPECT_TRUE(app_.Terminated());
+  EXPECT_EQ(app_.Waits().size(), 1u);
+  EXPECT_TRUE(app_.Messages().empty());
+  EXPECT_TRUE(app_.Failures().empty());
+  EXPECT_TRUE(window.btnBuscar->Enabled());
+  EXPECT_EQ(window.Tally.done, 1);
+  w_.Close();
+  EXPECT_EQ(test::StoredComposers(db.Path()),
+            (test::Composers{{1, "Antes da Queda"}, {2, std::nullopt}, {3, "Desconhecido"}}));
 }
 
 }  // namespace

@@ -15,14 +15,6 @@ const std::string kDryRunLine = test::Utf8(
     "Simula\xE7\xE3o conclu\xED"
     "da. Nada foi gravado.\n");
 
-// The summary line a run writes on standard error.
-std::string Summary(int lookedUp, int found, int written, int skipped) {
-  return test::Utf8("Resumo: " + std::to_string(lookedUp) + " m\xFAsicas consultadas, " +
-                    std::to_string(found) + " compositores encontrados, " +
-                    std::to_string(written) + " registros gravados, " + std::to_string(skipped) +
-                    " m\xFAsicas puladas.");
-}
-
 class ConsoleOptions : public testing::Test {
  protected:
   // Runs the program on `db` against the site with `args`.
@@ -50,14 +42,14 @@ TEST_F(ConsoleOptions, DryRunLooksUpAsARealRunWritesNothingAndReportsTheStoredCo
   test::ProgramOutcome run = RunOn(dry, {"--dry-run", "--report", dryReport});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out, kDryRunLine);
-  EXPECT_NE(run.err.find(Summary(3, 2, 0, 0) + "\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(test::SummaryLine(3, 2, 0, 0) + "\n"), std::string::npos) << run.err;
   EXPECT_EQ(test::StoredComposers(dry.Path()), before);
   const std::vector<std::string> dryRequests = site_.RequestLines();
 
   run = RunOn(real, {"--report", realReport});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out, test::kCompletedLine);
-  EXPECT_NE(run.err.find(Summary(3, 2, 2, 0) + "\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(test::SummaryLine(3, 2, 2, 0) + "\n"), std::string::npos) << run.err;
   EXPECT_EQ(test::StoredComposers(real.Path()),
             (test::Composers{{1, "Nova"}, {2, "Velho\tNome"}, {3, "Outro"}}));
   // The same requests, and the same report: the preview of what the real run then did.
@@ -98,7 +90,7 @@ TEST_F(ConsoleOptions, OnlyMissingAsksNothingForAStoredComposerAndFillsTheOthers
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   // A skipped song still counts in the progress.
   EXPECT_NE(run.err.find("Registro atual: 4 of 4 (100%)\n"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find(Summary(3, 3, 3, 1) + "\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(test::SummaryLine(3, 3, 3, 1) + "\n"), std::string::npos) << run.err;
   const std::vector<std::string> requests = site_.RequestLines();
   EXPECT_EQ(std::vector<std::string>(requests.begin() + 3, requests.end()), asked);
   EXPECT_EQ(test::StoredComposers(db.Path()),
@@ -118,7 +110,8 @@ TEST_F(ConsoleOptions, ReportThatCannotBeWrittenIsSaidOnceAndTheRunGoesOn) {
   const std::size_t first = run.err.find(said);
   EXPECT_NE(first, std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(said, first + 1), std::string::npos) << "said more than once";
-  EXPECT_NE(run.err.find(Summary(3, 2, 2, 0) + test::Utf8(" O relat\xF3rio ficou incompleto.\n")),
+  EXPECT_NE(run.err.find(test::SummaryLine(3, 2, 2, 0) +
+                         test::Utf8(" O relat\xF3rio ficou incompleto.\n")),
             std::string::npos)
       << run.err;
   EXPECT_EQ(test::StoredComposers(db.Path()),

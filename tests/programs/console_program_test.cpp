@@ -157,14 +157,15 @@ TEST_F(DatabaseFaults, LongStoredComposerInAWiderColumnIsReplacedWhole) {
 
 using DatabaseServerFaults = DatabaseFaults;
 
-TEST_F(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesTheWholeRunButNoMore) {
+TEST_F(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesOnlyWhatWasNotYetCommitted) {
   test::FirebirdServer* server = test::FirebirdServer::Instance();
   ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
   test::FirebirdDatabase db;
   // Song 1 is found and updated. The kept connection is dropped as song 2's request arrives,
   // which tells the test that song 1's update is made; the program asks once more, and that
   // answer waits until the test has killed the database server, so song 2's update meets a
-  // dead connection.
+  // dead connection. Song 1's update is younger than the commit interval when song 2's lookup
+  // begins, and the next commit would come after song 2.
   Server site(
       {{Server::ExpectHead(), Server::Send(test::PageAnswer("<p>Compositor: Ana Reis</p>")),
         Server::ExpectHead(), Server::Close()},
@@ -188,7 +189,8 @@ TEST_F(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesTheWholeRunButNoM
       << out;
   std::string reason;
   ASSERT_TRUE(server->Start(reason)) << reason;
-  // Nothing was committed before the server died: song 1's update went with it.
+  // Nothing was committed before the server died: song 1's update went with it, and nothing
+  // else was lost.
   EXPECT_EQ(test::StoredComposers(server->ConnectString(db.Path())), kUnchanged);
 }
 

@@ -2,7 +2,8 @@
 // body, cuts a body short, closes or resets every kept-alive connection between songs, answers
 // garbage, answers 100 MiB, sends 10,000 Set-Cookie headers, stops sending. Every run must end
 // with the completion message, rows without a usable page keep their value, and the pages that
-// did arrive whole are stored exactly.
+// did arrive whole are stored exactly. A song that got no whole answer on any address met the
+// site's trouble and is asked again after a wait.
 //
 // Stalls: the one slow case runs the program with its stored thirty-second read time limit;
 // the others drive the main window in-process through the recording front-end with that limit
@@ -10,6 +11,7 @@
 // to the next address, the run completes and the button comes back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "tests/support/FirebirdFixture.h"
@@ -28,6 +30,7 @@ using test::ComposerPage;
 using test::PageAnswer;
 
 const Server::Step kHead = Server::ExpectHead();
+const Server::Step kNotFound = Server::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
 
 // The answer with the page naming `composer`.
 Server::Step Page(const std::string& composer) {
@@ -139,28 +142,41 @@ TEST_F(SiteFaults, GarbageAnswersLeaveTheirRowsAloneAndTheRunGoesOn) {
   }
   static constexpr char kNulStatus[] = "\x00\x01\x02 lixo\r\nSem: dois pontos\r\n\r\n";
   const std::string strange = ComposerPage("Estranho"), diverted = ComposerPage("Desviado");
-  const std::vector<std::string> garbage = {
-      std::string(),  // a close without a byte
-      noise,          // no line end at all
-      std::string(kNulStatus, sizeof kNulStatus - 1) + ComposerPage("Lixo"),
-      std::string(20000, 'A') + "\r\n\r\n" + ComposerPage("Longa"),  // over the longest line
-      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffffffffff\r\n" +
-          ComposerPage("X"),
+  struct Garbage {
+    std::string bytes;
+    bool cut;  // no whole answer came: the site's trouble, so the song is asked again
+  };
+  const std::vector<Garbage> garbage = {
+      {std::string(), true},  // a close without a byte
+      {noise, true},          // no line end at all, then a close
+      {std::string(kNulStatus, sizeof kNulStatus - 1) + ComposerPage("Lixo"), false},
+      {std::string(20000, 'A') + "\r\n\r\n" + ComposerPage("Longa"),
+       false},  // over the longest line
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffffffffff\r\n" +
+           ComposerPage("X"),
+       false},
       // Refused whole answers: the connection is kept, and the server's close is met by the
       // next attempt.
-      "HTTP/9.9 999 \xFF\xFE\r\nContent-Length: " + std::to_string(strange.size()) + "\r\n\r\n" +
-          strange,
-      "HTTP/1.1 200 OK\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: " +
-          std::to_string(diverted.size()) + "\r\n\r\n" + diverted,
+      {"HTTP/9.9 999 \xFF\xFE\r\nContent-Length: " + std::to_string(strange.size()) + "\r\n\r\n" +
+           strange,
+       false},
+      {"HTTP/1.1 200 OK\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: " +
+           std::to_string(diverted.size()) + "\r\n\r\n" + diverted,
+       false},
   };
   const int songs = int(garbage.size()) + 1;
   std::vector<Server::Script> scripts;
   std::vector<Lines> requests;
   test::Composers composers;
   for (int song = 1; song < songs; ++song) {
-    for (const char* suffix : {".html", "-cifrada.html", "-traducao.html"}) {
-      scripts.push_back({kHead, Server::Send(garbage[std::size_t(song - 1)]), Server::Close()});
-      requests.push_back({"GET /ana/t" + std::to_string(song) + suffix + " HTTP/1.1"});
+    const Garbage& g = garbage[std::size_t(song - 1)];
+    for (int pass = 0; pass < (g.cut ? 2 : 1); ++pass) {
+      for (const char* suffix : {".html", "-cifrada.html", "-traducao.html"}) {
+        scripts.push_back({kHead,
+                           Server::Send(pass == 0 ? g.bytes : "HTTP/1.1 404 Not Found\r\n\r\n"),
+                           Server::Close()});
+        requests.push_back({"GET /ana/t" + std::to_string(song) + suffix + " HTTP/1.1"});
+      }
     }
     composers[song] = std::nullopt;
   }
@@ -272,12 +288,14 @@ TEST_F(SiteFaults, EveryStallEndsItsAttemptAtALoweredLimitAndTheNextAddressIsTri
        {kHead, Server::Send("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n"), Server::Stall(5s)},
        // Song 2, same connection: half a body, then nothing; the second address answers.
        {kHead, Page("Depois da espera"), kHead, Server::Send(half), Server::Stall(5s)},
-       // Song 3: not a byte of an answer, at all three addresses: the row keeps its value.
+       // Song 3: not a byte of an answer, at all three addresses: the site's trouble.
        {kHead, Page("Meio corpo"), kHead, Server::Stall(5s)},
        {kHead, Server::Stall(5s)},
        {kHead, Server::Stall(5s)},
-       // Song 4: the client is still usable.
-       {kHead, Page("Por fim"), Server::AwaitClose()}},
+       // After a wait song 3 is asked again and gets answers: the row keeps its value. Song 4:
+       // the client is still usable.
+       {kHead, kNotFound, kHead, kNotFound, kHead, kNotFound, kHead, Page("Por fim"),
+        Server::AwaitClose()}},
       Server::Ms(10000), Server::Ms(60000));
   {
     test::RecordedWindow w("http://127.0.0.1:" + std::to_string(server.Port()) + "/");
@@ -292,16 +310,23 @@ TEST_F(SiteFaults, EveryStallEndsItsAttemptAtALoweredLimitAndTheNextAddressIsTri
     EXPECT_TRUE(window.btnBuscar->Enabled());
     EXPECT_EQ(w.Button().History(), (std::vector<bool>{false, true}));
     EXPECT_EQ(window.lblAtual->Caption(), "Registro atual: 4");
+    EXPECT_EQ(w.app.Waits(), std::vector<std::chrono::milliseconds>{1000ms});
+    const auto& captions = w.app.MainForm()->FindLabel("lblAtual")->History();
+    EXPECT_NE(std::find(captions.begin(), captions.end(),
+                        "aguardando o site de letras: nova tentativa em 1 s (Read Timeout)"),
+              captions.end());
   }
   ASSERT_TRUE(server.WaitDone(10000ms));
   EXPECT_EQ(server.Failures(), Lines{});
-  EXPECT_EQ(Requests(server),
-            (std::vector<Lines>{{"GET /ana/t1.html HTTP/1.1"},
-                                {"GET /ana/t1-cifrada.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1"},
-                                {"GET /ana/t2-cifrada.html HTTP/1.1", "GET /ana/t3.html HTTP/1.1"},
-                                {"GET /ana/t3-cifrada.html HTTP/1.1"},
-                                {"GET /ana/t3-traducao.html HTTP/1.1"},
-                                {"GET /ana/t4.html HTTP/1.1"}}));
+  EXPECT_EQ(
+      Requests(server),
+      (std::vector<Lines>{{"GET /ana/t1.html HTTP/1.1"},
+                          {"GET /ana/t1-cifrada.html HTTP/1.1", "GET /ana/t2.html HTTP/1.1"},
+                          {"GET /ana/t2-cifrada.html HTTP/1.1", "GET /ana/t3.html HTTP/1.1"},
+                          {"GET /ana/t3-cifrada.html HTTP/1.1"},
+                          {"GET /ana/t3-traducao.html HTTP/1.1"},
+                          {"GET /ana/t3.html HTTP/1.1", "GET /ana/t3-cifrada.html HTTP/1.1",
+                           "GET /ana/t3-traducao.html HTTP/1.1", "GET /ana/t4.html HTTP/1.1"}}));
   // Song 2: never the half that came before the stall.
   EXPECT_EQ(
       test::StoredComposers(db.Path()),

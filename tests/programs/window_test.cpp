@@ -1,11 +1,14 @@
 // The window program on a private X display: title, client size, screenshot, keys, closing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/ProgramFolder.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/SongRows.h"
 #include "tests/support/VirtualDisplay.h"
 #include "tests/support/XWindows.h"
@@ -27,12 +30,18 @@ class WindowProgram : public testing::Test {
   void SetUp() override { ASSERT_TRUE(display_.Ok()) << "Xvfb could not start"; }
   // Starts the program, with a settings file naming `db` unless it is null, against `site`.
   void Start(const test::FirebirdDatabase* db, test::LyricsSite* site) {
-    if (db != nullptr) folder_.Settings(db->Path());
     if (site != nullptr) {
       ASSERT_TRUE(site->Start());
     }
-    program_ = folder_.Start(site != nullptr ? site->BaseUrl() : "http://127.0.0.1:9/", {},
-                             {{"DISPLAY", display_.Name()}});
+    StartAt(db, site != nullptr ? site->BaseUrl() : "http://127.0.0.1:9/");
+  }
+  // The same against the site at `url`, with `args` and `env`.
+  void StartAt(const test::FirebirdDatabase* db, const std::string& url,
+               const std::vector<std::string>& args = {},
+               std::map<std::string, std::string> env = {}) {
+    if (db != nullptr) folder_.Settings(db->Path());
+    env["DISPLAY"] = display_.Name();
+    program_ = folder_.Start(url, args, env);
   }
   test::WindowInfo MainWindow() {
     return test::WaitForWindow(display_, "Lirenta", kClientWidth, kClientHeight, 15000ms);
@@ -196,6 +205,101 @@ TEST_F(WindowProgram, FailureTextWithToolkitMarkupIsDrawnWhole) {
   const double ratio = double(widths[2]) / double(widths[3]);
   EXPECT_GT(ratio, 0.9) << shown;
   EXPECT_LT(ratio, 1.1) << shown;
+  CloseBoxThenWindow(box.id, window.id);
+}
+
+TEST_F(WindowProgram, CommandLineOptionsGoverTheWindowsRun) {
+  test::FirebirdDatabase db;  // songs 1, 2 (no composer) and 3 ("Desconhecido")
+  test::LyricsSite site;
+  site.AddComposerPage("trio-flor-e-cafe/cancao-do-mar.html", "Ana Reis");
+  site.AddComposerPage("banda-ebano/ebano.html", "M\xE1rio Quintela");
+  ASSERT_TRUE(site.Start());
+  test::TempDir files;
+  const std::string report = files.File("r.tsv");
+  StartAt(&db, site.BaseUrl(), {"--dry-run", "--only-missing", "--report", report});
+  test::WindowInfo window = MainWindow();
+  ASSERT_NE(window.id, 0u) << program_->Stderr();
+  ASSERT_TRUE(ClickTheButton(window.id));
+  test::WindowInfo box = Box();
+  ASSERT_NE(box.id, 0u) << "no completion box\n" << program_->Stderr();
+  CloseBoxThenWindow(box.id, window.id);
+  // Song 3 has a composer: it is not asked for. Nothing is written.
+  EXPECT_EQ(site.RequestLines(),
+            (std::vector<std::string>{"GET /trio-flor-e-cafe/cancao-do-mar.html HTTP/1.1",
+                                      "GET /ac-dc-do-sertao/quem.html HTTP/1.1",
+                                      "GET /ac-dc-do-sertao/quem-cifrada.html HTTP/1.1",
+                                      "GET /ac-dc-do-sertao/quem-traducao.html HTTP/1.1"}));
+  EXPECT_EQ(test::ReadLines(report).size(), 5u);
+  EXPECT_EQ(test::StoredComposers(db.Path()),
+            (test::Composers{{1, std::nullopt}, {2, std::nullopt}, {3, "Desconhecido"}}));
+}
+
+TEST_F(WindowProgram, ClosingTheWindowDuringAWaitEndsTheProgramAndKeepsTheSongsDone) {
+  test::FirebirdDatabase db;
+  // Song 1 is found; song 2 is told, on every address, to come back in a minute.
+  using Server = test::ScriptedServer;
+  const Server::Step tooMany = Server::Send(
+      "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 60\r\nConnection: close\r\n"
+      "Content-Length: 0\r\n\r\n");
+  Server site(
+      {{Server::ExpectHead(),
+        Server::Send(test::PageAnswer(test::ComposerPage("Ana Reis"), "Connection: close\r\n")),
+        Server::Close()},
+       {Server::ExpectHead(), tooMany, Server::Close()},
+       {Server::ExpectHead(), tooMany, Server::Close()},
+       {Server::ExpectHead(), tooMany, Server::Close()}},
+      Server::Ms(5000), Server::Ms(60000));
+  StartAt(&db, "http://127.0.0.1:" + std::to_string(site.Port()) + "/");
+  test::WindowInfo window = MainWindow();
+  ASSERT_NE(window.id, 0u) << program_->Stderr();
+  ASSERT_TRUE(ClickTheButton(window.id));
+  ASSERT_TRUE(site.WaitFinished(4, 15000ms)) << program_->Stderr();
+  // The wait's text stands in the current-row label, cut before it reaches "Total: 3": right of
+  // it stays a gap wider than a blank between words, and lblTotal still ends at its right edge.
+  std::vector<bool> ink(kClientWidth);
+  for (int tries = 0; tries < 50; ++tries) {
+    test::Picture labels =
+        test::WaitForInk(display_, window.id, 0, kLabelTop, kClientWidth, 13, 5000ms);
+    for (int x = 0; x < kClientWidth; ++x) {
+      ink[std::size_t(x)] = false;
+      for (int y = kLabelTop; y <= kLabelBottom; ++y)
+        ink[std::size_t(x)] = ink[std::size_t(x)] || labels.Ink(x, y);
+    }
+    if (std::count(ink.begin() + 200, ink.begin() + 300, true) > 0) break;  // the long text
+    std::this_thread::sleep_for(100ms);
+  }
+  const int last = int(std::find(ink.rbegin(), ink.rend(), true).base() - ink.begin()) - 1;
+  EXPECT_NEAR(last, 410, 1);  // the last glyph's own edge
+  // Leftwards from lblTotal's last column: the first run of at least 6 blank columns, within
+  // lblTotal's width, with the wait's text before it.
+  int gapEnd = -1;
+  for (int x = last, blank = 0; x >= 200; --x) {
+    blank = ink[std::size_t(x)] ? 0 : blank + 1;
+    if (blank == 6) {
+      gapEnd = x + 5;
+      break;
+    }
+  }
+  EXPECT_GT(gapEnd, 411 - 70) << "the wait's text runs into lblTotal";
+  EXPECT_GT(std::count(ink.begin() + 200, ink.begin() + 300, true), 0) << "no wait text";
+  EXPECT_TRUE(test::SaveScreenshot(display_, window.id, kArtifacts + "waiting.png"));
+  CloseWindow(window.id);
+  EXPECT_EQ(test::StoredComposers(db.Path()),
+            (test::Composers{{1, "Ana Reis"}, {2, std::nullopt}, {3, "Desconhecido"}}));
+}
+
+TEST_F(WindowProgram, SiteSilentForTheMaxWaitShowsItsBoxAndTheWindowStaysOpen) {
+  test::FirebirdDatabase db;
+  test::LoopbackPort refusing(test::LoopbackPort::Kind::Refusing);
+  StartAt(&db, "http://127.0.0.1:" + std::to_string(refusing.Port()) + "/", {},
+          {{"LIRENTA_MAX_WAIT", "1"}});
+  test::WindowInfo window = MainWindow();
+  ASSERT_NE(window.id, 0u) << program_->Stderr();
+  ASSERT_TRUE(ClickTheButton(window.id));
+  test::WindowInfo box = Box();
+  ASSERT_NE(box.id, 0u) << "no box\n" << program_->Stderr();
+  EXPECT_TRUE(test::SaveScreenshot(display_, box.id, kArtifacts + "site-silent-box.png"));
+  EXPECT_TRUE(program_->Running());
   CloseBoxThenWindow(box.id, window.id);
 }
 

@@ -60,4 +60,10 @@ std::string Utf8(const std::string& windows1252) {
   return rt::Win1252ToUtf8(windows1252);
 }
 
+std::string SummaryLine(int lookedUp, int found, int written, int skipped) {
+  return Utf8("Resumo: " + std::to_string(lookedUp) + " m\xFAsicas consultadas, " +
+              std::to_string(found) + " compositores encontrados, " + std::to_string(written) +
+              " registros gravados, " + std::to_string(skipped) + " m\xFAsicas puladas.");
+}
+
 }  // namespace test

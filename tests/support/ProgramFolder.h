@@ -53,6 +53,9 @@ class ProgramFolder {
 // The UTF-8 form of a Windows-1252 text, as the console program prints it.
 std::string Utf8(const std::string& windows1252);
 
+// The summary line a console run writes on standard error (UTF-8, without its line feed).
+std::string SummaryLine(int lookedUp, int found, int written, int skipped);
+
 // The console program's lines (UTF-8) for the completion and the failed connection.
 inline const std::string kCompletedLine =
     "Atualiza\xC3\xA7\xC3\xA3o conclu\xC3\xAD"
