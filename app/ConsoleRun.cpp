@@ -8,7 +8,10 @@ std::string SummaryLine(const RunTally& tally) {
   std::string line = "Resumo: " + rt::IntToStr(tally.lookedUp) + " m\xFAsicas consultadas, " +
                      rt::IntToStr(tally.found) + " compositores encontrados, " +
                      rt::IntToStr(tally.committed) + " registros gravados, " +
-                     rt::IntToStr(tally.skipped) + " m\xFAsicas puladas.";
+                     rt::IntToStr(tally.skipped) + " m\xFAsicas puladas";
+  if (tally.inUse > 0)
+    line += ", " + rt::IntToStr(tally.inUse) + " m\xFAsicas em uso por outra execu\xE7\xE3o";
+  line += ".";
   if (tally.reportIncomplete) line += " O relat\xF3rio ficou incompleto.";
   return line;
 }

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/ComposerLookup.h"
+#include "db/IBErrors.h"
 #include "runtime/Exception.h"
 #include "runtime/ExePath.h"
 #include "runtime/Profile.h"
@@ -204,7 +205,14 @@ void TFrmPrincipal::UpdateSong(const std::string& stored, app::SitePatience& pat
   Q_Atualizar->Close();
   Q_Atualizar->GetParam("Compositor")->AssignString(composer);
   Q_Atualizar->GetParam("Codigo")->AssignInteger(Q_MusicasMUS_CODIGO->IntegerValue());
-  Q_Atualizar->ExecuteSql();
+  try {
+    Q_Atualizar->ExecuteSql();
+  } catch (const EIBError& failure) {
+    // Another run is writing this song right now; it is not written, nor asked again.
+    if (!db::IsRowInUse(failure)) throw;
+    ++Tally.inUse;
+    return;
+  }
   ++Tally.written;
 }
 

@@ -327,4 +327,10 @@ void RaiseServerError() {
   throw EIBInterBaseError(error.SqlCode, error.ServerErrorCode, std::move(error.Message));
 }
 
+bool IsRowInUse(const EIBError& failure) {
+  const ISC_STATUS code = failure.ServerErrorCode;
+  return dynamic_cast<const EIBInterBaseError*>(&failure) != nullptr &&
+         (code == isc_lock_conflict || code == isc_update_conflict || code == isc_deadlock);
+}
+
 }  // namespace db

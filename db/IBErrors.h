@@ -245,6 +245,11 @@ constexpr int32_t kSqlCodeNetworkError = -902;
 // SQL code of a missing permission (isc_sqlcode of isc_no_priv).
 constexpr int32_t kSqlCodeNoPermission = -551;
 
+// Whether `failure` is a write refused because another transaction holds the row: a lock
+// conflict, an update conflict, or the deadlock a transaction that does not wait reports for
+// either.
+bool IsRowInUse(const EIBError& failure);
+
 // The parts of a server error message (ErrorMessageParts), as bits.
 constexpr unsigned kShowSQLCode = 1;
 constexpr unsigned kShowServerMessage = 2;
