@@ -40,7 +40,8 @@ constexpr const char* kHelpBody =
     "1 no database, or the run failed; 2 an unknown option or an invalid value; 3 the lyrics\n"
     "site gave nothing but trouble for the max wait; 130 stopped by SIGINT; 143 by SIGTERM.\n"
     "lirenta: closing the window during a wait stops the run there and keeps the songs done.\n"
-    "Exit status: 0 the window was closed; 2 an unknown option or an invalid value.\n";
+    "Exit status: 0 the window was closed; 1 no display; 2 an unknown option or an invalid "
+    "value.\n";
 
 #ifndef LIRENTA_VERSION
 #define LIRENTA_VERSION "unknown"
