@@ -10,7 +10,8 @@
 #      an ordinary user made in that root, after root has used the embedded engine.
 #   3. A second fresh copy installs the package with apt-get; root makes a database there with
 #      isql-fb, and an ordinary user runs the installed console program on it against a local
-#      fixture site. Then lintian finds nothing in the package, man shows its manual pages, an
+#      fixture site. Then lintian finds nothing in the package, nor desktop-file-validate and
+#      appstreamcli in its desktop entry and metainfo file, man shows its manual pages, an
 #      upgrade keeps the edited settings file without a question and both programs still run,
 #      remove keeps the settings file, and purge leaves nothing (scripts/package-check.sh).
 #

@@ -5,8 +5,9 @@
 #   install  apt-get installs the package; root makes a database with isql-fb, and so uses the
 #            embedded engine first; an ordinary user runs the installed console program on that
 #            database against the fixture site, through the edited /etc/lirenta/BaseKavro.ini
-#   lint     lintian finds nothing; the package's version is the one --version prints and the
-#            changelog's top entry names; man shows both manual pages
+#   lint     lintian finds nothing; desktop-file-validate and appstreamcli find nothing in the
+#            installed desktop entry and metainfo file; the package's version is the one
+#            --version prints and the changelog's top entry names; man shows both manual pages
 #   upgrade  the same package repacked with a higher version installs without a question and
 #            keeps the edited settings file; both programs still run
 #   remove   apt-get remove takes the programs and keeps the settings file
@@ -23,6 +24,8 @@ step=$1 deb=$2 user=$3 check=$4
 export DEBIAN_FRONTEND=noninteractive
 db=$check/kavro.fdb
 settings=/etc/lirenta/BaseKavro.ini
+desktop=/usr/share/applications/lirenta.desktop
+metainfo=/usr/share/metainfo/org.example.lirenta.metainfo.xml
 # What dpkg -L listed while the package was installed, for the purge to account for.
 listed=$check/package-files
 # How long the window program is left open before it is asked to close.
@@ -89,7 +92,7 @@ case $step in
 install)
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "$deb" firebird3.0-utils </dev/null
-  for f in /usr/bin/lirenta /usr/bin/lirenta-console /usr/share/applications/lirenta.desktop \
+  for f in /usr/bin/lirenta /usr/bin/lirenta-console "$desktop" "$metainfo" \
     /usr/share/icons/hicolor/scalable/apps/lirenta.svg /usr/share/doc/lirenta/README.md \
     /usr/share/doc/lirenta/copyright /usr/share/doc/lirenta/changelog.gz \
     /usr/share/man/man1/lirenta.1.gz /usr/share/man/man1/lirenta-console.1.gz; do
@@ -111,12 +114,20 @@ install)
   ;;
 
 lint)
-  apt-get install -y -qq --no-install-recommends lintian man-db </dev/null
+  apt-get install -y -qq --no-install-recommends lintian man-db desktop-file-utils appstream \
+    </dev/null
   # lintian warns when it runs as root; the package file is readable by anyone.
   report=$(runuser -u "$user" -- lintian --fail-on error,warning "$deb" 2>&1) ||
     fail "lintian:"$'\n'"$report"
   [ -z "$report" ] || fail "lintian:"$'\n'"$report"
   say "lintian: nothing to report on $(basename "$deb")"
+
+  report=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate:"$'\n'"$report"
+  [ -z "$report" ] || fail "desktop-file-validate:"$'\n'"$report"
+  # --strict: a note fails the validation as a warning or an error does (pedantic hints aside).
+  report=$(appstreamcli validate --no-net --strict "$metainfo" 2>&1) ||
+    fail "appstreamcli validate:"$'\n'"$report"
+  say "desktop-file-validate and appstreamcli: nothing to report on $desktop and $metainfo"
 
   version=$(dpkg-deb -f "$deb" Version)
   [ "$(basename "$deb")" = "lirenta_${version}_amd64.deb" ] ||
