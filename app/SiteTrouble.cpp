@@ -93,7 +93,8 @@ void LookupOutcome::Refused(const TIdHTTPResponse& answer, TDateTime now) {
   std::string_view status = answer.StatusLine;
   const std::size_t blank = status.find(' ');
   trouble_ = rt::Trim(blank == std::string_view::npos ? status : status.substr(blank + 1));
-  retryAfter_ = ReadRetryAfter(answer.HeaderLines.ValueOf("Retry-After"), answer.Date, now);
+  retryAfter_ = ReadRetryAfter(answer.HeaderLines.ValueOf("Retry-After"), answer.Date,
+                               now != 0 ? now : rt::Now());
 }
 
 SitePatience::SitePatience(Seconds maxWait, Clock::time_point start)

@@ -78,8 +78,9 @@ class LookupOutcome {
   void Page() { page_ = true; }
   // An attempt failed before a whole answer arrived, or before anything was sent.
   void Failed(const std::exception& failure);
-  // An attempt got an answer that is not the page; `now` reads its Retry-After.
-  void Refused(const TIdHTTPResponse& answer, TDateTime now);
+  // An attempt got an answer that is not the page. A Retry-After date is read against `now`,
+  // or, when that is 0, against the clock (read only for a 429 or 503).
+  void Refused(const TIdHTTPResponse& answer, TDateTime now = 0);
 
   // The song was looked up: it got its page, or an answer on every address.
   bool LookedUp() const { return page_ || trouble_.empty(); }

@@ -166,7 +166,7 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
       // A refused answer (a missing page is the common case) comes back as false rather than
       // as a raised failure; both mean the same here.
       if (!IdHTTP1->TryGetPage(address, page)) {
-        LastLookup.Refused(IdHTTP1->Response(), rt::Now());
+        LastLookup.Refused(IdHTTP1->Response());
         if (Report)
           Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), "");
         continue;
