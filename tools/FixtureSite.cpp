@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -36,8 +37,6 @@ volatile sig_atomic_t gStop = 0;
 void OnStopSignal(int) {
   gStop = 1;
 }
-
-using Clock = std::chrono::steady_clock;
 
 bool ContainsToken(std::string_view value, std::string_view token) {
   // Comma-separated, case-insensitive ("keep-alive, Upgrade").
@@ -125,11 +124,20 @@ RequestHead ParseHead(std::string_view head) {
 }  // namespace
 
 struct FixtureSite::Connection {
+  // An answer held back until it is due.
+  struct Pending {
+    Clock::time_point due;
+    Answer answer;
+    bool head = false;
+    bool close = false;
+  };
+
   int fd = -1;
   std::string in;
+  std::deque<Pending> pending;  // in the order of the requests, so also of their due times
   std::string out;
   std::size_t outPos = 0;
-  bool closing = false;     // no more requests: close once `out` is written
+  bool closing = false;     // no more requests: close once `pending` and `out` are written
   bool peerClosed = false;  // the peer sent its last byte; it may still read
   SSL* ssl = nullptr;       // the session of a TLS site (owned)
   bool wantsWrite = false;  // the session waits for room to send (handshake or a write)
@@ -148,25 +156,9 @@ void FixtureSite::CloseConnection(Connection& c) {
 
 FixtureSite::FixtureSite(SiteOptions options)
     : options_(std::move(options)), pages_(options_.root) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(options_.port);
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listenFd_, kListenBacklog) != 0) {
-    std::string why = std::strerror(errno);
-    close(listenFd_);
-    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " +
-                             why);
-  }
-  socklen_t len = sizeof addr;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  SetNonBlocking(listenFd_);
+  std::stable_sort(options_.outages.begin(), options_.outages.end(),
+                   [](const Outage& a, const Outage& b) { return a.after < b.after; });
+  Listen();
   if (!options_.certFile.empty() || !options_.keyFile.empty()) {
     tls_ = SSL_CTX_new(TLS_server_method());
     if (tls_ == nullptr ||
@@ -191,6 +183,31 @@ FixtureSite::FixtureSite(SiteOptions options)
       throw std::runtime_error("cannot open log " + options_.logPath);
     }
   }
+}
+
+void FixtureSite::Listen() {
+  // The port is the one asked for the first time, and the same one again after an outage; a
+  // client's connections to it from before may still linger in TIME_WAIT.
+  const uint16_t port = port_ != 0 ? port_ : options_.port;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(fd, kListenBacklog) != 0) {
+    std::string why = std::strerror(errno);
+    close(fd);
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + why);
+  }
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  SetNonBlocking(fd);
+  listenFd_ = fd;
 }
 
 FixtureSite::~FixtureSite() {
@@ -294,7 +311,46 @@ bool FixtureSite::WriteTo(Connection& c) {
   }
   c.out.clear();
   c.outPos = 0;
-  return !c.closing;
+  return true;
+}
+
+const Throttle* FixtureSite::ThrottleOf(uint64_t request) const {
+  for (const Throttle& t : options_.throttles)
+    if (request >= t.from && request - t.from < t.count) return &t;
+  return nullptr;
+}
+
+void FixtureSite::Queue(Connection& c, Answer answer, bool head, bool close,
+                        Clock::time_point now) {
+  ++requests_;
+  // A body that ends with the connection ends it: the requests after it go unanswered.
+  if (answer.framing == Framing::Close) close = true;
+  if (close) c.closing = true;
+  c.pending.push_back(
+      {now + std::chrono::milliseconds(options_.delayMs), std::move(answer), head, close});
+}
+
+bool FixtureSite::OutageDue() const {
+  return nextOutage_ < options_.outages.size() && answers_ >= options_.outages[nextOutage_].after;
+}
+
+void FixtureSite::ReleaseDue(Connection& c, Clock::time_point now) {
+  while (!c.pending.empty() && c.pending.front().due <= now && !OutageDue()) {
+    const Connection::Pending& p = c.pending.front();
+    AppendAnswer(c, p.answer, p.head, p.close);
+    c.pending.pop_front();
+  }
+}
+
+void FixtureSite::StartOutage(Clock::time_point now) {
+  // The listening socket goes first: a client that sees its connection closed is refused at
+  // once when it connects again.
+  close(listenFd_);
+  listenFd_ = -1;
+  for (auto& c : connections_) CloseConnection(*c);
+  connections_.clear();
+  downUntil_ = now + std::chrono::milliseconds(options_.outages[nextOutage_].ms);
+  ++nextOutage_;
 }
 
 void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, bool close) {
@@ -339,7 +395,7 @@ void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, b
   if (close) c.closing = true;
 }
 
-void FixtureSite::Serve(Connection& c) {
+void FixtureSite::Serve(Connection& c, Clock::time_point now) {
   std::size_t used = 0;
   while (!c.closing) {
     std::string_view rest = std::string_view(c.in).substr(used);
@@ -350,36 +406,43 @@ void FixtureSite::Serve(Connection& c) {
       headEnd = lf + 2;
     if (headEnd == std::string_view::npos) {
       if (rest.size() > kMaxHeadBytes)
-        AppendAnswer(c, SitePages::StatusPage("431 Request Header Fields Too Large"), false, true);
+        Queue(c, SitePages::StatusPage("431 Request Header Fields Too Large"), false, true, now);
       break;
     }
     if (headEnd > kMaxHeadBytes) {
-      AppendAnswer(c, SitePages::StatusPage("431 Request Header Fields Too Large"), false, true);
+      Queue(c, SitePages::StatusPage("431 Request Header Fields Too Large"), false, true, now);
       break;
     }
     std::string_view head = rest.substr(0, headEnd);
     RequestHead request = ParseHead(head);
     if (!request.valid) {
       Log(head);
-      AppendAnswer(c, SitePages::StatusPage("400 Bad Request"), false, true);
+      Queue(c, SitePages::StatusPage("400 Bad Request"), false, true, now);
       break;
     }
     if (request.chunkedBody || request.contentLength > kMaxBodyBytes) {
       Log(head);
-      AppendAnswer(c, SitePages::StatusPage("413 Content Too Large"), false, true);
+      Queue(c, SitePages::StatusPage("413 Content Too Large"), false, true, now);
       break;
     }
     if (rest.size() < headEnd + std::size_t(request.contentLength)) break;  // body still coming
     Log(head);
     used += headEnd + std::size_t(request.contentLength);
     const bool close = request.wantsClose || options_.closeEach;
-    if (request.method == "GET" || request.method == "HEAD") {
-      AppendAnswer(c, pages_.AnswerFor(request.target), request.method == "HEAD", close);
+    const bool headOnly = request.method == "HEAD";
+    Answer answer;
+    // Queue numbers the request: it is the next one.
+    if (const Throttle* throttle = ThrottleOf(requests_ + 1)) {
+      answer = SitePages::StatusPage("429 Too Many Requests");
+      if (throttle->retryAfter)
+        answer.headers.push_back("Retry-After: " + std::to_string(*throttle->retryAfter));
+    } else if (request.method == "GET" || headOnly) {
+      answer = pages_.AnswerFor(request.target);
     } else {
-      Answer refused = SitePages::StatusPage("405 Method Not Allowed");
-      refused.headers.push_back("Allow: GET, HEAD");
-      AppendAnswer(c, refused, false, close);
+      answer = SitePages::StatusPage("405 Method Not Allowed");
+      answer.headers.push_back("Allow: GET, HEAD");
     }
+    Queue(c, std::move(answer), headOnly, close, now);
   }
   c.in.erase(0, used);
   if (c.closing) c.in.clear();
@@ -406,13 +469,30 @@ int FixtureSite::Run() {
   auto lastActivity = Clock::now();
   std::vector<pollfd> fds;
   while (!gStop) {
-    const auto left = lastActivity + idle - Clock::now();
-    if (left <= Clock::duration::zero()) break;
-    const auto leftMs = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
-    timespec timeout{time_t(leftMs / 1000), long(leftMs % 1000) * 1000000L};
+    auto now = Clock::now();
+    if (downUntil_ && now >= *downUntil_) {
+      Listen();
+      downUntil_.reset();
+      lastActivity = now;  // the outage was no idle time
+    }
+    // An outage waits until the answers that went out before it are written whole.
+    if (!downUntil_ && OutageDue() &&
+        std::all_of(connections_.begin(), connections_.end(),
+                    [](const auto& c) { return c->out.empty(); })) {
+      StartOutage(now);
+      continue;
+    }
+    Clock::time_point wake = downUntil_ ? *downUntil_ : lastActivity + idle;
+    if (!downUntil_ && wake <= now) break;
+    if (!OutageDue())
+      for (const auto& c : connections_)
+        if (!c->pending.empty()) wake = std::min(wake, c->pending.front().due);
+    const auto waitMs =
+        std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
+    timespec timeout{time_t(waitMs / 1000), long(waitMs % 1000) * 1000000L};
 
     fds.clear();
-    fds.push_back({listenFd_, POLLIN, 0});
+    fds.push_back({listenFd_, POLLIN, 0});  // -1 during an outage: poll passes it over
     for (auto& c : connections_) {
       short events = c->peerClosed ? 0 : POLLIN;
       if (c->outPos < c->out.size() || c->wantsWrite) events |= POLLOUT;
@@ -423,8 +503,8 @@ int FixtureSite::Run() {
       if (errno == EINTR) continue;
       throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
     }
-    if (ready == 0) continue;
-    lastActivity = Clock::now();
+    now = Clock::now();
+    if (ready > 0) lastActivity = now;
 
     // Connections accepted now are polled from the next round on.
     const std::size_t polled = connections_.size();
@@ -435,13 +515,14 @@ int FixtureSite::Run() {
       bool alive = true;
       if ((revents & (POLLIN | POLLHUP | POLLERR)) || (c.wantsWrite && (revents & POLLOUT))) {
         alive = ReadFrom(c);
-        if (alive) Serve(c);
+        if (alive) Serve(c, now);
         // Requests that are complete are still answered after the peer stopped sending.
         if (c.peerClosed) c.closing = true;
       }
+      if (alive) ReleaseDue(c, now);
       // Write at once what was answered; a full socket waits for POLLOUT.
       if (alive && c.outPos < c.out.size()) alive = WriteTo(c);
-      if (alive && c.closing && c.out.empty()) alive = false;
+      if (alive && c.closing && c.pending.empty() && c.out.empty()) alive = false;
       if (!alive) CloseConnection(c);
     }
     std::erase_if(connections_, [](const auto& c) { return c->fd < 0; });

@@ -5,11 +5,21 @@
 // Connections stay open between requests (keep-alive) unless the request or the options say
 // otherwise; several requests may arrive in one read and one request may arrive over many. The
 // server ends on SIGTERM or SIGINT, or when nothing has arrived for the idle time.
+//
+// Faults, counted over the server's life: requests are numbered from 1 in the order their heads
+// arrive (every request that gets an answer counts), answers in the order they go out. A throttle
+// answers some requests 429 in place of their pages; a delay holds every answer back for a while
+// after its request arrived, while the other connections are served; an outage closes the
+// listening socket and every connection once a number of answers went out, and listens again on
+// the same port after a while.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +28,20 @@
 struct ssl_ctx_st;
 
 namespace fixture {
+
+// The site goes away once it has sent `after` answers, and comes back `ms` milliseconds later.
+struct Outage {
+  uint64_t after = 0;
+  int ms = 0;
+};
+
+// Requests `from` to `from + count - 1` are answered "429 Too Many Requests", with a
+// Retry-After of `retryAfter` seconds when it is set.
+struct Throttle {
+  uint64_t from = 1;
+  uint64_t count = 0;
+  std::optional<int> retryAfter;
+};
 
 struct SiteOptions {
   std::string root;
@@ -31,6 +55,9 @@ struct SiteOptions {
   std::string logPath;                    // when set, every request head is appended to this file
   std::string certFile;                   // when set (with keyFile), every connection speaks TLS
   std::string keyFile;
+  std::vector<Outage> outages;      // taken in the order of their `after`
+  std::vector<Throttle> throttles;  // a request in any of them is throttled
+  int delayMs = 0;                  // every answer goes out this long after its request arrived
 };
 
 class FixtureSite {
@@ -43,28 +70,45 @@ class FixtureSite {
   FixtureSite& operator=(const FixtureSite&) = delete;
 
   uint16_t Port() const { return port_; }
-  // Serves until a stop signal or the idle time; returns the exit status (0).
+  // Serves until a stop signal or the idle time; returns the exit status (0). Raises
+  // std::runtime_error when the port cannot be listened on again after an outage.
   int Run();
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct Connection;
 
+  // Opens the listening socket on options_.port (the first time) or on port_ (after an outage).
+  void Listen();
   void Accept();
   // Ends a connection; an established TLS session sends its close alert first.
   static void CloseConnection(Connection& c);
   // False when the connection is finished and must be closed.
   bool ReadFrom(Connection& c);
   bool WriteTo(Connection& c);
-  // Answers every complete request in c's input.
-  void Serve(Connection& c);
+  // Takes every complete request in c's input, which arrived at `now`, and queues its answer.
+  void Serve(Connection& c, Clock::time_point now);
+  // Queues the answer to one request; `close` ends the connection after it.
+  void Queue(Connection& c, Answer answer, bool head, bool close, Clock::time_point now);
+  // Moves the answers due by `now` to c's output, unless an outage is due first.
+  void ReleaseDue(Connection& c, Clock::time_point now);
   void AppendAnswer(Connection& c, const Answer& answer, bool head, bool close);
+  // The first throttle that request number `request` falls in, if any.
+  const Throttle* ThrottleOf(uint64_t request) const;
+  // The next outage, once as many answers as it waits for went out.
+  bool OutageDue() const;
+  // Closes the listening socket and every connection.
+  void StartOutage(Clock::time_point now);
   void Log(std::string_view head);
 
   SiteOptions options_;
   SitePages pages_;
   int listenFd_ = -1;
   uint16_t port_ = 0;
-  uint64_t answers_ = 0;
+  uint64_t requests_ = 0;  // request heads taken
+  uint64_t answers_ = 0;   // answers that went to a connection's output
+  std::size_t nextOutage_ = 0;
+  std::optional<Clock::time_point> downUntil_;  // set while the site is away
   std::vector<std::unique_ptr<Connection>> connections_;
   std::FILE* log_ = nullptr;
   ssl_ctx_st* tls_ = nullptr;  // owned; set when the site speaks TLS

@@ -1,8 +1,8 @@
 // The fixture lyrics site as built, spoken to over raw loopback sockets: what the product
 // suites stand on and would not notice when it went wrong. Pages are served by their raw bytes
 // and nothing outside the folder is; the chunked framing, the page headers files and the
-// request log are exact; the site ends on SIGTERM, after its idle time, and on a bad command
-// line.
+// request log are exact; the faults (throttling, an outage, a delay) are what a client meets;
+// the site ends on SIGTERM, after its idle time, and on a bad command line.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -58,14 +59,27 @@ class RawClient {
     char c;
     return Readable() && recv(fd_, &c, 1, 0) == 0;
   }
+  // Something (a byte or the close) arrives within `wait`.
+  bool Readable(std::chrono::milliseconds wait = kDeadline) {
+    pollfd p{fd_, POLLIN, 0};
+    return poll(&p, 1, int(wait.count())) == 1;
+  }
 
  private:
-  bool Readable() {
-    pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, int(std::chrono::milliseconds(kDeadline).count())) == 1;
-  }
   int fd_ = socket(AF_INET, SOCK_STREAM, 0);
 };
+
+// The errno of a connection to the port, 0 when it is taken.
+int ConnectError(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(uint16_t(port));
+  const int error = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 ? 0 : errno;
+  close(fd);
+  return error;
+}
 
 std::string Ok(std::string_view body) {
   return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
@@ -75,6 +89,14 @@ std::string Ok(std::string_view body) {
 std::string Get(std::string_view target, std::string_view extra = "") {
   return "GET " + std::string(target) +
          " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n" + std::string(extra) + "\r\n";
+}
+
+// The site's answer with a status page: "429 Too Many Requests" and `extra` header lines.
+std::string StatusAnswer(const std::string& status, const std::string& extra = "") {
+  const std::string body = "<html><head><title>" + status + "</title></head><body><h1>" + status +
+                           "</h1></body></html>\n";
+  return "HTTP/1.1 " + status + "\r\nContent-Type: text/html\r\n" + extra +
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 const std::string kNotFound =
@@ -170,6 +192,50 @@ TEST_F(FixtureSiteTest, LogsEveryRequestHead) {
   EXPECT_EQ(test::ReadFile(log), Get("/index.html") + Get("/missing \xe7.html", "Cookie: a=1\r\n"));
 }
 
+TEST_F(FixtureSiteTest, ThrottlesNumberedRequestsWithOrWithoutRetryAfterOnTheSameConnection) {
+  RawClient client(Start({"--throttle", "2:2:7", "--throttle", "5:1"}));
+  // Requests 1 to 6; a missing page counts as a request like any other.
+  client.Send(Get("/index.html") + Get("/index.html") + Get("/missing.html") +
+              Get("/missing.html") + Get("/index.html") + Get("/index.html"));
+  const std::string throttled = StatusAnswer("429 Too Many Requests", "Retry-After: 7\r\n");
+  client.Expect(Ok("home") + throttled + throttled + kNotFound +
+                StatusAnswer("429 Too Many Requests") + Ok("home"));
+}
+
+TEST_F(FixtureSiteTest, OutageClosesEveryConnectionAndRefusesNewOnesUntilItEnds) {
+  const int port = Start({"--outage", "2:1000"});
+  RawClient quiet(port);
+  RawClient client(port);
+  // The third request arrives before the outage and goes unanswered.
+  client.Send(Get("/index.html") + Get("/index.html") + Get("/index.html"));
+  client.Expect(Ok("home") + Ok("home"));
+  EXPECT_TRUE(client.ClosedByPeer());
+  EXPECT_TRUE(quiet.ClosedByPeer());
+  const auto closed = std::chrono::steady_clock::now();
+  EXPECT_EQ(ConnectError(port), ECONNREFUSED);
+  while (ConnectError(port) == ECONNREFUSED &&
+         std::chrono::steady_clock::now() - closed < kDeadline)
+    usleep(20000);
+  // The site closed before the client saw it, so less than the outage has passed here.
+  EXPECT_GE(std::chrono::steady_clock::now() - closed, 500ms);
+  RawClient back(port);
+  back.Send(Get("/index.html"));
+  back.Expect(Ok("home"));
+}
+
+TEST_F(FixtureSiteTest, DelayHoldsEveryAnswerWhileServingOtherConnections) {
+  const int port = Start({"--delay-ms", "800"});
+  RawClient first(port), second(port);
+  const auto sent = std::chrono::steady_clock::now();
+  first.Send(Get("/index.html") + Get("/missing.html"));
+  second.Send(Get("/index.html"));
+  EXPECT_FALSE(first.Readable(700ms));
+  first.Expect(Ok("home") + kNotFound);
+  second.Expect(Ok("home"));
+  // Answered side by side: one after the other would take the delay three times.
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 1600ms);
+}
+
 TEST_F(FixtureSiteTest, EndsOnSigtermAndAfterTheIdleTime) {
   {
     RawClient client(Start());
@@ -192,7 +258,9 @@ TEST_F(FixtureSiteTest, RefusesABadCommandLine) {
                                              {"--root"},
                                              {"--root", root_.Path(), "--port", "x"},
                                              {"--root", root_.Path(), "--bogus"},
-                                             {"--root", root_.Path(), "--idle-seconds", "0"}}) {
+                                             {"--root", root_.Path(), "--idle-seconds", "0"},
+                                             {"--root", root_.Path(), "--throttle", "0:5"},
+                                             {"--root", root_.Path(), "--outage", "3"}}) {
     args.insert(args.begin(), kProgram);
     test::ChildProcess process(args);
     EXPECT_EQ(process.Wait(kDeadline), 2) << process.Stderr();

@@ -2,15 +2,19 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 namespace test {
 
 namespace {
 // How long the site may take to print its port.
 constexpr auto kStartDeadline = std::chrono::seconds(10);
+// How often the request log is looked at while a test waits for a request.
+constexpr auto kLogPollInterval = std::chrono::milliseconds(10);
 }  // namespace
 
 std::string ComposerPage(const std::string& composer) {
@@ -34,6 +38,12 @@ std::vector<std::string> RequestLines(const std::string& heads) {
   return lines;
 }
 
+void WritePage(const std::string& root, const std::string& path, const std::string& body) {
+  std::filesystem::path full = std::filesystem::path(root) / path;
+  std::filesystem::create_directories(full.parent_path());
+  WriteFile(full.string(), body);
+}
+
 LyricsSite::LyricsSite(std::vector<std::string> extraArgs)
     : root_(dir_.File("site")), log_(dir_.File("requests.log")), extraArgs_(std::move(extraArgs)) {
   std::filesystem::create_directories(root_);
@@ -47,13 +57,22 @@ LyricsSite::~LyricsSite() {
 }
 
 void LyricsSite::AddPage(const std::string& path, const std::string& body) {
-  std::filesystem::path full = std::filesystem::path(root_) / path;
-  std::filesystem::create_directories(full.parent_path());
-  WriteFile(full.string(), body);
+  WritePage(root_, path, body);
 }
 
 void LyricsSite::AddComposerPage(const std::string& path, const std::string& composer) {
   AddPage(path, ComposerPage(composer));
+}
+
+bool LyricsSite::AwaitRequest(const std::string& target, std::chrono::milliseconds timeout) const {
+  const std::string line = "GET " + target + " HTTP/1.1";
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const std::vector<std::string> lines = RequestLines();
+    if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kLogPollInterval);
+  }
 }
 
 bool LyricsSite::Start() {

@@ -3,6 +3,7 @@
 // site stopped when the object goes. Also the pages and answers that scripted sites send.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ std::string ComposerPage(const std::string& composer);
 std::string PageAnswer(const std::string& body, const std::string& extraHeaders = {});
 // The request lines ("GET /x.html HTTP/1.1") in request heads as a server received them.
 std::vector<std::string> RequestLines(const std::string& heads);
+// Writes a page below a site's folder `root`; `path` is relative ("perf/title.html").
+void WritePage(const std::string& root, const std::string& path, const std::string& body);
 
 class LyricsSite {
  public:
@@ -35,6 +38,9 @@ class LyricsSite {
   std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
   // The base address of a site started with --cert and --key.
   std::string SecureUrl() const { return "https://127.0.0.1:" + std::to_string(port_) + "/"; }
+  // Waits until the site received a GET of `target` ("/ana/t7.html"); false when `timeout`
+  // passed first.
+  bool AwaitRequest(const std::string& target, std::chrono::milliseconds timeout) const;
   // The request lines received so far ("GET /x.html HTTP/1.1"), in order.
   std::vector<std::string> RequestLines() const { return test::RequestLines(RequestLog()); }
   // Every request head received so far, byte for byte.

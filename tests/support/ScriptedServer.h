@@ -152,6 +152,11 @@ class LoopbackPort {
   std::vector<int> fillers_;  // the connections that fill a full queue
 };
 
+// A port of 127.0.0.1 that was free a moment ago; 0 when none could be had.
+int FreeLoopbackPort();
+// Whether something accepts a connection on the port of 127.0.0.1.
+bool PortAnswers(int port);
+
 // Waits until a client's socket reports `events`: POLLIN for the peer's bytes, close or reset
 // having arrived; 0 for a reset or error alone. False when `deadline` passed first.
 bool WaitForSocket(int socket, short events,

@@ -10,6 +10,14 @@ std::vector<Song> NumberedSongs(int n, const std::string& performer) {
   return songs;
 }
 
+std::string NumberedPage(int i, const std::string& suffix) {
+  return "ana/t" + std::to_string(i) + suffix + ".html";
+}
+
+std::string NumberedComposer(int i) {
+  return "Jos\xE9 " + std::to_string(i);
+}
+
 Composers StoredComposers(const std::string& connectString) {
   Composers composers;
   for (const auto& [code, song] : ReadStoredSongs(connectString)) composers[code] = song.Compositor;

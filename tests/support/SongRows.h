@@ -16,6 +16,11 @@ using Composers = std::map<int, std::optional<std::string>>;
 
 // Songs 1..n by `performer` titled t1..tn, without composer: page names "ana/t1" and so on.
 std::vector<Song> NumberedSongs(int n, const std::string& performer = "Ana");
+// The page of numbered song i by "Ana" below a site's folder: "ana/t7.html", or with a
+// suffix of the later addresses, "ana/t7-cifrada.html".
+std::string NumberedPage(int i, const std::string& suffix = "");
+// The composer the tests give numbered song i, in Windows-1252: "José 7".
+std::string NumberedComposer(int i);
 
 // The composers of every row, read through the client (embedded for a path, through the
 // server for "host/port:path"), byte for byte; the reader has detached when it returns.
