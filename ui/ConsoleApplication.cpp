@@ -160,8 +160,9 @@ void ConsoleApplication::Wait(std::chrono::milliseconds duration) {
   for (;;) {
     if (rt::TerminationSignalCount() > 0) EndOnSignal(true);
     if (Terminated()) throw EAbort();
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    // Rounded up: a wait never ends before its time, so whoever waits finds it spent.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
     if (signals < 0) {
       std::this_thread::sleep_for(left);
