@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -67,6 +68,25 @@ TEST_F(ConsoleFixture, PlainProgressPrintsALineEveryFivePercent) {
   EXPECT_NE(text.find("Registro atual: 10 of 200 (5%)\n"), std::string::npos);
   EXPECT_NE(text.find("Registro atual: 200 of 200 (100%)\n"), std::string::npos);
   EXPECT_EQ(Contents(out), "");
+}
+
+TEST_F(ConsoleFixture, AWaitShowsTheProgressTextAndNeverEndsBeforeItsTime) {
+  ui::ConsoleApplication app(out, err, false);
+  ui::Form* form = app.CreateForm({"F", "Lirenta", 418, 89});
+  ui::Label* current = form->AddLabel({.name = "lblAtual",
+                                       .bounds = {8, 8, 77, 13},
+                                       .caption = "Registro atual: 0",
+                                       .describesProgress = true});
+  current->SetCaption("aguardando o site: nova tentativa em 1 s (Connection refused)");
+  // The shortest waits are where a rounding down would end them at once.
+  for (int i = 0; i < 20; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    app.Wait(std::chrono::milliseconds(1));
+    ASSERT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1)) << i;
+  }
+  EXPECT_EQ(
+      Contents(err).rfind("aguardando o site: nova tentativa em 1 s (Connection refused)\n", 0),
+      0u);
 }
 
 TEST(ConsoleProgressLine, ShowsCountTotalRateAndTimeLeft) {
