@@ -3,6 +3,7 @@
 // built, against the test's own private server.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <thread>
 
 #include "tests/support/FirebirdFixture.h"
@@ -18,11 +19,12 @@ using namespace std::chrono_literals;
 class SharedDatabase : public testing::Test {
  protected:
   // `songs` numbered songs by Ana, each with its page naming "Autor N".
-  void Songs(int songs) {
+  void Songs(int songs, std::vector<std::string> siteArgs = {}) {
+    site_ = std::make_unique<test::LyricsSite>(std::move(siteArgs));
     db_ = std::make_unique<test::FirebirdDatabase>(test::NumberedSongs(songs));
     for (int i = 1; i <= songs; ++i)
-      site_.AddComposerPage("ana/t" + std::to_string(i) + ".html", "Autor " + std::to_string(i));
-    ASSERT_TRUE(site_.Start());
+      site_->AddComposerPage("ana/t" + std::to_string(i) + ".html", "Autor " + std::to_string(i));
+    ASSERT_TRUE(site_->Start());
     ASSERT_NE(server_, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
     connect_ = server_->ConnectString(db_->Path());
   }
@@ -35,7 +37,7 @@ class SharedDatabase : public testing::Test {
 
   test::FirebirdServer* server_ = test::FirebirdServer::Instance();
   std::unique_ptr<test::FirebirdDatabase> db_;
-  test::LyricsSite site_;
+  std::unique_ptr<test::LyricsSite> site_;
   std::string connect_;
 };
 
@@ -50,7 +52,7 @@ TEST_F(SharedDatabase, RowHeldByAnotherTransactionIsSkippedCountedAndTheRestWrit
             0);
   test::ProgramFolder folder;
   folder.Settings(connect_);
-  test::ProgramOutcome run = folder.Run(site_.BaseUrl());
+  test::ProgramOutcome run = folder.Run(site_->BaseUrl());
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(run.out, test::kCompletedLine);
   EXPECT_NE(run.err.find(test::Utf8("Resumo: 3 m\xFAsicas consultadas, 3 compositores "
@@ -70,9 +72,9 @@ TEST_F(SharedDatabase, TwoRunsAtOnceBothEndWellAndStoreEveryComposer) {
   test::ProgramFolder first, second;
   first.Settings(connect_);
   second.Settings(connect_);
-  auto a = first.Start(site_.BaseUrl());
+  auto a = first.Start(site_->BaseUrl());
   std::this_thread::sleep_for(100ms);
-  auto b = second.Start(site_.BaseUrl());
+  auto b = second.Start(site_->BaseUrl());
   for (auto* run : {a.get(), b.get()}) {
     auto status = run->Wait(120s);
     ASSERT_TRUE(status.has_value()) << run->Stderr();
@@ -84,6 +86,37 @@ TEST_F(SharedDatabase, TwoRunsAtOnceBothEndWellAndStoreEveryComposer) {
   // The runs met: the second found rows the first held.
   EXPECT_NE(b->Stderr().find(test::Utf8("em uso por outra execu\xE7\xE3o.")), std::string::npos)
       << b->Stderr();
+  ExpectEveryComposer(kSongs);
+}
+
+TEST_F(SharedDatabase, SecondRunWithOnlyMissingSkipsWhatTheFirstHasCommitted) {
+  // A site that answers in 10 ms: the first run takes several seconds and commits as it goes.
+  constexpr int kSongs = 600;
+  Songs(kSongs, {"--delay-ms", "10"});
+  test::ProgramFolder first, second;
+  first.Settings(connect_);
+  second.Settings(connect_);
+  auto a = first.Start(site_->BaseUrl());
+  std::this_thread::sleep_for(3s);
+  int committed = 0;
+  for (const auto& [code, composer] : test::StoredComposers(connect_)) committed += bool(composer);
+  auto b = second.Start(site_->BaseUrl(), {"--only-missing"});
+  for (auto* run : {a.get(), b.get()}) {
+    auto status = run->Wait(120s);
+    ASSERT_TRUE(status.has_value()) << run->Stderr();
+    EXPECT_EQ(*status, 0) << run->Stdout() << run->Stderr();
+  }
+  // "Resumo: ..., S músicas puladas": at least what the first run had committed when the second
+  // started.
+  const std::string err = b->Stderr();
+  const std::size_t skippedAt = err.rfind(test::Utf8(" m\xFAsicas puladas"));
+  ASSERT_NE(skippedAt, std::string::npos) << err;
+  const std::size_t from = err.rfind(' ', skippedAt - 1) + 1;
+  const int skipped = std::stoi(err.substr(from, skippedAt - from));
+  std::cout << "committed by the first run when the second started: " << committed
+            << "; skipped by the second: " << skipped << " of " << kSongs << "\n";
+  EXPECT_GT(committed, 0) << "the first run did not commit as it went";
+  EXPECT_GE(skipped, committed) << err;
   ExpectEveryComposer(kSongs);
 }
 
