@@ -83,6 +83,13 @@ void LookupOutcome::Start() {
   retryAfter_.reset();
 }
 
+void LookupOutcome::Page(bool cutWithoutComposer) {
+  if (cutWithoutComposer)
+    trouble_ = TroubleText(EIdConnClosedGracefully());
+  else
+    page_ = true;
+}
+
 void LookupOutcome::Failed(const std::exception& failure) {
   if (IsSiteTrouble(failure)) trouble_ = TroubleText(failure);
 }

@@ -74,8 +74,9 @@ class LookupOutcome {
  public:
   // A new lookup: nothing met yet.
   void Start();
-  // An attempt got the page (a 2xx answer).
-  void Page() { page_ = true; }
+  // An attempt got the page (a 2xx answer). A page the server cut short that holds no composer
+  // is no whole answer: the site's trouble.
+  void Page(bool cutWithoutComposer = false);
   // An attempt failed before a whole answer arrived, or before anything was sent.
   void Failed(const std::exception& failure);
   // An attempt got an answer that is not the page. A Retry-After date is read against `now`,

@@ -179,8 +179,8 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
       if (Report) Report->Attempt(address, "", "");
       continue;
     }
-    LastLookup.Page();
     std::string composer = app::ExtractComposer(page);
+    LastLookup.Page(IdHTTP1->Response().BodyCut && composer.empty());
     if (Report)
       Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), composer);
     return composer;

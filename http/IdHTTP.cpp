@@ -183,6 +183,7 @@ bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& u
   request.Verb = verb;
   request.Source = source;
   response.BodyStream = bodyStream;
+  response.BodyCut = false;
   HopCount = 0;
 
   auto resetBody = [&] {
@@ -531,6 +532,7 @@ void TIdCustomHTTP::ReadBody() {
   if (!response.BodyStream) return;
   std::string& stream = *response.BodyStream;
   const std::size_t bodyStart = stream.size();
+  response.BodyCut = false;
 
   if (response.ContentLength() > 0) {
     if (response.ContentLength() > kMaxBodySize) RaiseBodyTooLarge(bodyStart);
@@ -539,6 +541,7 @@ void TIdCustomHTTP::ReadBody() {
     } catch (const EIdConnClosedGracefully&) {
       // A body cut short ends with the bytes that came.
     }
+    response.BodyCut = int64_t(stream.size() - bodyStart) < response.ContentLength();
   } else if (FirstPos("chunked", response.HeaderLines.ValueOf("Transfer-Encoding")) > 0) {
     DoStatus(TIdStatus::hsStatusText, "Chunk Started");
     for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {

@@ -59,6 +59,9 @@ class TIdHTTPResponse : public TIdResponseHeaderInfo {
 
   std::string StatusLine;
   std::string* BodyStream = nullptr;  // receives the body; bytes are appended
+  // The last exchange's body ended before its Content-Length: the server closed first, and the
+  // body holds the bytes that came.
+  bool BodyCut = false;
 };
 
 class TIdHTTPProtocol {

@@ -94,6 +94,11 @@ TEST(SiteTrouble, ASongIsLookedUpWithItsPageOrAnAnswerOnEveryAddress) {
   EXPECT_TRUE(lookup.LookedUp()) << "the page came on a later address";
 
   lookup.Start();
+  lookup.Page(true);
+  EXPECT_FALSE(lookup.LookedUp()) << "a page cut short without its composer";
+  EXPECT_EQ(lookup.Trouble(), "Connection Closed Gracefully");
+
+  lookup.Start();
   Answer(answer, "HTTP/1.1 429 Too Many Requests", {"Retry-After: 3"});
   lookup.Refused(answer, 0);
   Answer(answer, "HTTP/1.1 404 Not Found");

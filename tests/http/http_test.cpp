@@ -397,9 +397,13 @@ TEST_F(HttpFailure, ClosedBeforeTheStatusLineOrInsideAChunkedBody) {
   EXPECT_EQ(MessageOf<EIdException>([&] { Get("/c"); }), "Undefined situation");
 }
 
-TEST_F(HttpFailure, BodyCutShortByTheServerEndsWithWhatCame) {
-  Serve({Answering({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"}, S::Close())});
+TEST_F(HttpFailure, BodyCutShortByTheServerEndsWithWhatCameAndSaysSo) {
+  Serve({Answering({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"}, S::Close()),
+         Answering({Answer("200 OK", "whole")})});
   EXPECT_EQ(Get("/a"), "abc");
+  EXPECT_TRUE(http_.Response().BodyCut);
+  EXPECT_EQ(Get("/b"), "whole");
+  EXPECT_FALSE(http_.Response().BodyCut);
 }
 
 TEST_F(HttpFailure, IncompleteErrorBodyTimesOutAfterTwoSeconds) {
