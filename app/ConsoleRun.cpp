@@ -17,10 +17,8 @@ std::string SummaryLine(const RunTally& tally) {
 }
 
 std::string InterruptedLine(const RunTally& tally, bool dryRun) {
-  const std::string line = "Interrompido ap\xF3s " + rt::IntToStr(tally.done) + " de " +
-                           rt::IntToStr(tally.total) + " m\xFAsicas; ";
-  if (dryRun) return line + kNothingWritten;
-  return line + (tally.ended ? kChangesKept : kChangesLost);
+  return "Interrompido ap\xF3s " + rt::IntToStr(tally.done) + " de " + rt::IntToStr(tally.total) +
+         " m\xFAsicas; " + StoppedRunOutcome(tally, dryRun);
 }
 
 int RunFromConsole(TFrmPrincipal& window, ui::ConsoleApplication& application) {

@@ -5,6 +5,7 @@
 
 #include "http/IdException.h"
 #include "http/IdHTTP.h"
+#include "http/IdStack.h"
 #include "runtime/Text.h"
 
 namespace app {
@@ -55,9 +56,9 @@ bool IsSiteTroubleStatus(int32_t statusCode) {
 
 std::string TroubleText(const std::exception& failure) {
   std::string text = failure.what();
-  if (dynamic_cast<const EIdSocketError*>(&failure) != nullptr) {
-    const std::size_t lineEnd = text.find('\n');
-    if (lineEnd != std::string::npos) text.erase(0, lineEnd + 1);
+  if (const auto* socket = dynamic_cast<const EIdSocketError*>(&failure)) {
+    const std::string_view own = idstack::WSAErrorText(socket->SocketCode);
+    if (!own.empty()) text = own;
   }
   text = rt::Trim(rt::ReplaceAll(rt::ReplaceAll(text, "\r\n", " "), "\n", " "));
   if (!text.empty() && text.back() == '.') text.pop_back();

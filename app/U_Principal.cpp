@@ -1,7 +1,5 @@
 #include "app/U_Principal.h"
 
-#include <cmath>
-#include <cstdio>
 #include <exception>
 
 #include "app/ComposerLookup.h"
@@ -325,11 +323,15 @@ bool HasValue(const std::string& storedComposer) {
   return !rt::TrimView(storedComposer).empty();
 }
 
+const char* StoppedRunOutcome(const RunTally& tally, bool dryRun) {
+  if (dryRun) return kNothingWritten;
+  return tally.ended ? kChangesKept : kChangesLost;
+}
+
 std::string SiteSilentLine(const RunTally& tally, const ESiteSilent& stop, bool dryRun) {
-  const char* kept = dryRun ? kNothingWritten : tally.ended ? kChangesKept : kChangesLost;
   return rt::FillIn(kSiteSilentMessage,
                     {rt::IntToStr(stop.Seconds), stop.Trouble, rt::IntToStr(tally.done),
-                     rt::IntToStr(tally.total), kept});
+                     rt::IntToStr(tally.total), StoppedRunOutcome(tally, dryRun)});
 }
 
 int RunProgram(ui::Application& application, const RunOptions& options) {

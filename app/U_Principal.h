@@ -139,6 +139,9 @@ class ESiteSilent : public Exception {
   std::string Trouble;  // the last trouble's own text
 };
 
+// How a run that stopped before its end left the database: nothing written in a dry run, else
+// kept or lost as its final commit went.
+const char* StoppedRunOutcome(const RunTally& tally, bool dryRun);
 // The line that ends a run the site's trouble stopped.
 std::string SiteSilentLine(const RunTally& tally, const ESiteSilent& stop, bool dryRun);
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "runtime/Exception.h"
@@ -20,16 +21,21 @@ std::string Contents(std::FILE* f) {
 }
 
 struct ConsoleFixture : testing::Test {
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ~ConsoleFixture() override {
-    std::fclose(out);
-    std::fclose(err);
-  }
+  // Closed after the application, which may still end a line on them.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> outFile{std::tmpfile(), &std::fclose};
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> errFile{std::tmpfile(), &std::fclose};
+  std::FILE* out = outFile.get();
+  std::FILE* err = errFile.get();
+  ui::ConsoleApplication app{out, err, false};
+  // The main window's form, with the label that describes the progress.
+  ui::Form* form = app.CreateForm({"F", "Lirenta", 418, 89});
+  ui::Label* current = form->AddLabel({.name = "lblAtual",
+                                       .bounds = {8, 8, 77, 13},
+                                       .caption = "Registro atual: 0",
+                                       .describesProgress = true});
 };
 
 TEST_F(ConsoleFixture, MessageBoxesAreUtf8LinesOnStandardOutput) {
-  ui::ConsoleApplication app(out, err, false);
   app.SetTitle("Lirenta");
   app.ShowMessage(
       "Atualiza\xE7\xE3o conclu\xED"
@@ -45,12 +51,6 @@ TEST_F(ConsoleFixture, MessageBoxesAreUtf8LinesOnStandardOutput) {
 }
 
 TEST_F(ConsoleFixture, PlainProgressPrintsALineEveryFivePercent) {
-  ui::ConsoleApplication app(out, err, false);
-  ui::Form* form = app.CreateForm({"F", "Lirenta", 418, 89});
-  ui::Label* current = form->AddLabel({.name = "lblAtual",
-                                       .bounds = {8, 8, 77, 13},
-                                       .caption = "Registro atual: 0",
-                                       .describesProgress = true});
   ui::Label* total =
       form->AddLabel({"lblTotal", {375, 8, 36, 13}, "Total: 0", ui::Alignment::Right});
   ui::ProgressBar* bar = form->AddProgressBar({"ProgressBar1", {8, 32, 401, 17}});
@@ -71,12 +71,6 @@ TEST_F(ConsoleFixture, PlainProgressPrintsALineEveryFivePercent) {
 }
 
 TEST_F(ConsoleFixture, AWaitShowsTheProgressTextAndNeverEndsBeforeItsTime) {
-  ui::ConsoleApplication app(out, err, false);
-  ui::Form* form = app.CreateForm({"F", "Lirenta", 418, 89});
-  ui::Label* current = form->AddLabel({.name = "lblAtual",
-                                       .bounds = {8, 8, 77, 13},
-                                       .caption = "Registro atual: 0",
-                                       .describesProgress = true});
   current->SetCaption("aguardando o site: nova tentativa em 1 s (Connection refused)");
   // The shortest waits are where a rounding down would end them at once.
   for (int i = 0; i < 20; ++i) {
