@@ -247,12 +247,22 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 char CodePointToWin1252(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return char(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kHighControls[i] == cp) return char(0x80 + i);
-  return '?';
+  const int byte = Win1252Byte(cp);
+  return byte < 0 ? '?' : char(byte);
 }
 }  // namespace
+
+char32_t Win1252CodePoint(char byte) {
+  const auto c = static_cast<unsigned char>(byte);
+  return c >= 0x80 && c < 0xA0 ? kHighControls[c - 0x80] : c;
+}
+
+int Win1252Byte(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return int(cp);
+  for (int i = 0; i < 32; ++i)
+    if (kHighControls[i] == cp) return 0x80 + i;
+  return -1;
+}
 
 std::string Win1252ToUtf8(std::string_view text) {
   std::string out;
@@ -262,7 +272,7 @@ std::string Win1252ToUtf8(std::string_view text) {
     if (c < 0x80)
       out.push_back(ch);
     else if (c < 0xA0)
-      AppendUtf8(out, kHighControls[c - 0x80]);
+      AppendUtf8(out, Win1252CodePoint(ch));
     else
       AppendUtf8(out, c);
   }

@@ -76,5 +76,9 @@ std::string FillIn(std::string_view pattern, std::initializer_list<std::string_v
 std::string Win1252ToUtf8(std::string_view text);
 // Characters without a Windows-1252 code become "?"; malformed UTF-8 bytes become "?".
 std::string Utf8ToWin1252(std::string_view text);
+// One character: the code point of a byte, and the byte of a code point (-1 when Windows-1252
+// has none), with the same five C1 controls.
+char32_t Win1252CodePoint(char byte);
+int Win1252Byte(char32_t cp);
 
 }  // namespace rt
