@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 
+#include "app/HtmlText.h"
+#include "app/PageEncoding.h"
 #include "app/U_Funcoes.h"
+#include "runtime/CodePoints.h"
 #include "runtime/Text.h"
 
 namespace app {
@@ -75,15 +78,51 @@ std::string PageAddressOfNames(std::string_view base, std::string_view performer
   return address;
 }
 
-std::string ExtractComposer(std::string_view page) {
-  std::size_t start = page.find(kComposerStartMarker);
+namespace {
+
+// The first `marker` (ASCII) at or after `from`, as the page's set writes it: in UTF-16 every
+// character takes two bytes, and a match must start on a character.
+std::size_t FindMarker(std::string_view page, std::string_view marker, const rt::Charset& charset,
+                       std::size_t from) {
+  if (!charset.TwoByteUnits()) return page.find(marker, from);
+  const bool bigEndian = charset.iconvName == "UTF-16BE";
+  std::string wide;
+  for (const char c : marker) {
+    wide.push_back(bigEndian ? '\0' : c);
+    wide.push_back(bigEndian ? c : '\0');
+  }
+  std::size_t found = page.find(wide, from);
+  while (found != std::string_view::npos && found % 2 != 0) found = page.find(wide, found + 1);
+  return found;
+}
+
+bool IsAsciiLetter(char32_t c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+}  // namespace
+
+std::string ExtractComposer(std::string_view page, std::string_view contentType) {
+  const rt::Charset charset = PageCharset(page, contentType);
+  // A page in a set that is never decoded reads as one U+FFFD: it names no composer.
+  if (charset.kind == rt::Charset::Kind::Replacement) return {};
+  const std::size_t start = FindMarker(page, kComposerStartMarker, charset, 0);
   if (start == std::string_view::npos) return {};
-  std::size_t from = start + kComposerSkip;
-  std::string_view tail = from < page.size() ? page.substr(from) : std::string_view();
-  std::size_t end = tail.find(kComposerEndMarker);
+  const std::size_t from = start + kComposerStartMarker.size() * (charset.TwoByteUnits() ? 2 : 1);
+  const std::size_t end = FindMarker(page, kComposerEndMarker, charset, from);
   if (end == std::string_view::npos) return {};
-  std::string_view composer = tail.substr(0, std::min(end, kComposerMaxLength));
-  return rt::Trim(composer);
+
+  std::u32string span;
+  rt::DecodeCharset(charset, page.substr(from, end - from), span);
+  // The rest of the label's word: "Compositores", "Compositora".
+  std::size_t name = 0;
+  while (name < span.size() && IsAsciiLetter(span[name])) ++name;
+  const std::string text =
+      rt::TextAsWin1252(HtmlFragmentText(std::u32string_view(span).substr(name)));
+  // Then blanks and one colon, which may stand after the label's markup ("<b>Compositor</b>:").
+  std::string_view composer = rt::TrimView(text);
+  if (!composer.empty() && composer.front() == ':') composer = rt::TrimView(composer.substr(1));
+  return rt::Trim(composer.substr(0, kComposerMaxLength));
 }
 
 }  // namespace app

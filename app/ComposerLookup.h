@@ -1,6 +1,6 @@
 // The composer lookup's pure parts: page names and addresses built from a performer and a
-// title, and the composer cut out of a page. The fetching itself belongs to the main window,
-// whose HTTP client it uses.
+// title, and the composer cut out of a page as its reader sees it, in Windows-1252. The
+// fetching itself belongs to the main window, whose HTTP client it uses.
 #pragma once
 
 #include <array>
@@ -20,9 +20,9 @@ inline constexpr std::array<std::string_view, 3> kPageSuffixes = {"", "-cifrada"
 inline constexpr std::string_view kPageExtension = ".html";
 inline constexpr std::string_view kPathSeparator = "/";
 
+// The composer stands after the label that starts with this word ("Compositor:",
+// "Compositores:", "<b>Compositora</b>:") and before the end marker that follows it.
 inline constexpr std::string_view kComposerStartMarker = "Compositor";
-// The marker's ten letters and the character after them (usually a colon) are skipped.
-inline constexpr std::size_t kComposerSkip = 11;
 inline constexpr std::string_view kComposerEndMarker = "</p>";
 // The size of the MUS_COMPOSITOR column.
 inline constexpr std::size_t kComposerMaxLength = 45;
@@ -42,8 +42,12 @@ std::string PageAddress(const std::string& base, const std::string& performer,
 std::string PageAddressOfNames(std::string_view base, std::string_view performerName,
                                std::string_view titleName, std::size_t attempt);
 
-// The composer on a page: the text after the start marker (plus one character) up to the end
-// marker, cut to 45 characters, then trimmed; empty when a marker is missing.
-std::string ExtractComposer(std::string_view page);
+// The composer on a page whose answer had the Content-Type `contentType`: the span from the
+// first start marker to the end marker after it, read in the page's character set
+// (app/PageEncoding.h); the label's letters, blanks and one colon dropped; its references and
+// markup made text (app/HtmlText.h) and its white space runs made one blank; written in
+// Windows-1252 (runtime/CodePoints.h); trimmed, cut to 45 characters and trimmed again. Empty
+// when a marker is missing. Only the span is decoded, never the whole page.
+std::string ExtractComposer(std::string_view page, std::string_view contentType = {});
 
 }  // namespace app

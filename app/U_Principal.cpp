@@ -177,7 +177,7 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
       if (Report) Report->Attempt(address, "", "");
       continue;
     }
-    std::string composer = app::ExtractComposer(page);
+    std::string composer = app::ExtractComposer(page, IdHTTP1->Response().ContentType);
     LastLookup.Page(IdHTTP1->Response().BodyCut && composer.empty());
     if (Report)
       Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), composer);

@@ -59,9 +59,40 @@ TEST_F(ConsoleProgram, FillsInTheComposersAndReportsCompletion) {
             "da.\n");
   EXPECT_NE(run.err.find("Total: 3\n"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Registro atual: 3 of 3 (100%)\n"), std::string::npos) << run.err;
+  EXPECT_EQ(test::StoredComposers(db.Path()),
+            (test::Composers{{1, "Ana Reis"}, {2, std::nullopt}, {3, "M\xE1rio Quintela & Lia"}}));
+}
+
+// Pages as sites write them today: UTF-8 declared in the header (sent one byte per chunk, so
+// that every character of two bytes straddles two chunks) or only in a <meta>, references and
+// links. The rows get what the reader of each page sees, in Windows-1252, and so does the
+// report, in UTF-8.
+TEST_F(ConsoleProgram, WritesTheComposerAsThePageShowsIt) {
+  test::FirebirdDatabase db;
+  test::LyricsSite site({"--chunked", "--chunk-size", "1"});
+  site.AddPage("trio-flor-e-cafe/cancao-do-mar.html",
+               "<p>Compositores: Ant\xC3\xB4nio Carlos Jobim &amp; Vin\xC3\xAD"
+               "cius de Moraes</p>");
+  site.AddPage("trio-flor-e-cafe/cancao-do-mar.html.headers",
+               "Content-Type: text/html; charset=utf-8\n");
+  site.AddPage("ac-dc-do-sertao/quem.html",
+               "<meta charset=\"utf-8\"><p>Compositor: <a href=\"/compositor/ze\">Z\xC3\xA9 "
+               "Ramalhete</a></p>");
+  site.AddComposerPage("banda-ebano/ebano.html", "Jo&atilde;o Bosco &#38; Aldir Blanc");
+  const std::string report = folder_.Folder().File("report.tsv");
+  EXPECT_TRUE(site.Start());
+  folder_.Settings(db.Path());
+  test::ProgramOutcome run = folder_.Run(site.BaseUrl(), {"--report", report});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  const std::string jobim =
+      "Ant\xF4nio Carlos Jobim & Vin\xED"
+      "cius de Moraes";
   EXPECT_EQ(
       test::StoredComposers(db.Path()),
-      (test::Composers{{1, "Ana Reis"}, {2, std::nullopt}, {3, "M\xE1rio Quintela &amp; Lia"}}));
+      (test::Composers{{1, jobim}, {2, "Z\xE9 Ramalhete"}, {3, "Jo\xE3o Bosco & Aldir Blanc"}}));
+  EXPECT_NE(test::ReadFile(report).find("\t200 OK\t" + test::Utf8(jobim) + "\t\n"),
+            std::string::npos)
+      << test::ReadFile(report);
 }
 
 TEST_F(ConsoleProgram, UnusableSettingsEndWithTheirMessageAndStatusOne) {

@@ -116,13 +116,13 @@ TEST(BadRows, OddPerformersTitlesAndPagesGiveTheRightComposerOrNone) {
                 {5, "50% \"Ana\""},
                 {6, std::string(45, '\xC1')},  // cut to the column's 45
                 {7, "An\xF4nimo"},             // NULL performer and title: B + /.html
-                {8, "\xA0Z\xE9\xA0"},          // a no-break space is not trimmed
+                {8, "Z\xE9"},                  // no-break spaces are white space, trimmed
                 {9, "Antigo"},                 // "</p" without ">" ends nothing
-                {10, "Ana</p <b>Reis</b>"},
-                {11, nulComposer},  // all eight bytes, not the part before the NUL
+                {10, "Ana Reis"},              // the tag "</p ...>" of a paragraph parts them
+                {11, "Ana Reis"},              // the NUL is white space; what follows it counts
                 {12, "Dez Mega"},
                 {13, "Antigo"},
-                {14, "Linha\r\nDois"},
+                {14, "Linha Dois"},
             }));
 
   // No request was split: every head the site logged has the client's four lines, and no line
