@@ -41,4 +41,7 @@ INSERT INTO Tb_Musicas VALUES (37, 'Garota de Ipanema', 'Bossa Trio', NULL);
 INSERT INTO Tb_Musicas VALUES (38, 'Detalhes', 'Roberto Cover', NULL);
 INSERT INTO Tb_Musicas VALUES (39, 'O Bêbado e a Equilibrista', 'Elis Tributo', NULL);
 INSERT INTO Tb_Musicas VALUES (40, 'Travessia', 'Milton Cover', NULL);
+INSERT INTO Tb_Musicas VALUES (41, 'Chega de Saudade', 'Jobim Tributo', NULL);
+INSERT INTO Tb_Musicas VALUES (42, 'O Mestre-Sala dos Mares', 'João Bosco Cover', NULL);
+INSERT INTO Tb_Musicas VALUES (43, 'Águas de Março', 'Elis Cover', NULL);
 COMMIT;
