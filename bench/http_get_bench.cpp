@@ -63,7 +63,7 @@ void MeasureLookupMix(const bench::Arguments& args, TFrmPrincipal& window,
     for (std::size_t attempt = 0; attempt < app::kPageSuffixes.size(); ++attempt) {
       const std::string target = app::PageAddress("/", performer, title, attempt);
       if (raw.Exchange(bench::RetargetHead(rawHead, target, site.Port()), body) / 100 == 2)
-        return app::ExtractComposer(body);
+        return app::ExtractComposer(body, bench::kPageContentType);
     }
     return std::string();
   };

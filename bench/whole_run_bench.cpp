@@ -117,7 +117,7 @@ long FloorRun(const std::string& database, uint16_t port, const std::string& req
       const std::string target = app::PageAddress("/", performer, title, attempt);
       ++gets;
       if (http.Exchange(bench::RetargetHead(requestHead, target, port), body) / 100 != 2) continue;
-      const std::string composer = app::ExtractComposer(body);
+      const std::string composer = app::ExtractComposer(body, bench::kPageContentType);
       if (!composer.empty()) {
         update.SetText(0, composer);
         update.SetInteger(1, songs.IntegerAt(0));

@@ -366,9 +366,12 @@ void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, b
   out += "HTTP/1.1 ";
   out += answer.status;
   out += "\r\n";
+  // A Content-Type of the page's own, or of every answer, replaces the default.
   bool hasType = false;
-  for (const auto& h : answer.headers)
-    hasType = hasType || rt::SameText(h.substr(0, h.find(':')), "Content-Type");
+  for (const auto* headers : std::initializer_list<const std::vector<std::string>*>{
+           &answer.headers, &options_.extraHeaders})
+    for (const auto& h : *headers)
+      hasType = hasType || rt::SameText(h.substr(0, h.find(':')), "Content-Type");
   if (!hasType) out += "Content-Type: text/html\r\n";
   for (const auto& h : options_.extraHeaders) out += h + "\r\n";
   for (const auto& h : answer.headers) out += h + "\r\n";

@@ -51,7 +51,8 @@ struct SiteOptions {
   int chunkedEvery = 0;          // >0: every n-th answer chunked (counted over the server's life)
   std::size_t chunkSize = 1024;  // bytes of body per chunk
   bool closeEach = false;        // "Connection: close" and close after every answer
-  std::vector<std::string> extraHeaders;  // sent with every answer
+  std::vector<std::string> extraHeaders;  // sent with every answer; a Content-Type replaces
+                                          // the default "text/html"
   std::string logPath;                    // when set, every request head is appended to this file
   std::string certFile;                   // when set (with keyFile), every connection speaks TLS
   std::string keyFile;

@@ -25,7 +25,7 @@ constexpr const char* kUsage =
     "  --chunked-every N  send every N-th answer chunked\n"
     "  --chunk-size N     body bytes per chunk (default 1024)\n"
     "  --close            close the connection after every answer\n"
-    "  --header LINE      add LINE to every answer\n"
+    "  --header LINE      add LINE to every answer (a Content-Type replaces the default)\n"
     "  --log FILE         append every request head to FILE\n"
     "  --cert FILE        speak TLS with this certificate (PEM, the chain after it)\n"
     "  --key FILE         the certificate's private key (PEM)\n"

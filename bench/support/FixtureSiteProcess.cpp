@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "bench/support/SongCorpus.h"
+
 namespace bench {
 
 namespace {
@@ -29,7 +31,9 @@ FixtureSiteProcess::FixtureSiteProcess(const std::string& program, const std::st
   close(fd);
   portFile_ = name;
   ChildProgram::Options options;
-  options.args = {program, "--root", root, "--port", "0", "--idle-seconds", kIdleSeconds};
+  options.args = {program,      "--root",   root,
+                  "--port",     "0",        "--idle-seconds",
+                  kIdleSeconds, "--header", std::string("Content-Type: ") + kPageContentType};
   options.args.insert(options.args.end(), extraArgs.begin(), extraArgs.end());
   options.stdoutPath = portFile_;
   process_ = std::make_unique<ChildProgram>(options);

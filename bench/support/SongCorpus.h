@@ -24,7 +24,11 @@ std::string ComposerOf(int song);
 long GetsFor(int count);
 int ComposersFor(int count);
 
-// A page of about `bytes` bytes holding `composer` the way the lyrics pages do.
+// The pages are UTF-8, as sites write them today, and the site says so in every answer.
+inline constexpr const char* kPageContentType = "text/html; charset=utf-8";
+
+// A page of about `bytes` bytes holding `composer` (ASCII) the way the lyrics pages do: in a
+// link, after a label.
 std::string ComposerPage(const std::string& composer, std::size_t bytes);
 
 // Creates the database file `path` (dialect 1, Tb_Musicas) with songs 1..count, composers
