@@ -69,8 +69,7 @@ int ComposersFor(int count) {
 std::string ComposerPage(const std::string& composer, std::size_t bytes) {
   std::string page =
       "<html><head><title>Letra</title></head><body>\n<h1>Letra da can\xC3\xA7\xC3\xA3o</h1>\n";
-  const std::string tail = "<p class=\"ficha\">Compositor: <a href=\"/compositor/\">" + composer +
-                           "</a></p>\n</body></html>\n";
+  const std::string tail = "<p class=\"ficha\">Compositor: " + composer + "</p>\n</body></html>\n";
   const std::string verse =
       "<p>Versos da can\xC3\xA7\xC3\xA3o, linha de letra para encher a p\xC3\xA1gina.</p>\n";
   while (page.size() + verse.size() + tail.size() <= bytes) page += verse;

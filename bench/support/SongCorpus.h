@@ -27,8 +27,8 @@ int ComposersFor(int count);
 // The pages are UTF-8, as sites write them today, and the site says so in every answer.
 inline constexpr const char* kPageContentType = "text/html; charset=utf-8";
 
-// A page of about `bytes` bytes holding `composer` (ASCII) the way the lyrics pages do: in a
-// link, after a label.
+// A page of about `bytes` bytes holding `composer` (ASCII, so that a console of any version
+// reads the same composer off it) the way the lyrics pages do.
 std::string ComposerPage(const std::string& composer, std::size_t bytes);
 
 // Creates the database file `path` (dialect 1, Tb_Musicas) with songs 1..count, composers
