@@ -1,5 +1,6 @@
 #include "app/ComposerLookup.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/HtmlText.h"
@@ -113,7 +114,7 @@ std::string ExtractComposer(std::string_view page, std::string_view contentType)
   if (end == std::string_view::npos) return {};
 
   std::u32string span;
-  rt::DecodeCharset(charset, page.substr(from, end - from), span);
+  rt::DecodeCharset(charset, page.substr(from, std::min(end - from, kComposerSpanLimit)), span);
   // The rest of the label's word: "Compositores", "Compositora".
   std::size_t name = 0;
   while (name < span.size() && IsAsciiLetter(span[name])) ++name;

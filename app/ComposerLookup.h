@@ -26,6 +26,10 @@ inline constexpr std::string_view kComposerStartMarker = "Compositor";
 inline constexpr std::string_view kComposerEndMarker = "</p>";
 // The size of the MUS_COMPOSITOR column.
 inline constexpr std::size_t kComposerMaxLength = 45;
+// Bytes of the span read at most: the composer is the first 45 characters a reader sees there,
+// which no page hides behind this much markup, and a page of many megabytes with its end marker
+// at the end must not make the lookup hold its span decoded, four bytes a character.
+inline constexpr std::size_t kComposerSpanLimit = 64 * 1024;
 
 // The base address in force: the environment's replacement or the built-in one.
 std::string LyricsBaseAddress();

@@ -132,6 +132,9 @@ TEST(ExtractComposer, GivesTheComposerAsThePageShowsItInWindows1252) {
            {"", "Compositor: " + eacutes + letters + "</p>",
             std::string(30, '\xE9') + letters.substr(0, 15)},
            {"", "Compositor: " + std::string(44, 'a') + " b</p>", std::string(44, 'a')},
+           // Only the span's first bytes are read.
+           {"", "Compositor: Ana<!--" + std::string(app::kComposerSpanLimit, '-') + "-->Reis</p>",
+            "Ana"},
            // Characters Windows-1252 lacks: the letter without its mark, else "?".
            {utf8,
             "Compositor: \xC5\x98\xC3\xADha \xC5\x91 \xC8\x99 Stanis\xC5\x82"
