@@ -107,7 +107,10 @@ void DecodeUtf8(std::string_view bytes, std::u32string& out) {
   if (needed != 0) out.push_back(kReplacement);
 }
 
-void DecodeIconv(const std::string& name, std::string_view bytes, std::u32string& out) {
+// `unit`: the bytes an invalid sequence is skipped by (2 in UTF-16, where a lone surrogate is
+// one invalid character).
+void DecodeIconv(const std::string& name, std::size_t unit, std::string_view bytes,
+                 std::u32string& out) {
   iconv_t cd = iconv_open("UTF-32LE", name.c_str());
   if (cd == iconv_t(-1)) {
     if (!bytes.empty()) out.push_back(kReplacement);
@@ -134,8 +137,9 @@ void DecodeIconv(const std::string& name, std::string_view bytes, std::u32string
     if (flushing) break;
     if (error == EILSEQ) {
       out.push_back(kReplacement);
-      ++in;
-      --inLeft;
+      const std::size_t skipped = std::min(unit, inLeft);
+      in += skipped;
+      inLeft -= skipped;
     } else if (error == EINVAL) {
       // A sequence cut by the end of the bytes.
       out.push_back(kReplacement);
@@ -190,7 +194,7 @@ void DecodeCharset(const Charset& charset, std::string_view bytes, std::u32strin
       if (!bytes.empty()) out.push_back(kReplacement);
       return;
     case Charset::Kind::Iconv:
-      DecodeIconv(charset.iconvName, bytes, out);
+      DecodeIconv(charset.iconvName, charset.TwoByteUnits() ? 2 : 1, bytes, out);
       return;
   }
 }
