@@ -1,7 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <getopt.h>
+
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/LookupReport.h"
 
@@ -51,6 +54,34 @@ void PrintUsageLine(std::string_view program, std::FILE* to) {
   std::fprintf(to, "usage: %.*s %s\n", int(program.size()), program.data(), kSynopsis);
 }
 
+// The options; a value follows after "=" or as the next argument. The codes lie above every
+// character, so that none can be taken for a short option.
+enum : int {
+  kFirstLongOption = 256,
+  kReport = kFirstLongOption,
+  kDryRun,
+  kOnlyMissing,
+  kMaxWait,
+  kHelp,
+  kVersion
+};
+const option kLongOptions[] = {{"report", required_argument, nullptr, kReport},
+                               {"dry-run", no_argument, nullptr, kDryRun},
+                               {"only-missing", no_argument, nullptr, kOnlyMissing},
+                               {"max-wait", required_argument, nullptr, kMaxWait},
+                               {"help", no_argument, nullptr, kHelp},
+                               {"version", no_argument, nullptr, kVersion},
+                               {nullptr, 0, nullptr, 0}};
+// No short options; the leading ":" makes a missing value its own answer.
+constexpr const char* kShortOptions = ":";
+
+// "--report" for kReport.
+std::string OptionName(int code) {
+  for (const option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->val == code) return std::string("--") + o->name;
+  return "-" + std::string(1, char(code));
+}
+
 // A refusal: the program's name, what is wrong, then the usage line.
 int Refuse(std::string_view program, const std::string& what, std::FILE* err) {
   std::fprintf(err, "%.*s: %s\n", int(program.size()), program.data(), what.c_str());
@@ -81,33 +112,55 @@ int ReadCommandLine(std::string_view program, int argc, const char* const* argv,
   if (const char* wait = std::getenv(kMaxWaitVariable); wait != nullptr && *wait != '\0')
     if (!TakeMaxWait(program, kMaxWaitVariable, wait, options, err)) return kCommandLineUsage;
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help") {
-      PrintUsageLine(program, out);
-      std::fputs(kHelpBody, out);
-      return kCommandLineDone;
-    }
-    if (arg == "--version") {
-      std::fprintf(out, "%.*s %s\n", int(program.size()), program.data(), LIRENTA_VERSION);
-      return kCommandLineDone;
-    }
-    if (arg == "--dry-run") {
-      options.dryRun = true;
-    } else if (arg == "--only-missing") {
-      options.onlyMissing = true;
-    } else if (arg == "--report" || arg == "--max-wait") {
-      if (i + 1 >= argc || *argv[i + 1] == '\0')
-        return Refuse(program, std::string(arg) + " needs a value", err);
-      const char* value = argv[++i];
-      if (arg == "--report")
-        options.reportFile = value;
-      else if (!TakeMaxWait(program, arg, value, options, err))
-        return kCommandLineUsage;
-    } else {
-      return Refuse(program, "unknown option " + std::string(arg), err);
+  // getopt_long reorders the list it reads (it never changes the texts), so it reads a copy.
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i]));
+  args.push_back(nullptr);
+  // 0 starts a fresh scan; the refusals are this program's own, not getopt's.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    const int option = getopt_long(argc, args.data(), kShortOptions, kLongOptions, nullptr);
+    if (option == -1) break;
+    switch (option) {
+      case kHelp:
+        PrintUsageLine(program, out);
+        std::fputs(kHelpBody, out);
+        return kCommandLineDone;
+      case kVersion:
+        std::fprintf(out, "%.*s %s\n", int(program.size()), program.data(), LIRENTA_VERSION);
+        return kCommandLineDone;
+      case kDryRun:
+        options.dryRun = true;
+        break;
+      case kOnlyMissing:
+        options.onlyMissing = true;
+        break;
+      case kReport:
+      case kMaxWait:
+        if (*optarg == '\0') return Refuse(program, OptionName(option) + " needs a value", err);
+        if (option == kReport)
+          options.reportFile = optarg;
+        else if (!TakeMaxWait(program, OptionName(option), optarg, options, err))
+          return kCommandLineUsage;
+        break;
+      case ':':
+        return Refuse(program, OptionName(optopt) + " needs a value", err);
+      default: {
+        // A known option given a value it takes none of, or an unknown one.
+        if (optopt >= kFirstLongOption)
+          return Refuse(program, OptionName(optopt) + " takes no value", err);
+        if (optopt != 0)
+          return Refuse(program, "unknown option -" + std::string(1, char(optopt)), err);
+        // An unknown long option: its name as written, without a value after "=".
+        const std::string_view written = args[optind - 1];
+        return Refuse(program,
+                      "unknown option " + std::string(written.substr(0, written.find('='))), err);
+      }
     }
   }
+  if (optind < argc)
+    return Refuse(program, "unexpected argument " + std::string(args[optind]), err);
   return kCommandLineRun;
 }
 
