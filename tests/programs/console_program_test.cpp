@@ -201,6 +201,36 @@ TEST_F(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesOnlyWhatWasNotYet
   EXPECT_EQ(test::StoredComposers(server->ConnectString(db.Path())), kUnchanged);
 }
 
+TEST_F(DatabaseServerFaults, ServerKilledBeforeTheLastCommitIsALostConnectionToo) {
+  // The last song is written and the server dies before the commit at the run's end, so the
+  // loss reaches the run through the transaction, which leaves the attachment open.
+  test::FirebirdServer* server = test::FirebirdServer::Instance();
+  ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
+  test::FirebirdDatabase db;
+  const std::string connect = server->ConnectString(db.Path());
+  ASSERT_TRUE(site_.Start());
+  test::RecordedWindow w(site_.BaseUrl());
+  w.PointAt(connect);
+  TFrmPrincipal& window = w.Open();
+  w.app.Run();
+  w.app.SetPendingInput(
+      [&] { w.app.SetPendingInput([&] { w.app.SetPendingInput([&] { server->Kill(); }); }); });
+  w.Button().Click();
+  EXPECT_TRUE(w.app.Failures().empty());
+  EXPECT_EQ(w.app.Messages(),
+            std::vector<std::string>{
+                "A conex\xE3o com a Base de Dados foi perdida (Error reading data from the "
+                "connection). Parado ap\xF3s 3 de 3 m\xFAsicas; os 0 registros gravados at\xE9 a "
+                "\xFAltima confirma\xE7\xE3o foram mantidos; termine com --only-missing."});
+  EXPECT_FALSE(window.DB_Kavro->Connected());
+  std::string reason;
+  ASSERT_TRUE(server->Start(reason)) << reason;
+  EXPECT_EQ(test::StoredComposers(connect), kUnchanged);
+  // The next press connects again and completes the run.
+  w.Button().Click();
+  EXPECT_EQ(w.app.Messages().back(), app::kCompletedMessage);
+}
+
 TEST_F(DatabaseServerFaults, WindowStaysUsableAcrossServerDeathsAndReconnects) {
   test::FirebirdServer* server = test::FirebirdServer::Instance();
   ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
