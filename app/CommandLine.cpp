@@ -1,7 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <getopt.h>
+
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/LookupReport.h"
 
@@ -31,6 +34,22 @@ constexpr const char* kHelpBody =
     "                      default 600, 0 does not wait; LIRENTA_MAX_WAIT=SECONDS does the same\n"
     "  --help              show this text\n"
     "  --version           show the program's version\n"
+    "A value follows its option after \"=\" (--max-wait=60) or as the next argument; -- ends\n"
+    "the options.\n"
+    "The database is CAMINHO in the [BANCO] section of BaseKavro.ini: a file's path, opened by\n"
+    "the program itself, or host:/path on a Firebird server. The login is ISC_USER and\n"
+    "ISC_PASSWORD from the environment, else USUARIO and SENHA in [BANCO], each value on its\n"
+    "own, else SYSDBA with the program's stored password. A BaseKavro.ini that holds SENHA is\n"
+    "for its owner only (chmod 600) or its owner and group (chmod 640); when any user may read\n"
+    "it, the program says so on standard error. A user of your own on a Debian firebird3.0-server\n"
+    "(SYSDBA's password is in /etc/firebird/3.0/SYSDBA.password, readable by root):\n"
+    "  sudo sh -c '. /etc/firebird/3.0/SYSDBA.password; export ISC_USER ISC_PASSWORD;\n"
+    "              exec isql-fb localhost:/srv/kavro/kavro.fdb'\n"
+    "  SQL> CREATE USER ana PASSWORD 'secret'; COMMIT;\n"
+    "  SQL> GRANT SELECT, UPDATE ON Tb_Musicas TO ana; COMMIT;\n"
+    "  BaseKavro.ini: CAMINHO=localhost:/srv/kavro/kavro.fdb, USUARIO=ana and SENHA=secret\n"
+    "A run that loses the database server stops at once and says so; the songs committed before\n"
+    "are kept: finish with --only-missing (lirenta-console exits with 1).\n"
     "A song the site's trouble kept from being looked up is looked up again after a wait (the\n"
     "site's Retry-After, else 1 s doubling up to 60 s). The work done is committed as the run\n"
     "goes; a run stopped by the site or by Ctrl-C is finished later with --only-missing.\n"
@@ -49,6 +68,34 @@ constexpr const char* kHelpBody =
 
 void PrintUsageLine(std::string_view program, std::FILE* to) {
   std::fprintf(to, "usage: %.*s %s\n", int(program.size()), program.data(), kSynopsis);
+}
+
+// The options; a value follows after "=" or as the next argument. The codes lie above every
+// character, so that none can be taken for a short option.
+enum : int {
+  kFirstLongOption = 256,
+  kReport = kFirstLongOption,
+  kDryRun,
+  kOnlyMissing,
+  kMaxWait,
+  kHelp,
+  kVersion
+};
+const option kLongOptions[] = {{"report", required_argument, nullptr, kReport},
+                               {"dry-run", no_argument, nullptr, kDryRun},
+                               {"only-missing", no_argument, nullptr, kOnlyMissing},
+                               {"max-wait", required_argument, nullptr, kMaxWait},
+                               {"help", no_argument, nullptr, kHelp},
+                               {"version", no_argument, nullptr, kVersion},
+                               {nullptr, 0, nullptr, 0}};
+// No short options; the leading ":" makes a missing value its own answer.
+constexpr const char* kShortOptions = ":";
+
+// "--report" for kReport.
+std::string OptionName(int code) {
+  for (const option* o = kLongOptions; o->name != nullptr; ++o)
+    if (o->val == code) return std::string("--") + o->name;
+  return "-" + std::string(1, char(code));
 }
 
 // A refusal: the program's name, what is wrong, then the usage line.
@@ -81,33 +128,55 @@ int ReadCommandLine(std::string_view program, int argc, const char* const* argv,
   if (const char* wait = std::getenv(kMaxWaitVariable); wait != nullptr && *wait != '\0')
     if (!TakeMaxWait(program, kMaxWaitVariable, wait, options, err)) return kCommandLineUsage;
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help") {
-      PrintUsageLine(program, out);
-      std::fputs(kHelpBody, out);
-      return kCommandLineDone;
-    }
-    if (arg == "--version") {
-      std::fprintf(out, "%.*s %s\n", int(program.size()), program.data(), LIRENTA_VERSION);
-      return kCommandLineDone;
-    }
-    if (arg == "--dry-run") {
-      options.dryRun = true;
-    } else if (arg == "--only-missing") {
-      options.onlyMissing = true;
-    } else if (arg == "--report" || arg == "--max-wait") {
-      if (i + 1 >= argc || *argv[i + 1] == '\0')
-        return Refuse(program, std::string(arg) + " needs a value", err);
-      const char* value = argv[++i];
-      if (arg == "--report")
-        options.reportFile = value;
-      else if (!TakeMaxWait(program, arg, value, options, err))
-        return kCommandLineUsage;
-    } else {
-      return Refuse(program, "unknown option " + std::string(arg), err);
+  // getopt_long reorders the list it reads (it never changes the texts), so it reads a copy.
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i]));
+  args.push_back(nullptr);
+  // 0 starts a fresh scan; the refusals are this program's own, not getopt's.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    const int option = getopt_long(argc, args.data(), kShortOptions, kLongOptions, nullptr);
+    if (option == -1) break;
+    switch (option) {
+      case kHelp:
+        PrintUsageLine(program, out);
+        std::fputs(kHelpBody, out);
+        return kCommandLineDone;
+      case kVersion:
+        std::fprintf(out, "%.*s %s\n", int(program.size()), program.data(), LIRENTA_VERSION);
+        return kCommandLineDone;
+      case kDryRun:
+        options.dryRun = true;
+        break;
+      case kOnlyMissing:
+        options.onlyMissing = true;
+        break;
+      case kReport:
+      case kMaxWait:
+        if (*optarg == '\0') return Refuse(program, OptionName(option) + " needs a value", err);
+        if (option == kReport)
+          options.reportFile = optarg;
+        else if (!TakeMaxWait(program, OptionName(option), optarg, options, err))
+          return kCommandLineUsage;
+        break;
+      case ':':
+        return Refuse(program, OptionName(optopt) + " needs a value", err);
+      default: {
+        // A known option given a value it takes none of, or an unknown one.
+        if (optopt >= kFirstLongOption)
+          return Refuse(program, OptionName(optopt) + " takes no value", err);
+        if (optopt != 0)
+          return Refuse(program, "unknown option -" + std::string(1, char(optopt)), err);
+        // An unknown long option: its name as written, without a value after "=".
+        const std::string_view written = args[optind - 1];
+        return Refuse(program,
+                      "unknown option " + std::string(written.substr(0, written.find('='))), err);
+      }
     }
   }
+  if (optind < argc)
+    return Refuse(program, "unexpected argument " + std::string(args[optind]), err);
   return kCommandLineRun;
 }
 

@@ -8,8 +8,12 @@
 //   --max-wait SECONDS   how long the site's trouble is waited out; LIRENTA_MAX_WAIT otherwise
 //   --help, --version    answered on standard output; nothing is opened
 //
-// An option wins over its variable. An unknown option, a missing value or a max wait that is
-// not a whole number of seconds ends the program before it opens anything.
+// The options are read with glibc's getopt_long, as every GNU program reads its own: a value
+// follows after "=" (--max-wait=60) or as the next argument, a unique abbreviation stands for
+// its option, and "--" ends the options (the programs take no other arguments). An option wins
+// over its variable. An unknown option, a value given to an option that takes none, a missing
+// value, another argument or a max wait that is not a whole number of seconds ends the program
+// before it opens anything, with a refusal that names the option or the value.
 #pragma once
 
 #include <cstdio>

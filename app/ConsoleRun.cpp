@@ -32,6 +32,7 @@ int RunFromConsole(TFrmPrincipal& window, ui::ConsoleApplication& application) {
   application.WriteDiagnostic(SummaryLine(window.Tally));
   if (signal != 0) return kExitBySignal + signal;
   if (window.Tally.siteSilent) return kExitSiteSilent;
+  if (window.Tally.connectionLost) return kExitFailed;
   return completed ? kExitCompleted : kExitFailed;
 }
 

@@ -15,7 +15,7 @@
 namespace app {
 
 inline constexpr int kExitCompleted = 0;  // the run went to its end
-inline constexpr int kExitFailed = 1;     // no database, or the run failed
+inline constexpr int kExitFailed = 1;     // no database, the run failed, or it lost the database
 // The lyrics site gave nothing but trouble for the max wait; the songs done were kept.
 inline constexpr int kExitSiteSilent = 3;
 // A signal that stopped the run ends the program as the shell reports a signal: 128 + its number.

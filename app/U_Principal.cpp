@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/ComposerLookup.h"
+#include "app/DatabaseLogin.h"
 #include "db/IBErrors.h"
 #include "runtime/Exception.h"
 #include "runtime/ExePath.h"
@@ -34,6 +35,7 @@ constexpr int32_t kConnectTimeoutMs = 15000;
 constexpr int32_t kReadTimeoutMs = 30000;
 
 // Stored settings of the database components.
+constexpr const char* kUser = "SYSDBA";
 constexpr const char* kPassword = "velkadrum";
 constexpr const char* kSongListStatement =
     "SELECT Mus_Codigo, Mus_Nome, Mus_Interprete, Mus_Compositor FROM Tb_Musicas";
@@ -82,7 +84,7 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
       PersistentField(std::make_unique<TIntegerField>(), "Q_MusicasMUS_CODIGO", "MUS_CODIGO");
   Q_MusicasMUS_CODIGO->Required = true;
 
-  DB_Kavro->SetParams({"user_name=SYSDBA", std::string("password=") + kPassword});
+  DB_Kavro->SetParams(app::LoginParams({kUser, kPassword}));
   DB_Kavro->LoginPrompt = false;
   DB_Kavro->SetSQLDialect(1);
   DB_Kavro->SetDefaultTransaction(Trans_Kavro.get());
@@ -133,9 +135,16 @@ bool TFrmPrincipal::ConnectDatabase() {
     application_.ShowMessage(app::kSettingsMissingMessage);
     return false;
   }
+  if (!passwordWarned_) {
+    if (auto warning = app::ExposedPasswordWarning(settings)) {
+      application_.WriteDiagnostic(*warning);
+      passwordWarned_ = true;
+    }
+  }
   try {
     DB_Kavro->SetDatabaseName(
         rt::ReadProfileString(settings, app::kSettingsSection, app::kSettingsKey, ""));
+    DB_Kavro->SetParams(app::LoginParams(app::ReadLogin(settings, {kUser, kPassword})));
     DB_Kavro->SetConnected(true);
     Q_Musicas->Open();
     return true;
@@ -250,6 +259,8 @@ void TFrmPrincipal::btnBuscarClick() {
 
   btnBuscar->SetEnabled(false);
   std::exception_ptr failure;
+  std::string failureText;
+  bool lost = false;  // the failure says the database's attachment is gone
   std::optional<app::ESiteSilent> silent;
   try {
     if (Q_Musicas->Active())
@@ -288,25 +299,50 @@ void TFrmPrincipal::btnBuscarClick() {
     }
   } catch (const app::ESiteSilent& stop) {
     silent = stop;
+  } catch (const EIBError& caught) {
+    failure = std::current_exception();
+    failureText = caught.what();
+    lost = db::IsConnectionLost(caught);
+  } catch (const std::exception& caught) {
+    failure = std::current_exception();
+    failureText = caught.what();
   } catch (...) {
     failure = std::current_exception();
   }
   // Always: the button comes back and what was done becomes permanent (a dry run takes all of
-  // it back). A failing commit's failure is the one that travels on. A transaction that ended
-  // with a lost connection has nothing left to commit: trying would only report "Transaction is
-  // not active" in place of the failure that says what happened.
+  // it back). A failing commit's failure is the one that travels on. A lost connection has
+  // nothing left to commit: trying would only report its loss again, or "Transaction is not
+  // active" in place of the failure that says what happened. Only a lost connection closes the
+  // database during a run (a statement's call closes it as it reports the loss).
   btnBuscar->SetEnabled(true);
   Tally.reportIncomplete = Report != nullptr && Report->Incomplete();
   Tally.siteSilent = silent.has_value();
   Report.reset();
-  if (!failure || Trans_Kavro->Active()) {
-    if (Options.dryRun) {
-      Trans_Kavro->RollbackRetaining();
-    } else {
-      Trans_Kavro->CommitRetaining();
-      Tally.committed = Tally.written;
+  lost = lost || (failure && !DB_Kavro->Connected());
+  if (!lost && (!failure || Trans_Kavro->Active())) {
+    try {
+      if (Options.dryRun) {
+        Trans_Kavro->RollbackRetaining();
+      } else {
+        Trans_Kavro->CommitRetaining();
+        Tally.committed = Tally.written;
+      }
+      Tally.ended = true;
+    } catch (const EIBError& caught) {
+      if (!db::IsConnectionLost(caught) && DB_Kavro->Connected()) throw;
+      failure = std::current_exception();
+      failureText = caught.what();
+      lost = true;
     }
-    Tally.ended = true;
+  }
+  // What was committed before the loss stays; the run stops and says so. The attachment is let
+  // go (a transaction's call reports the loss without closing it), so that the next press of
+  // the button connects again.
+  if (lost) {
+    DB_Kavro->AbortConnection();
+    Tally.connectionLost = true;
+    application_.ShowMessage(app::ConnectionLostLine(Tally, failureText, Options.dryRun));
+    return;
   }
   if (failure) std::rethrow_exception(failure);
 
@@ -332,6 +368,15 @@ std::string SiteSilentLine(const RunTally& tally, const ESiteSilent& stop, bool 
   return rt::FillIn(kSiteSilentMessage,
                     {rt::IntToStr(stop.Seconds), stop.Trouble, rt::IntToStr(tally.done),
                      rt::IntToStr(tally.total), StoppedRunOutcome(tally, dryRun)});
+}
+
+std::string ConnectionLostLine(const RunTally& tally, const std::string& reason, bool dryRun) {
+  // The engine's reason stays on the one line.
+  std::string said = rt::Trim(rt::ReplaceAll(rt::ReplaceAll(reason, "\r\n", " "), "\n", " "));
+  return rt::FillIn(kConnectionLostMessage,
+                    {said, rt::IntToStr(tally.done), rt::IntToStr(tally.total),
+                     dryRun ? std::string(kNothingWritten)
+                            : rt::FillIn(kCommittedKept, {rt::IntToStr(tally.committed)})});
 }
 
 int RunProgram(ui::Application& application, const RunOptions& options) {

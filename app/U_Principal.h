@@ -84,6 +84,8 @@ class TFrmPrincipal {
 
   ui::Application& application_;
   std::chrono::steady_clock::time_point lastCommit_;
+  // The settings file's exposed password is said once in a program's life.
+  bool passwordWarned_ = false;
 };
 
 // The program's one main window, while it exists.
@@ -125,6 +127,16 @@ inline constexpr const char* kWaitingForSiteText =
 inline constexpr const char* kSiteSilentMessage =
     "O site de letras n\xE3o respondeu por %s s (%s). Parado ap\xF3s %s de %s m\xFAsicas; %s";
 
+// A run that lost its connection to the database (the server went away): the engine's reason,
+// the songs done and the total, then how the database was left.
+inline constexpr const char* kConnectionLostMessage =
+    "A conex\xE3o com a Base de Dados foi perdida (%s). Parado ap\xF3s %s de %s m\xFAsicas; %s";
+// What a lost connection left: every commit before it; the songs after the last one are done
+// again by a run that skips the songs that have a composer.
+inline constexpr const char* kCommittedKept =
+    "os %s registros gravados at\xE9 a \xFAltima confirma\xE7\xE3o foram mantidos; termine com "
+    "--only-missing.";
+
 // How long written composers may wait for their commit: a crash, a power cut or a killed
 // program loses no more than this of a run's work, and a commit every 2 s costs a long run
 // nothing it would notice.
@@ -144,6 +156,8 @@ class ESiteSilent : public Exception {
 const char* StoppedRunOutcome(const RunTally& tally, bool dryRun);
 // The line that ends a run the site's trouble stopped.
 std::string SiteSilentLine(const RunTally& tally, const ESiteSilent& stop, bool dryRun);
+// The line that ends a run whose connection was lost; `reason` is the engine's text.
+std::string ConnectionLostLine(const RunTally& tally, const std::string& reason, bool dryRun);
 
 // A stored composer has a value when it is not empty once the characters 00-20 (hex) are
 // trimmed at both ends.

@@ -30,6 +30,7 @@ struct RunTally {
   bool reportIncomplete = false;  // a report line could not be written
   bool ended = false;             // the final commit (or a dry run's rollback) went through
   bool siteSilent = false;        // the run stopped: the site gave nothing but trouble too long
+  bool connectionLost = false;    // the run stopped: the connection to the database was lost
 };
 
 }  // namespace app

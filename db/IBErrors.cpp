@@ -333,4 +333,11 @@ bool IsRowInUse(const EIBError& failure) {
          (code == isc_lock_conflict || code == isc_update_conflict || code == isc_deadlock);
 }
 
+bool IsConnectionLost(const EIBError& failure) {
+  const ISC_STATUS code = failure.ServerErrorCode;
+  return dynamic_cast<const EIBInterBaseError*>(&failure) != nullptr &&
+         (code == kConnectionLost || code == kNetworkReadError || code == kNetworkWriteError ||
+          code == kNetworkRequestFailed || code == kAttachmentShutdown);
+}
+
 }  // namespace db

@@ -240,6 +240,7 @@ constexpr ISC_STATUS kConnectionLost = isc_lost_db_connection;
 constexpr ISC_STATUS kNetworkReadError = isc_net_read_err;
 constexpr ISC_STATUS kNetworkWriteError = isc_net_write_err;
 constexpr ISC_STATUS kNetworkRequestFailed = isc_network_error;
+constexpr ISC_STATUS kAttachmentShutdown = isc_att_shutdown;
 // SQL code of a failed network request (isc_sqlcode of isc_network_error).
 constexpr int32_t kSqlCodeNetworkError = -902;
 // SQL code of a missing permission (isc_sqlcode of isc_no_priv).
@@ -249,6 +250,11 @@ constexpr int32_t kSqlCodeNoPermission = -551;
 // conflict, an update conflict, or the deadlock a transaction that does not wait reports for
 // either.
 bool IsRowInUse(const EIBError& failure);
+
+// Whether `failure` says that the attachment is gone: the server was killed, stopped or
+// restarted, the network to it failed, or the attachment was shut down. A transaction's own
+// calls report it too, without closing the database as a statement's calls do.
+bool IsConnectionLost(const EIBError& failure);
 
 // The parts of a server error message (ErrorMessageParts), as bits.
 constexpr unsigned kShowSQLCode = 1;

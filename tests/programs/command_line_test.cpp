@@ -44,7 +44,11 @@ TEST(CommandLine, RefusalsNameWhatIsWrongAndEndWithStatusTwoBeforeAnythingOpens)
   };
   const std::vector<Case> cases = {
       {{"--bogus"}, {}, "unknown option --bogus\n", true},
-      {{"--report", "r.tsv", "extra"}, {}, "unknown option extra\n", true},
+      {{"--report", "r.tsv", "extra"}, {}, "unexpected argument extra\n", true},
+      {{"--max-wait=x"},
+       {},
+       "--max-wait: \"x\" is not a whole number of seconds (0 or more)\n",
+       false},
       {{"--report"}, {}, "--report needs a value\n", true},
       {{"--max-wait", ""}, {}, "--max-wait needs a value\n", true},
       {{"--max-wait", "1.5"},

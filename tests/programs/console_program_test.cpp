@@ -214,15 +214,52 @@ TEST_F(DatabaseServerFaults, ServerKilledInTheMiddleOfARunLosesOnlyWhatWasNotYet
   ASSERT_TRUE(status.has_value()) << "the program must end on its own";
   EXPECT_EQ(*status, 1) << child->Stdout() << child->Stderr();
   const std::string out = child->Stdout();
-  // The lost connection itself is shown, not the transaction it took with it.
-  EXPECT_TRUE(out == "Error reading data from the connection.\n" ||
-              out == "Error writing data to the connection.\n")
+  // The lost connection itself is shown, not the transaction it took with it, and what was
+  // kept: no commit came before it.
+  const std::string kept = test::Utf8(
+      "). Parado ap\xF3s 1 de 3 m\xFAsicas; os 0 registros gravados at\xE9 a \xFAltima "
+      "confirma\xE7\xE3o foram mantidos; termine com --only-missing.\n");
+  const std::string lost = test::Utf8("A conex\xE3o com a Base de Dados foi perdida (");
+  EXPECT_TRUE(out == lost + "Error reading data from the connection" + kept ||
+              out == lost + "Error writing data to the connection" + kept)
       << out;
+  EXPECT_NE(child->Stderr().find(test::SummaryLine(2, 2, 0, 0)), std::string::npos)
+      << child->Stderr();
   std::string reason;
   ASSERT_TRUE(server->Start(reason)) << reason;
   // Nothing was committed before the server died: song 1's update went with it, and nothing
   // else was lost.
   EXPECT_EQ(test::StoredComposers(server->ConnectString(db.Path())), kUnchanged);
+}
+
+TEST_F(DatabaseServerFaults, ServerKilledBeforeTheLastCommitIsALostConnectionToo) {
+  // The last song is written and the server dies before the commit at the run's end, so the
+  // loss reaches the run through the transaction, which leaves the attachment open.
+  test::FirebirdServer* server = test::FirebirdServer::Instance();
+  ASSERT_NE(server, nullptr) << "no Firebird server: " << test::FirebirdServer::Reason();
+  test::FirebirdDatabase db;
+  const std::string connect = server->ConnectString(db.Path());
+  ASSERT_TRUE(site_.Start());
+  test::RecordedWindow w(site_.BaseUrl());
+  w.PointAt(connect);
+  TFrmPrincipal& window = w.Open();
+  w.app.Run();
+  w.app.SetPendingInput(
+      [&] { w.app.SetPendingInput([&] { w.app.SetPendingInput([&] { server->Kill(); }); }); });
+  w.Button().Click();
+  EXPECT_TRUE(w.app.Failures().empty());
+  EXPECT_EQ(w.app.Messages(),
+            std::vector<std::string>{
+                "A conex\xE3o com a Base de Dados foi perdida (Error reading data from the "
+                "connection). Parado ap\xF3s 3 de 3 m\xFAsicas; os 0 registros gravados at\xE9 a "
+                "\xFAltima confirma\xE7\xE3o foram mantidos; termine com --only-missing."});
+  EXPECT_FALSE(window.DB_Kavro->Connected());
+  std::string reason;
+  ASSERT_TRUE(server->Start(reason)) << reason;
+  EXPECT_EQ(test::StoredComposers(connect), kUnchanged);
+  // The next press connects again and completes the run.
+  w.Button().Click();
+  EXPECT_EQ(w.app.Messages().back(), app::kCompletedMessage);
 }
 
 TEST_F(DatabaseServerFaults, WindowStaysUsableAcrossServerDeathsAndReconnects) {
@@ -240,36 +277,45 @@ TEST_F(DatabaseServerFaults, WindowStaysUsableAcrossServerDeathsAndReconnects) {
     ASSERT_TRUE(window.DB_Kavro->Connected());
 
     // 1. The server dies after the first row: the second row's update meets the lost
-    // connection, the run ends with that failure and the button comes back.
+    // connection, the run stops with the line that says so, the window stays and the button
+    // comes back.
     app.SetPendingInput([&] {
       if (server->Running()) server->Kill();
     });
     w.Button().Click();
     app.SetPendingInput(nullptr);
     EXPECT_TRUE(window.btnBuscar->Enabled());
-    ASSERT_EQ(app.Failures().size(), 1u);
-    EXPECT_NE(app.Failures()[0].find("connection"), std::string::npos) << app.Failures()[0];
-    EXPECT_TRUE(app.Messages().empty());
+    EXPECT_TRUE(app.Failures().empty());
+    ASSERT_EQ(app.Messages().size(), 1u);
+    EXPECT_EQ(app.Messages()[0].rfind("A conex\xE3o com a Base de Dados foi perdida (Error ", 0),
+              0u)
+        << app.Messages()[0];
+    EXPECT_NE(app.Messages()[0].find(" the connection). Parado ap\xF3s 1 de 3 m\xFAsicas; os 0 "
+                                     "registros gravados"),
+              std::string::npos)
+        << app.Messages()[0];
+    EXPECT_TRUE(window.Tally.connectionLost);
     EXPECT_FALSE(window.DB_Kavro->Connected());
 
     // 2. The server is back: the next press connects again and the run completes.
     std::string reason;
     ASSERT_TRUE(server->Start(reason)) << reason;
     w.Button().Click();
-    EXPECT_EQ(app.Messages(), std::vector<std::string>{app::kCompletedMessage});
-    EXPECT_EQ(app.Failures().size(), 1u);
+    ASSERT_EQ(app.Messages().size(), 2u);
+    EXPECT_EQ(app.Messages()[1], app::kCompletedMessage);
 
-    // 3. The server dies while the window is idle: the next press fails on the dead
-    // connection with a message, and the one after reconnects.
+    // 3. The server dies while the window is idle: the next press meets the dead connection,
+    // says so, and the one after reconnects.
     server->Kill();
     w.Button().Click();
     EXPECT_TRUE(window.btnBuscar->Enabled());
-    ASSERT_EQ(app.Failures().size(), 2u);
-    EXPECT_NE(app.Failures()[1].find("connection"), std::string::npos) << app.Failures()[1];
+    ASSERT_EQ(app.Messages().size(), 3u);
+    EXPECT_NE(app.Messages()[2].find(" the connection). Parado ap\xF3s 0 de "), std::string::npos)
+        << app.Messages()[2];
     ASSERT_TRUE(server->Start(reason)) << reason;
     w.Button().Click();
-    EXPECT_EQ(app.Messages().size(), 2u);
-    EXPECT_EQ(app.Failures().size(), 2u);
+    EXPECT_EQ(app.Messages().size(), 4u);
+    EXPECT_TRUE(app.Failures().empty());
     EXPECT_EQ(w.Button().History(),
               (std::vector<bool>{false, true, false, true, false, true, false, true}));
   }

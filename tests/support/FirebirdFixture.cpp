@@ -20,7 +20,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "db/EngineLockFolder.h"
@@ -83,6 +85,16 @@ bool WaitForExit(pid_t pid, Clock::duration deadline) {
   }
   const pid_t r = waitpid(pid, nullptr, WNOHANG);
   return r == pid || (r < 0 && errno == ECHILD);
+}
+
+// Twenty letters and digits, as unguessable as an installed server's.
+std::string RandomPassword() {
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device source;
+  std::string password;
+  for (int i = 0; i < 20; ++i) password += kAlphabet[source() % kAlphabet.size()];
+  return password;
 }
 
 }  // namespace
@@ -198,7 +210,7 @@ const std::string& FirebirdServer::Reason() {
   return ServerReason();
 }
 
-FirebirdServer* FirebirdServer::Instance() {
+FirebirdServer* FirebirdServer::Instance(SysdbaPassword password) {
   if (ServerTried()) return ServerSlot().get();
   ServerTried() = true;
   std::string& reason = ServerReason();
@@ -207,6 +219,8 @@ FirebirdServer* FirebirdServer::Instance() {
     return nullptr;
   }
   std::unique_ptr<FirebirdServer> server(new FirebirdServer());
+  server->sysdbaPassword_ =
+      password == SysdbaPassword::Random ? RandomPassword() : std::string(kSysdbaPassword);
   if (!server->MakeRoot(reason) || !server->Start(reason)) return nullptr;
   ServerSlot() = std::move(server);
   return ServerSlot().get();
@@ -239,7 +253,7 @@ bool FirebirdServer::MakeRoot(std::string& reason) {
   if (RunIsql(
           "CREATE DATABASE " + SqlLiteral(security) + " USER " + SqlLiteral(kSysdbaUser) + ";\n",
           {}, output, Environment()) != 0 ||
-      RunIsql(std::string("CREATE OR ALTER USER SYSDBA PASSWORD ") + SqlLiteral(kSysdbaPassword) +
+      RunIsql(std::string("CREATE OR ALTER USER SYSDBA PASSWORD ") + SqlLiteral(sysdbaPassword_) +
                   ";\nCOMMIT;\n",
               {"-user", kSysdbaUser, security}, output, Environment()) != 0) {
     reason = "cannot make the server's security database: " + output;
@@ -324,6 +338,12 @@ FirebirdServer::~FirebirdServer() {
 
 std::string FirebirdServer::ConnectString(const std::string& path) const {
   return "127.0.0.1/" + std::to_string(port_) + ":" + path;
+}
+
+int FirebirdServer::IsqlAsSysdba(const std::string& sql, const std::string& path,
+                                 std::string& output) const {
+  return RunIsql(sql, {ConnectString(path)}, output,
+                 {std::string("ISC_USER=") + kSysdbaUser, "ISC_PASSWORD=" + sysdbaPassword_});
 }
 
 std::unique_ptr<FirebirdDatabase> FirebirdTest::database_;

@@ -74,17 +74,26 @@ class FirebirdDatabase {
 int RunIsql(const std::string& script, const std::vector<std::string>& arguments,
             std::string& output, const std::vector<std::string>& environment = {});
 
+// The password of the server's SYSDBA: the one the programs store, or a random one, as an
+// installed server has (known to the test alone).
+enum class SysdbaPassword { Stored, Random };
+
 class FirebirdServer {
  public:
-  // The server of this test program, started on the first call. Null when it cannot be
-  // started; Reason() then says why, and the caller fails.
-  static FirebirdServer* Instance();
+  // The server of this test program, started on the first call, whose `password` decides.
+  // Null when it cannot be started; Reason() then says why, and the caller fails.
+  static FirebirdServer* Instance(SysdbaPassword password = SysdbaPassword::Stored);
   static const std::string& Reason();
 
   int Port() const { return port_; }
   pid_t Pid() const { return pid_; }
+  const std::string& Sysdba() const { return sysdbaPassword_; }
   // "127.0.0.1/PORT:path"
   std::string ConnectString(const std::string& path) const;
+  // Runs `sql` through isql-fb on `path` through this server as SYSDBA, the password handed
+  // over in isql-fb's environment (ISC_USER, ISC_PASSWORD), never on its command line; returns
+  // the exit status and leaves isql-fb's output in `output`.
+  int IsqlAsSysdba(const std::string& sql, const std::string& path, std::string& output) const;
 
   // Kills the server at once (SIGKILL) and waits for it; Start brings it back on the same port.
   void Kill();
@@ -102,6 +111,7 @@ class FirebirdServer {
   std::vector<std::string> Environment() const;
 
   std::string root_;
+  std::string sysdbaPassword_;
   int port_ = 0;
   pid_t pid_ = -1;
 };

@@ -38,6 +38,17 @@ void ProgramFolder::Settings(const std::string& databaseName) {
   WriteFile(dir_.File("BaseKavro.ini"), "[BANCO]\r\nCAMINHO=" + databaseName + "\r\n");
 }
 
+std::string ProgramFolder::Settings(const std::string& databaseName, const std::string& moreLines,
+                                    mode_t mode) {
+  const std::string path = dir_.File("BaseKavro.ini");
+  WriteFile(path, "[BANCO]\r\nCAMINHO=" + databaseName + "\r\n" + moreLines);
+  if (user_)
+    HandTo(path, *user_, mode);
+  else
+    chmod(path.c_str(), mode);
+  return path;
+}
+
 std::unique_ptr<ChildProcess> ProgramFolder::Start(const std::string& baseUrl,
                                                    const std::vector<std::string>& args,
                                                    const std::map<std::string, std::string>& env) {

@@ -28,6 +28,9 @@ class ProgramFolder {
   ProgramFolder(const std::string& program, const OrdinaryUser& user);
   // Writes BaseKavro.ini naming `databaseName`.
   void Settings(const std::string& databaseName);
+  // The same with `moreLines` ("USUARIO=...\r\n") in its section, with `mode`, owned by the
+  // folder's user (when it has one); returns its path.
+  std::string Settings(const std::string& databaseName, const std::string& moreLines, mode_t mode);
   // Starts the program with LIRENTA_LYRICS_URL set to `baseUrl`, `args` after its name and
   // `env` added to its environment, and returns at once.
   std::unique_ptr<ChildProcess> Start(const std::string& baseUrl,

@@ -18,9 +18,11 @@ std::string NumberedComposer(int i) {
   return "Jos\xE9 " + std::to_string(i);
 }
 
-Composers StoredComposers(const std::string& connectString) {
+Composers StoredComposers(const std::string& connectString,
+                          const std::vector<std::string>& loginParams) {
   Composers composers;
-  for (const auto& [code, song] : ReadStoredSongs(connectString)) composers[code] = song.Compositor;
+  for (const auto& [code, song] : ReadStoredSongs(connectString, loginParams))
+    composers[code] = song.Compositor;
   return composers;
 }
 

@@ -23,7 +23,9 @@ std::string NumberedPage(int i, const std::string& suffix = "");
 std::string NumberedComposer(int i);
 
 // The composers of every row, read through the client (embedded for a path, through the
-// server for "host/port:path"), byte for byte; the reader has detached when it returns.
-Composers StoredComposers(const std::string& connectString);
+// server for "host/port:path"), byte for byte, with the window's login or `loginParams`; the
+// reader has detached when it returns.
+Composers StoredComposers(const std::string& connectString,
+                          const std::vector<std::string>& loginParams = {});
 
 }  // namespace test

@@ -8,8 +8,10 @@
 
 namespace test {
 
-std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString) {
+std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString,
+                                          const std::vector<std::string>& loginParams) {
   WindowConnection reader(connectString);
+  if (!loginParams.empty()) reader.database.SetParams(loginParams);
   reader.database.Open();
   reader.transaction.Start();
   return ReadStoredSongs(reader.database, reader.transaction);

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TIBDatabase;
 class TIBTransaction;
@@ -21,9 +22,11 @@ struct StoredSong {
   std::optional<std::string> Compositor;  // nullopt for NULL
 };
 
-// Every row of Tb_Musicas by MUS_CODIGO. Throws the client's exception when the database
-// cannot be read.
-std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString);
+// Every row of Tb_Musicas by MUS_CODIGO, read with the window's login or `loginParams`
+// ("user_name=...", "password=..."). Throws the client's exception when the database cannot be
+// read.
+std::map<int, StoredSong> ReadStoredSongs(const std::string& connectString,
+                                          const std::vector<std::string>& loginParams = {});
 
 // The same, read within the active `transaction` of an attached `database`, so that what it
 // has not committed yet is seen too.
