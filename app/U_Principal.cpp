@@ -318,8 +318,8 @@ void TFrmPrincipal::CommitWritten(bool now) {
 
 void TFrmPrincipal::btnBuscarClick() {
   if (!DB_Kavro->Connected() && !ConnectDatabase()) throw EAbort();
-  UseProxies(app::ProxyEnvironment::Read());
   Tally = {};
+  UseProxies(app::ProxyEnvironment::Read());
   // A report that cannot be opened stops the run before it starts; one that cannot be written
   // later only says so.
   Report = Options.reportFile.empty()
