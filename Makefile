@@ -6,13 +6,14 @@ JOBS        ?= 2
 # Debian packages the project builds, tests and demonstrates with (man-db: the manual pages
 # are rendered by the tests as man renders them; desktop-file-utils and appstream: the tests
 # validate the desktop entry and the metainfo file; nginx: a real server's request limiting, run
-# by the tests as a private instance).
+# by the tests as a private instance; tinyproxy-bin: a real proxy for the proxy routes, the
+# program alone without a service, run by the tests as a private instance).
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             libfltk1.3-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick x11-utils \
             libfbclient2 firebird3.0-server-core firebird3.0-utils firebird-dev firebird3.0-server \
             clang-14 libclang-rt-14-dev libcurl4-openssl-dev dpkg-dev file procps \
             libssl-dev openssl ca-certificates clang-format mount man-db \
-            desktop-file-utils appstream nginx
+            desktop-file-utils appstream nginx tinyproxy-bin
 
 .PHONY: all deps build test format-check sanitize-build demo demo-gui bench fuzz clean install package fresh-check
 

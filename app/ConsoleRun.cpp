@@ -11,6 +11,7 @@ std::string SummaryLine(const RunTally& tally) {
                      rt::IntToStr(tally.skipped) + " m\xFAsicas puladas";
   if (tally.inUse > 0)
     line += ", " + rt::IntToStr(tally.inUse) + " m\xFAsicas em uso por outra execu\xE7\xE3o";
+  if (tally.left > 0) line += ", " + rt::IntToStr(tally.left) + " m\xFAsicas n\xE3o consultadas";
   line += ".";
   if (tally.reportIncomplete) line += " O relat\xF3rio ficou incompleto.";
   return line;

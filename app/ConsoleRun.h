@@ -22,8 +22,8 @@ inline constexpr int kExitSiteSilent = 3;
 inline constexpr int kExitBySignal = 128;
 
 // The counts of a run, one line: songs looked up, composers found, rows written, songs skipped,
-// songs another run was writing (when there were any), and whether the report is incomplete. Rows
-// count as written only once they were committed.
+// songs another run was writing and songs left not looked up (each when there were any), and
+// whether the report is incomplete. Rows count as written only once they were committed.
 std::string SummaryLine(const RunTally& tally);
 
 // The line that stands for the completion message when a signal stopped the run: how many songs

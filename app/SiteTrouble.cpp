@@ -13,7 +13,9 @@ namespace app {
 namespace {
 
 constexpr int32_t kTooManyRequests = 429;
+constexpr int32_t kBadGateway = 502;
 constexpr int32_t kServiceUnavailable = 503;
+constexpr int32_t kGatewayTimeout = 504;
 constexpr double kSecondsPerDay = 86400.0;
 
 // Digits only, at least one; false for anything else. A value beyond `ceiling` reads as it.
@@ -51,7 +53,8 @@ bool IsSiteTrouble(const std::exception& failure) {
 }
 
 bool IsSiteTroubleStatus(int32_t statusCode) {
-  return statusCode == kTooManyRequests || statusCode == kServiceUnavailable;
+  return statusCode == kTooManyRequests || statusCode == kServiceUnavailable ||
+         statusCode == kBadGateway || statusCode == kGatewayTimeout;
 }
 
 std::string TroubleText(const std::exception& failure) {
@@ -111,6 +114,16 @@ SitePatience::SitePatience(Seconds maxWait, Clock::time_point start)
 void SitePatience::LookedUp(Clock::time_point now) {
   lastLookedUp_ = now;
   retries_ = 0;
+  previousLeft_ = false;
+}
+
+bool SitePatience::MayLeave() const {
+  return !previousLeft_ && retries_ + 1 >= kLookupsBeforeLeaving;
+}
+
+void SitePatience::Left() {
+  retries_ = 0;
+  previousLeft_ = true;
 }
 
 std::optional<SitePatience::Clock::duration> SitePatience::NextWait(const LookupOutcome& outcome,

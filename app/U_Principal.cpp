@@ -33,6 +33,11 @@ constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Lirenta)";
 // run, whose updates are committed only at its end).
 constexpr int32_t kConnectTimeoutMs = 15000;
 constexpr int32_t kReadTimeoutMs = 30000;
+// A server that sends a byte now and then never trips the read time limit; two minutes is
+// many times what a whole lyrics page takes even on a slow line.
+constexpr int32_t kAnswerTimeoutMs = 120000;
+// The status of a proxy that wants credentials it was not given, or refused them.
+constexpr int32_t kProxyAuthenticationRequired = 407;
 
 // Stored settings of the database components.
 constexpr const char* kUser = "SYSDBA";
@@ -67,7 +72,16 @@ TFrmPrincipal::TFrmPrincipal(ui::Application& application)
   IdHTTP1->AllowCookies = true;
   IdHTTP1->ConnectTimeout = kConnectTimeoutMs;
   IdHTTP1->ReadTimeout = kReadTimeoutMs;
+  IdHTTP1->AnswerTimeout = kAnswerTimeoutMs;
   IdHTTP1->MaxLineAction = TIdMaxLineAction::maException;
+  // Sites move pages and send plain http on to https: redirects are followed, as far as
+  // redirects_ allows.
+  IdHTTP1->HandleRedirects = true;
+  IdHTTP1->HTTPOptions.hoRedirectStatusesOnly = true;
+  IdHTTP1->OnRedirect = [this](TIdCustomHTTP& sender, std::string& location, std::string& verb,
+                               int hopCount, bool& handled) {
+    IdHTTP1Redirect(sender, location, verb, hopCount, handled);
+  };
 
   Q_Musicas = std::make_unique<TIBQuery>("Q_Musicas");
   Ds_Musicas = std::make_unique<TDataSource>("Ds_Musicas");
@@ -169,30 +183,89 @@ std::string TFrmPrincipal::FindComposer(const std::string& performer, const std:
     const std::string address = app::PageAddressOfNames(base, performerName, titleName, attempt);
     // A fresh text per attempt: a refused answer's body must not stand in for the page.
     std::string page;
+    redirects_.Start(address);
     try {
       // A refused answer (a missing page is the common case) comes back as false rather than
       // as a raised failure; both mean the same here.
       if (!IdHTTP1->TryGetPage(address, page)) {
         LastLookup.Refused(IdHTTP1->Response());
         if (Report)
-          Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), "");
+          Report->Attempt(redirects_.Address(),
+                          redirects_.Outcome(app::AnswerOutcome(IdHTTP1->Response().StatusLine)),
+                          "");
+        CheckProxyAnswer();
         continue;
       }
+    } catch (const app::EProxySetting&) {
+      throw;  // no address can be had through that proxy
     } catch (const std::exception& failure) {
       LastLookup.Failed(failure);
-      if (Report) Report->Attempt(address, failure.what(), "");
+      if (Report) Report->Attempt(redirects_.Address(), failure.what(), "");
       continue;  // any failure of a fetch: try the next address
     } catch (...) {
-      if (Report) Report->Attempt(address, "", "");
+      if (Report) Report->Attempt(redirects_.Address(), "", "");
       continue;
     }
     std::string composer = app::ExtractComposer(page, IdHTTP1->Response().ContentType);
     LastLookup.Page(IdHTTP1->Response().BodyCut && composer.empty());
     if (Report)
-      Report->Attempt(address, app::AnswerOutcome(IdHTTP1->Response().StatusLine), composer);
+      Report->Attempt(redirects_.Address(), app::AnswerOutcome(IdHTTP1->Response().StatusLine),
+                      composer);
     return composer;
   }
   return {};
+}
+
+void TFrmPrincipal::IdHTTP1Redirect(TIdCustomHTTP& sender, std::string& location,
+                                    std::string& /*verb*/, int hopCount, bool& handled) {
+  const TIdHTTPResponse& answer = sender.Response();
+  const std::string from = redirects_.Address();
+  handled = redirects_.Follow(location, hopCount, sender.RedirectMaximum,
+                              answer.HeaderLines.IndexOfHeader("Set-Cookie") >= 0);
+  // A redirect not followed ends the attempt, and FindComposer reports it with the reason.
+  if (handled && Report) Report->Attempt(from, app::AnswerOutcome(answer.StatusLine), "");
+}
+
+void TFrmPrincipal::IdHTTP1SelectProxy(TIdCustomHTTP& /*sender*/, const TIdURI& address,
+                                       TIdProxyConnectionInfo& proxy) {
+  const app::Proxy* chosen = proxies_.For(address.SchemeName, address.HostName);
+  if (chosen == nullptr) {
+    proxy.ProxyServer.clear();
+    return;
+  }
+  proxy.ProxyServer = chosen->host;
+  proxy.ProxyPort = chosen->port;
+  proxy.ProxyUsername = chosen->username;
+  proxy.ProxyPassword = chosen->password;
+  proxy.BasicAuthentication = chosen->credentials;
+}
+
+void TFrmPrincipal::UseProxies(app::ProxyEnvironment proxies) {
+  if (const app::Proxy* unusable = proxies.Unusable())
+    throw app::EProxySetting(
+        rt::FillIn(app::kProxyUnusableMessage, {unusable->shown, unusable->variable}));
+  proxies_ = std::move(proxies);
+  IdHTTP1->ProxyParams.ProxyServer.clear();
+  // Without proxies the straight route is asked nothing.
+  if (proxies_.Empty())
+    IdHTTP1->OnSelectProxy = nullptr;
+  else
+    IdHTTP1->OnSelectProxy = [this](TIdCustomHTTP& sender, const TIdURI& address,
+                                    TIdProxyConnectionInfo& proxy) {
+      IdHTTP1SelectProxy(sender, address, proxy);
+    };
+}
+
+void TFrmPrincipal::CheckProxyAnswer() {
+  const TIdHTTPRouteKind route = IdHTTP1->Request().Route;
+  if (route != TIdHTTPRouteKind::rkProxy && route != TIdHTTPRouteKind::rkSecureProxy) return;
+  const TIdHTTPResponse& answer = IdHTTP1->Response();
+  if (answer.StatusCode() != kProxyAuthenticationRequired) return;
+  const TIdURI& address = IdHTTP1->CurrentAddress();
+  const app::Proxy* proxy = proxies_.For(address.SchemeName, address.HostName);
+  throw app::EProxySetting(
+      rt::FillIn(app::kProxyRefusedMessage,
+                 {proxy ? proxy->shown : "", proxy ? proxy->variable : "", answer.StatusLine}));
 }
 
 void TFrmPrincipal::UpdateSong(const std::string& stored, app::SitePatience& patience) {
@@ -201,6 +274,12 @@ void TFrmPrincipal::UpdateSong(const std::string& stored, app::SitePatience& pat
   if (Report) Report->Song(Q_MusicasMUS_CODIGO->StringValue(), performer, title, stored);
   std::string composer = FindComposer(performer, title);
   while (!LastLookup.LookedUp()) {
+    if (patience.MayLeave()) {
+      // One broken page must not stop the run: the song is left for a later run.
+      patience.Left();
+      ++Tally.left;
+      return;
+    }
     WaitForSite(patience);
     composer = FindComposer(performer, title);
   }
@@ -249,6 +328,7 @@ void TFrmPrincipal::CommitWritten(bool now) {
 void TFrmPrincipal::btnBuscarClick() {
   if (!DB_Kavro->Connected() && !ConnectDatabase()) throw EAbort();
   Tally = {};
+  UseProxies(app::ProxyEnvironment::Read());
   // A report that cannot be opened stops the run before it starts; one that cannot be written
   // later only says so.
   Report = Options.reportFile.empty()

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "app/LookupReport.h"
+#include "app/ProxyEnvironment.h"
+#include "app/RedirectPolicy.h"
 #include "app/SiteTrouble.h"
 #include "app/UpdateRun.h"
 #include "db/DataSource.h"
@@ -72,9 +74,20 @@ class TFrmPrincipal {
 
  private:
   // The current song of the list: its composer looked up, again after a wait for as long as
-  // the site's trouble keeps it from being looked up, and, when found, written (a dry run
-  // writes nothing). `stored` is the composer the row holds, for the report.
+  // the site's trouble keeps it from being looked up (or until it is left), and, when found,
+  // written (a dry run writes nothing). `stored` is the composer the row holds, for the report.
   void UpdateSong(const std::string& stored, app::SitePatience& patience);
+  // IdHTTP1's events: whether a redirect is followed (each hop followed gets its report line),
+  // and the proxy of the address about to be asked.
+  void IdHTTP1Redirect(TIdCustomHTTP& sender, std::string& location, std::string& verb,
+                       int hopCount, bool& handled);
+  void IdHTTP1SelectProxy(TIdCustomHTTP& sender, const TIdURI& address,
+                          TIdProxyConnectionInfo& proxy);
+  // Takes the proxies the environment names for the run; raises app::EProxySetting for one that
+  // cannot be used.
+  void UseProxies(app::ProxyEnvironment proxies);
+  // Raises app::EProxySetting when the answer just refused is a proxy's 407.
+  void CheckProxyAnswer();
   // Waits before a song is looked up again, saying so in the current-row label; raises
   // app::ESiteSilent when the max wait is spent.
   void WaitForSite(app::SitePatience& patience);
@@ -86,6 +99,8 @@ class TFrmPrincipal {
   std::chrono::steady_clock::time_point lastCommit_;
   // The settings file's exposed password is said once in a program's life.
   bool passwordWarned_ = false;
+  app::RedirectPolicy redirects_;
+  app::ProxyEnvironment proxies_;
 };
 
 // The program's one main window, while it exists.
@@ -141,6 +156,17 @@ inline constexpr const char* kCommittedKept =
 // program loses no more than this of a run's work, and a commit every 2 s costs a long run
 // nothing it would notice.
 inline constexpr std::chrono::seconds kCommitInterval{2};
+
+// The proxy a run goes through cannot serve it: the environment names one that cannot be used
+// (the run does not start), or the proxy answered 407 (the run stops there, its work kept).
+// The proxy is named without its credentials.
+inline constexpr const char* kProxyUnusableMessage =
+    "O proxy %s (%s) n\xE3o pode ser usado: escreva-o como http://m\xE1quina:porta.";
+inline constexpr const char* kProxyRefusedMessage = "O proxy %s (%s) recusou o acesso: %s";
+class EProxySetting : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 // The run stopped because the site gave nothing but trouble for the max wait.
 class ESiteSilent : public Exception {

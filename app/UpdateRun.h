@@ -27,6 +27,7 @@ struct RunTally {
   int32_t committed = 0;          // of those, the ones committed
   int32_t skipped = 0;            // songs passed over because they have a composer
   int32_t inUse = 0;              // composers not written: another run holds the row
+  int32_t left = 0;               // songs left: not looked up after their lookups
   bool reportIncomplete = false;  // a report line could not be written
   bool ended = false;             // the final commit (or a dry run's rollback) went through
   bool siteSilent = false;        // the run stopped: the site gave nothing but trouble too long

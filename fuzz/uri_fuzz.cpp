@@ -2,6 +2,9 @@
 // library searches; it must give what the rule written with the system's own text helpers
 // (FirstPos, LastPos, SplitAt) gives, on a fresh object and on one that parsed another address.
 //
+// A redirect's Location resolved against an address: never a fragment in the result, and a
+// reference without a scheme of its own keeps the address's.
+//
 // Input parts: the address text, a base directory and a new path for MergePath.
 #include <algorithm>
 #include <cstddef>
@@ -155,5 +158,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   CheckMerge(base, newPath);
   // The client merges its current directory with the directory of each new address.
   CheckMerge(uri.DirPath, newPath);
+
+  const std::string resolved = ResolveReference("http://host/a/b/c;p?q", text);
+  fuzz::Check(resolved.find('#') == std::string::npos, "a resolved address has no fragment",
+              resolved);
+  const std::size_t colon = text.find(':');
+  if (colon == 0 || colon == std::string::npos || colon > text.find_first_of("/?#"))
+    fuzz::Check(resolved.rfind("http:", 0) == 0, "a reference without a scheme keeps the base's",
+                resolved);
   return 0;
 }

@@ -111,6 +111,16 @@ class EIdAlreadyConnected : public EIdException {
 class EIdReadTimeout : public EIdException {
  public:
   EIdReadTimeout() : EIdException("Read Timeout") {}
+
+ protected:
+  using EIdException::EIdException;
+};
+
+// An answer that was not whole within the time allowed for all of it, however steadily its
+// bytes came.
+class EIdAnswerTimeout : public EIdReadTimeout {
+ public:
+  EIdAnswerTimeout() : EIdReadTimeout("Read timed out") {}
 };
 
 class EIdReadLnMaxLineLengthExceeded : public EIdException {

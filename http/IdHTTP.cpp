@@ -69,6 +69,19 @@ int32_t PortNumber(std::string_view text) {
   return value;
 }
 
+// The statuses that send a client elsewhere: moved for good or for now, see other, and the two
+// that keep the method.
+bool IsRedirectStatus(int32_t code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// The port a scheme's addresses have when they name none.
+const char* DefaultPortOf(std::string_view scheme) {
+  if (rt::SameText(scheme, "http")) return "80";
+  if (rt::SameText(scheme, "https")) return "443";
+  return "";
+}
+
 // Hexadecimal digits the largest chunk size may have (64 bits).
 constexpr std::size_t kMaxChunkSizeDigits = 16;
 
@@ -197,7 +210,10 @@ bool TIdCustomHTTP::TryRunExchange(const std::string& verb, const std::string& u
     for (bool done = false; !done;) {
       ++HopCount;
       PrepareTarget();
-      SendAndReadStatusLine(headSent);
+      if (!SendAndReadStatusLine(headSent)) {
+        refused = true;  // the proxy refused the tunnel
+        break;
+      }
       for (;;) {
         ReadHeaderBlock();
         StoreCookies();
@@ -271,7 +287,21 @@ void TIdCustomHTTP::PrepareTarget() {
   if (uri_.PortText != "80") request.Host.append(":").append(uri_.PortText);
 }
 
+std::string TIdCustomHTTP::RequestAddress() const {
+  std::string address = uri_.SchemeName;
+  address.append("://").append(uri_.HostName);
+  if (!uri_.PortText.empty() && uri_.PortText != DefaultPortOf(uri_.SchemeName))
+    address.append(":").append(uri_.PortText);
+  return address.append(uri_.DirPath).append(uri_.DocName).append(uri_.QueryPart);
+}
+
 TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
+  if (OnSelectProxy) OnSelectProxy(*this, uri_, ProxyParams);
+  if (!ProxyParams.ProxyServer.empty()) return SelectProxyRoute();
+  if (viaProxy_) {
+    if (IsConnected()) DisconnectFromPeer();
+    viaProxy_ = false;
+  }
   if (!rt::SameText(Host, uri_.HostName) || Port != PortNumber(uri_.PortText)) {
     if (IsConnected()) DisconnectFromPeer();
     Host = uri_.HostName;
@@ -290,16 +320,76 @@ TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
   return https ? TIdHTTPRouteKind::rkSecure : TIdHTTPRouteKind::rkDirect;
 }
 
-void TIdCustomHTTP::OpenRoute() {
+TIdHTTPRouteKind TIdCustomHTTP::SelectProxyRoute() {
+  const bool https = rt::SameText(uri_.SchemeName, "HTTPS");
+  auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  if (https && !secure) throw EIdIOHandlerPropInvalid();
+  const int32_t port = PortNumber(uri_.PortText);
+  // A kept connection serves when it goes to the same proxy the same way: plain proxying, or a
+  // tunnel to the same site.
+  std::string tunnel;
+  if (https) tunnel.append(uri_.HostName).append(":").append(rt::IntToStr(port));
+  if (!viaProxy_ || tunnel != tunnel_ || !rt::SameText(Host, ProxyParams.ProxyServer) ||
+      Port != ProxyParams.ProxyPort) {
+    if (IsConnected()) DisconnectFromPeer();
+    Host = ProxyParams.ProxyServer;
+    Port = ProxyParams.ProxyPort;
+  }
+  if (secure) {
+    // Plain to the proxy; a tunnel starts its session itself.
+    secure->PassThrough = true;
+    secure->ReadTimeout = ReadTimeout;
+  }
+  return https ? TIdHTTPRouteKind::rkSecureProxy : TIdHTTPRouteKind::rkProxy;
+}
+
+bool TIdCustomHTTP::OpenRoute() {
   TIdHTTPRequest& request = Request();
   request.Route = SelectRoute();
   if (ProtocolVersion == TIdHTTPProtocolVersion::pv1_0 && request.Connection.empty())
     request.Connection = "keep-alive";
-  EnsureConnected();
+  if (!EnsureConnected()) return false;
+  // A proxy is told the whole address.
+  if (request.Route == TIdHTTPRouteKind::rkProxy) request.Target = RequestAddress();
   SendHead();
+  return true;
 }
 
-void TIdCustomHTTP::EnsureConnected() {
+bool TIdCustomHTTP::OpenTunnel() {
+  TIdHTTPRequest& request = Request();
+  const std::string authority = uri_.HostName + ":" + rt::IntToStr(PortNumber(uri_.PortText));
+  std::string& head = head_;
+  head.clear();
+  AppendHeadLine(head, "CONNECT " + authority + " HTTP/1.1");
+  AppendHeadLine(head, "Host: " + authority);
+  if (!request.UserAgent.empty()) AppendHeadLine(head, "User-Agent: " + request.UserAgent);
+  TIdHeaderList credentials;
+  ProxyParams.AddHeaders(credentials);
+  for (const std::string& line : credentials.Lines()) AppendHeadLine(head, line);
+  head.append("\r\n");
+  try {
+    SendBytes(head.data(), head.size(), true);
+    SetReadDeadline(AnswerTimeout);
+    TIdHTTPResponse& response = Response();
+    response.StatusLine = ReadLine();
+    ReadHeaderBlock();
+    if (response.StatusCode() / 100 != 2) {
+      // No tunnel: the proxy's answer ends the exchange, and its connection with it.
+      RefuseResponse();
+      DisconnectFromPeer();
+      return false;
+    }
+    // A 2xx answer to CONNECT has no body; the site's TLS follows at once.
+    static_cast<TIdSSLIOHandlerSocket&>(*IOHandler()).StartSession(uri_.HostName, ConnectTimeout);
+  } catch (...) {
+    DisconnectFromPeer();
+    throw;
+  }
+  tunnel_ = authority;
+  return true;
+}
+
+bool TIdCustomHTTP::EnsureConnected() {
   if (!ResponseKeepsConnection()) DisconnectFromPeer();
   try {
     PollPeerClosed(false);
@@ -309,19 +399,24 @@ void TIdCustomHTTP::EnsureConnected() {
     DisconnectFromPeer();
   }
   reusedConnection_ = IsConnected();
-  if (!reusedConnection_) ConnectToPeer(ConnectTimeout);
+  if (reusedConnection_) return true;
+  ConnectToPeer(ConnectTimeout);
+  const TIdHTTPRouteKind route = Request().Route;
+  viaProxy_ = route == TIdHTTPRouteKind::rkProxy || route == TIdHTTPRouteKind::rkSecureProxy;
+  tunnel_.clear();
+  return route != TIdHTTPRouteKind::rkSecureProxy || OpenTunnel();
 }
 
-void TIdCustomHTTP::SendAndReadStatusLine(bool& headSent) {
+bool TIdCustomHTTP::SendAndReadStatusLine(bool& headSent) {
   // The 1 ms look of EnsureConnected misses a close that is still on its way; one resend
   // covers it, and a fresh connection that fails the same way fails the exchange.
   for (bool resent = false;; resent = true) {
     headSent = false;
     try {
-      OpenRoute();
+      if (!OpenRoute()) return false;
       headSent = true;
       Response().StatusLine = ReadLine();
-      return;
+      return true;
     } catch (const EIdConnClosedGracefully&) {
       if (resent || !reusedConnection_ || InputQueue.Size() != 0) throw;
     } catch (const EIdSocketError&) {
@@ -334,7 +429,7 @@ void TIdCustomHTTP::SendAndReadStatusLine(bool& headSent) {
 void TIdCustomHTTP::SendHead() {
   TIdHTTPRequest& request = Request();
   request.ComposeHeaders();
-  ProxyParams.AddHeaders(request.HeaderLines);
+  if (request.Route == TIdHTTPRouteKind::rkProxy) ProxyParams.AddHeaders(request.HeaderLines);
   if (cookieManager_) {
     const std::string cookies = cookieManager_->CookieTextFor(uri_, false);
     if (!cookies.empty()) request.HeaderLines.SetHeader("Cookie", cookies);
@@ -356,6 +451,7 @@ void TIdCustomHTTP::SendHead() {
 
   writeBatch_.reset();
   SendBytes(head.data(), head.size(), true);
+  SetReadDeadline(AnswerTimeout);
 }
 
 void TIdCustomHTTP::ReadHeaderBlock() {
@@ -402,8 +498,14 @@ TIdHTTPNext TIdCustomHTTP::DecideNext() {
   const int32_t code = response.StatusCode();
   TIdHTTPNext next = TIdHTTPNext::nxUnknown;
 
-  if ((code / 100 == 3 && code != 304) || !response.Location.empty()) {
-    std::string location = response.Location;
+  const bool redirect = HTTPOptions.hoRedirectStatusesOnly
+                            ? IsRedirectStatus(code) && !response.Location.empty()
+                            : (code / 100 == 3 && code != 304) || !response.Location.empty();
+  if (redirect) {
+    // A Location relative to the address asked names the address it resolves to.
+    std::string location = response.Location.empty()
+                               ? std::string()
+                               : ResolveReference(RequestAddress(), response.Location);
     std::string verb = request.Verb;
     if (HandleRedirects && HopCount < RedirectMaximum) {
       if (!AskRedirect(location, verb)) return RefuseResponse();

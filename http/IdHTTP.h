@@ -4,8 +4,14 @@
 // An exchange: prepare the target from the address (merged into the current one) -> connect
 // when needed (a 1 ms look first notices a server that closed the idle connection) -> send the
 // request head in one go -> read the status line and headers (skipping "100 Continue") ->
-// store cookies -> decide: read the body of a 2xx answer, refuse everything else with an
-// EIdHTTPProtocolException that carries the refused answer's status line and body.
+// store cookies -> decide: read the body of a 2xx answer, follow a redirect when asked to,
+// refuse everything else with an EIdHTTPProtocolException that carries the refused answer's
+// status line and body.
+//
+// Routes: straight to the site (plain, or TLS through the installed TLS handler), or through
+// the proxy that ProxyParams names (OnSelectProxy may set it for each request): an http
+// address goes to the proxy with the whole address as its target, an https address through a
+// CONNECT tunnel in which TLS then runs with the site as on the straight route.
 //
 // Invariants:
 // - Nothing is sent for an address or header value holding CR, LF or NUL.
@@ -15,6 +21,9 @@
 // - A request that went out on a kept connection and met a close or a reset before any byte
 //   of an answer is sent once more on a fresh connection: the server dropped the idle
 //   connection as the request crossed it, and a GET may safely be asked again.
+// - Proxy credentials go to the proxy only: in the CONNECT request of a tunnel, never inside it.
+// - With AnswerTimeout set, every request's answer is whole within that time of its sending,
+//   or the exchange fails with EIdAnswerTimeout.
 #pragma once
 
 #include <cstdint>
@@ -34,11 +43,15 @@ struct TIdHTTPOptions {
   // A 401 or 407 answer that offers a known scheme is taken up at once: the authorization
   // events start from yes, and the same address is asked again with the credentials.
   bool hoInProcessAuth = false;
+  // Only 301, 302, 303, 307 and 308 carrying a Location are redirects; every other answer is
+  // taken as if it carried no Location (a 2xx with one is the page, a 300 is refused).
+  bool hoRedirectStatusesOnly = false;
 };
 
 // How a request reaches its server: rkDirect for http, rkSecure for https through a TLS I/O
-// handler (TIdSSLIOHandlerSocket, installed with SetIOHandler); there is no proxy.
-enum class TIdHTTPRouteKind { rkDirect, rkSecure };
+// handler (TIdSSLIOHandlerSocket, installed with SetIOHandler); through a proxy, rkProxy for
+// http and rkSecureProxy for https (a CONNECT tunnel, which also needs the TLS handler).
+enum class TIdHTTPRouteKind { rkDirect, rkSecure, rkProxy, rkSecureProxy };
 
 // What the exchange does after an answer.
 // nxRefused: the answer was refused and read whole; the exchange ends with that refusal.
@@ -85,6 +98,10 @@ class TIdCustomHTTP : public TIdTCPClient {
   // (sender, authentication object, answer).
   using TIdHTTPAuthorizationEvent =
       std::function<void(TIdCustomHTTP& sender, TIdAuthentication& authentication, bool& handled)>;
+  // (sender, the address about to be asked, the proxy settings): sets the proxy that carries
+  // this request, or empties its ProxyServer for the straight route.
+  using TIdHTTPSelectProxyEvent = std::function<void(TIdCustomHTTP& sender, const TIdURI& address,
+                                                     TIdProxyConnectionInfo& proxy)>;
 
   TIdCustomHTTP();
   ~TIdCustomHTTP() override;
@@ -107,6 +124,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   TIdCookieManager* CookieManager() const { return cookieManager_.get(); }
   // Whether the connection may carry the next request, judged from the last answer.
   bool ResponseKeepsConnection();
+  // The absolute address of the current request (the port left out when it is the scheme's
+  // own); the base a redirect's Location is read against, and the target sent to a proxy.
+  std::string RequestAddress() const;
 
   TIdHTTPProtocolVersion ProtocolVersion = TIdHTTPProtocolVersion::pv1_1;
   bool HandleRedirects = false;
@@ -115,20 +135,29 @@ class TIdCustomHTTP : public TIdTCPClient {
   bool AllowCookies = true;
   TIdHTTPOptions HTTPOptions;
   int32_t ConnectTimeout = 0;  // ms; 0 waits as long as the platform does
+  // ms from the sending of a request until its whole answer is in, however steadily its bytes
+  // come; 0: no limit (each wait for bytes is still limited by ReadTimeout).
+  int32_t AnswerTimeout = 0;
   TIdProxyConnectionInfo ProxyParams;
   int HopCount = 0;
 
   TIdHTTPRedirectEvent OnRedirect;
+  TIdHTTPSelectProxyEvent OnSelectProxy;
   TIdHTTPAuthorizationEvent OnAuthorization;
   TIdHTTPAuthorizationEvent OnProxyAuthorization;
 
  protected:
   void PrepareTarget();
   TIdHTTPRouteKind SelectRoute();
-  void OpenRoute();
-  void EnsureConnected();
+  TIdHTTPRouteKind SelectProxyRoute();
+  // The three below return false when the proxy refused the tunnel: its answer was read whole
+  // and is the refusal that ends the exchange.
+  bool OpenRoute();
+  bool EnsureConnected();
   // OpenRoute and the status line, with the one resend described at the top.
-  void SendAndReadStatusLine(bool& headSent);
+  bool SendAndReadStatusLine(bool& headSent);
+  // Asks the proxy on the new connection for a tunnel to the site, then starts TLS in it.
+  bool OpenTunnel();
   void SendHead();
   void ReadHeaderBlock();
   void StoreCookies();
@@ -164,6 +193,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   Refusal refusal_;
   // The last request went out on a connection kept from an earlier exchange.
   bool reusedConnection_ = false;
+  // The connection goes to a proxy; through a tunnel to tunnel_ ("host:port") when that is set.
+  bool viaProxy_ = false;
+  std::string tunnel_;
   // The request head being sent; kept so that its memory serves every request.
   std::string head_;
 };

@@ -163,6 +163,12 @@ void TIdSSLIOHandlerSocket::ConnectClient(const std::string& host, int32_t port,
   Handshake(host, left);
 }
 
+void TIdSSLIOHandlerSocket::StartSession(const std::string& host, int32_t timeout) {
+  if (!Connected()) throw EIdClosedSocket();
+  EndSession();
+  Handshake(host, timeout);
+}
+
 void TIdSSLIOHandlerSocket::Handshake(const std::string& host, int32_t connectTimeout) {
   ERR_clear_error();
   session_.reset(SSL_new(Context()));

@@ -2,7 +2,8 @@
 //
 // The HTTP client sends an https address through it with PassThrough false; for an http
 // address PassThrough is true and every call goes straight to the socket handler, so nothing
-// about plain connections changes.
+// about plain connections changes. Through a proxy the connection starts plain and the session
+// starts over it once the proxy opened the tunnel (StartSession).
 //
 // Invariants:
 // - No byte of the caller's is sent before the handshake completed and the peer's certificate
@@ -40,6 +41,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   void ConnectClient(const std::string& host, int32_t port, const std::string& boundIP,
                      int32_t boundPort, int32_t lowestPort, int32_t highestPort,
                      int32_t timeout) override;
+  // Starts a TLS session over the plain connection already open (a tunnel through a proxy),
+  // verifying the certificate against `host`; `timeout` limits the handshake as a connect's
+  // time limit does.
+  void StartSession(const std::string& host, int32_t timeout);
   bool Readable(int32_t timeout) override;
   int Recv(char* buffer, int length, int32_t& error) override;
   int Send(const char* buffer, int length, int32_t& error) override;

@@ -84,6 +84,11 @@ class TIdTCPConnection : public TIdComponent {
   // Returns the byte count, or -1 when the wait ran out and `raiseOnTimeout` is false.
   int FillInput(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout);
 
+  // From now on, every wait that takes the connection's own limit (TimeoutDefault) also ends
+  // `ms` milliseconds from now, and one still waiting then raises EIdAnswerTimeout; 0 or less
+  // lifts the deadline. Read on the coarse monotonic clock: a few milliseconds late at most.
+  void SetReadDeadline(int32_t ms);
+
   // One line without its terminator; with the terminator LF a CR before it is dropped too.
   // `maxLength` -1 means MaxLineLength, 0 no limit.
   std::string ReadLine(std::string_view terminator = "\n", int32_t timeout = TimeoutDefault,
@@ -120,8 +125,14 @@ class TIdTCPConnection : public TIdComponent {
   // Sends everything now, in as many calls as it takes.
   void SendNow(const char* bytes, std::size_t count);
 
+  // Shortens `timeout` (ms, or TimeoutInfinite) to what is left before the read deadline;
+  // true when it did. Raises EIdAnswerTimeout when the deadline has passed.
+  bool LimitByDeadline(int32_t& timeout) const;
+
   TIdIOHandler* ioHandler_ = nullptr;
   std::unique_ptr<TIdIOHandler> ownedIOHandler_;
+  // The read deadline in coarse-clock milliseconds; 0: none.
+  int64_t readDeadline_ = 0;
   std::optional<std::string> writeBatch_;
   int32_t batchThreshold_ = 0;
 };

@@ -2,6 +2,9 @@
 
 #include <string.h>  // memrchr
 
+#include <algorithm>
+#include <optional>
+
 #include "http/IdException.h"
 #include "runtime/Text.h"
 
@@ -157,5 +160,101 @@ std::string MergePath(std::string_view basePath, std::string_view newPath) {
     }
   }
   if (result != "/" && !result.empty() && result.back() == '/' && !keepTrailing) result.pop_back();
+  return result;
+}
+
+namespace {
+
+// The five parts of an address as RFC 3986 appendix B splits it; a part that is absent is
+// told from an empty one.
+struct ReferenceParts {
+  std::optional<std::string_view> scheme, authority, query;
+  std::string_view path;
+};
+
+ReferenceParts SplitReference(std::string_view text) {
+  ReferenceParts parts;
+  text = text.substr(0, text.find('#'));
+  const std::size_t colon = text.find(':');
+  if (colon != std::string_view::npos && colon > 0 && text.find_first_of("/?") > colon) {
+    parts.scheme = text.substr(0, colon);
+    text.remove_prefix(colon + 1);
+  }
+  if (text.substr(0, 2) == "//") {
+    text.remove_prefix(2);
+    const std::size_t end = std::min(text.find_first_of("/?"), text.size());
+    parts.authority = text.substr(0, end);
+    text.remove_prefix(end);
+  }
+  const std::size_t question = text.find('?');
+  parts.path = text.substr(0, question);
+  if (question != std::string_view::npos) parts.query = text.substr(question + 1);
+  return parts;
+}
+
+// RFC 3986 section 5.2.4.
+std::string RemoveDotSegments(std::string_view input) {
+  std::string output;
+  while (!input.empty()) {
+    if (input.substr(0, 3) == "../") {
+      input.remove_prefix(3);
+    } else if (input.substr(0, 2) == "./") {
+      input.remove_prefix(2);
+    } else if (input.substr(0, 3) == "/./") {
+      input.remove_prefix(2);
+    } else if (input == "/.") {
+      input = "/";
+    } else if (input.substr(0, 4) == "/../" || input == "/..") {
+      input = input.size() == 3 ? std::string_view("/") : input.substr(3);
+      const std::size_t last = output.rfind('/');
+      output.resize(last == std::string::npos ? 0 : last);
+    } else if (input == "." || input == "..") {
+      input = {};
+    } else {
+      const std::size_t next = input.find('/', 1);
+      const std::size_t end = next == std::string_view::npos ? input.size() : next;
+      output.append(input.substr(0, end));
+      input.remove_prefix(end);
+    }
+  }
+  return output;
+}
+
+}  // namespace
+
+std::string ResolveReference(std::string_view base, std::string_view reference) {
+  const ReferenceParts b = SplitReference(base);
+  const ReferenceParts r = SplitReference(reference);
+  std::string_view scheme = b.scheme.value_or("");
+  std::optional<std::string_view> authority = b.authority;
+  std::optional<std::string_view> query = r.query;
+  std::string path;
+  if (r.scheme) {
+    scheme = *r.scheme;
+    authority = r.authority;
+    path = RemoveDotSegments(r.path);
+  } else if (r.authority) {
+    authority = r.authority;
+    path = RemoveDotSegments(r.path);
+  } else if (r.path.empty()) {
+    path = b.path;
+    if (!query) query = b.query;
+  } else if (r.path.front() == '/') {
+    path = RemoveDotSegments(r.path);
+  } else {
+    // Merged with the base's directory (RFC 3986 section 5.2.3).
+    std::string merged;
+    if (b.authority && b.path.empty())
+      merged = "/";
+    else
+      merged = b.path.substr(0, b.path.rfind('/') + 1);
+    merged.append(r.path);
+    path = RemoveDotSegments(merged);
+  }
+  std::string result(scheme);
+  result += ':';
+  if (authority) result.append("//").append(*authority);
+  result += path;
+  if (query) result.append("?").append(*query);
   return result;
 }

@@ -35,3 +35,9 @@ class TIdURI {
 // Combines a directory with a new path: an absolute `newPath` wins, a relative one is appended
 // with "." kept, ".." stepping one directory up and runs of "/" collapsed.
 std::string MergePath(std::string_view basePath, std::string_view newPath);
+
+// The absolute address a reference (a redirect's Location) names when it is read relative to
+// the absolute address `base`, resolved as RFC 3986 section 5.2 says ("." and ".." segments
+// removed), without a fragment: the address a request for it goes to. Nothing is decoded or
+// encoded.
+std::string ResolveReference(std::string_view base, std::string_view reference);

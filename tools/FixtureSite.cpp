@@ -130,6 +130,7 @@ struct FixtureSite::Connection {
     Answer answer;
     bool head = false;
     bool close = false;
+    int trickleMs = 0;
   };
 
   int fd = -1;
@@ -141,6 +142,10 @@ struct FixtureSite::Connection {
   bool peerClosed = false;  // the peer sent its last byte; it may still read
   SSL* ssl = nullptr;       // the session of a TLS site (owned)
   bool wantsWrite = false;  // the session waits for room to send (handshake or a write)
+  std::string trickle;      // the rest of an answer sent a byte at a time
+  std::size_t tricklePos = 0;
+  int trickleMs = 0;
+  Clock::time_point nextByte;
 };
 
 void FixtureSite::CloseConnection(Connection& c) {
@@ -314,6 +319,12 @@ bool FixtureSite::WriteTo(Connection& c) {
   return true;
 }
 
+int FixtureSite::TrickleMsOf(uint64_t request) const {
+  for (const Trickle& t : options_.trickles)
+    if (request >= t.from && request - t.from < t.count) return t.ms;
+  return 0;
+}
+
 const Throttle* FixtureSite::ThrottleOf(uint64_t request) const {
   for (const Throttle& t : options_.throttles)
     if (request >= t.from && request - t.from < t.count) return &t;
@@ -326,8 +337,8 @@ void FixtureSite::Queue(Connection& c, Answer answer, bool head, bool close,
   // A body that ends with the connection ends it: the requests after it go unanswered.
   if (answer.framing == Framing::Close) close = true;
   if (close) c.closing = true;
-  c.pending.push_back(
-      {now + std::chrono::milliseconds(options_.delayMs), std::move(answer), head, close});
+  c.pending.push_back({now + std::chrono::milliseconds(options_.delayMs), std::move(answer), head,
+                       close, TrickleMsOf(requests_)});
 }
 
 bool FixtureSite::OutageDue() const {
@@ -335,11 +346,26 @@ bool FixtureSite::OutageDue() const {
 }
 
 void FixtureSite::ReleaseDue(Connection& c, Clock::time_point now) {
-  while (!c.pending.empty() && c.pending.front().due <= now && !OutageDue()) {
+  while (c.trickle.empty() && !c.pending.empty() && c.pending.front().due <= now && !OutageDue()) {
     const Connection::Pending& p = c.pending.front();
-    AppendAnswer(c, p.answer, p.head, p.close);
+    if (p.trickleMs > 0) {
+      AppendAnswer(c, c.trickle, p.answer, p.head, p.close);
+      c.tricklePos = 0;
+      c.trickleMs = p.trickleMs;
+      c.nextByte = now;
+    } else {
+      AppendAnswer(c, c.out, p.answer, p.head, p.close);
+    }
     c.pending.pop_front();
   }
+  TrickleDue(c, now);
+}
+
+void FixtureSite::TrickleDue(Connection& c, Clock::time_point now) {
+  if (c.trickle.empty() || now < c.nextByte) return;
+  c.out += c.trickle[c.tricklePos++];
+  c.nextByte = now + std::chrono::milliseconds(c.trickleMs);
+  if (c.tricklePos == c.trickle.size()) c.trickle.clear();
 }
 
 void FixtureSite::StartOutage(Clock::time_point now) {
@@ -353,7 +379,8 @@ void FixtureSite::StartOutage(Clock::time_point now) {
   ++nextOutage_;
 }
 
-void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, bool close) {
+void FixtureSite::AppendAnswer(Connection& c, std::string& out, const Answer& answer, bool head,
+                               bool close) {
   ++answers_;
   Framing framing = Framing::Length;
   if (options_.chunked ||
@@ -362,7 +389,6 @@ void FixtureSite::AppendAnswer(Connection& c, const Answer& answer, bool head, b
   if (answer.framing) framing = *answer.framing;
   if (framing == Framing::Close) close = true;
 
-  std::string& out = c.out;
   out += "HTTP/1.1 ";
   out += answer.status;
   out += "\r\n";
@@ -488,8 +514,10 @@ int FixtureSite::Run() {
     Clock::time_point wake = downUntil_ ? *downUntil_ : lastActivity + idle;
     if (!downUntil_ && wake <= now) break;
     if (!OutageDue())
-      for (const auto& c : connections_)
+      for (const auto& c : connections_) {
         if (!c->pending.empty()) wake = std::min(wake, c->pending.front().due);
+        if (!c->trickle.empty()) wake = std::min(wake, c->nextByte);
+      }
     const auto waitMs =
         std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(wake - now).count());
     timespec timeout{time_t(waitMs / 1000), long(waitMs % 1000) * 1000000L};
@@ -525,7 +553,8 @@ int FixtureSite::Run() {
       if (alive) ReleaseDue(c, now);
       // Write at once what was answered; a full socket waits for POLLOUT.
       if (alive && c.outPos < c.out.size()) alive = WriteTo(c);
-      if (alive && c.closing && c.pending.empty() && c.out.empty()) alive = false;
+      if (alive && c.closing && c.pending.empty() && c.trickle.empty() && c.out.empty())
+        alive = false;
       if (!alive) CloseConnection(c);
     }
     std::erase_if(connections_, [](const auto& c) { return c->fd < 0; });

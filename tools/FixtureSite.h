@@ -9,9 +9,10 @@
 // Faults, counted over the server's life: requests are numbered from 1 in the order their heads
 // arrive (every request that gets an answer counts), answers in the order they go out. A throttle
 // answers some requests 429 in place of their pages; a delay holds every answer back for a while
-// after its request arrived, while the other connections are served; an outage closes the
-// listening socket and every connection once a number of answers went out, and listens again on
-// the same port after a while.
+// after its request arrived, while the other connections are served; a trickle sends some
+// answers one byte at a time with a pause after each; an outage closes the listening socket and
+// every connection once a number of answers went out, and listens again on the same port after
+// a while.
 #pragma once
 
 #include <chrono>
@@ -43,6 +44,14 @@ struct Throttle {
   std::optional<int> retryAfter;
 };
 
+// Requests `from` to `from + count - 1` are answered one byte every `ms` milliseconds; the
+// connection's later answers wait until the trickle is over.
+struct Trickle {
+  uint64_t from = 1;
+  uint64_t count = 0;
+  int ms = 0;
+};
+
 struct SiteOptions {
   std::string root;
   uint16_t port = 0;             // 0: any free port
@@ -58,6 +67,7 @@ struct SiteOptions {
   std::string keyFile;
   std::vector<Outage> outages;      // taken in the order of their `after`
   std::vector<Throttle> throttles;  // a request in any of them is throttled
+  std::vector<Trickle> trickles;    // a request in any of them trickles
   int delayMs = 0;                  // every answer goes out this long after its request arrived
 };
 
@@ -93,9 +103,14 @@ class FixtureSite {
   void Queue(Connection& c, Answer answer, bool head, bool close, Clock::time_point now);
   // Moves the answers due by `now` to c's output, unless an outage is due first.
   void ReleaseDue(Connection& c, Clock::time_point now);
-  void AppendAnswer(Connection& c, const Answer& answer, bool head, bool close);
+  // Appends the answer's bytes to `out`, c's output or its trickle.
+  void AppendAnswer(Connection& c, std::string& out, const Answer& answer, bool head, bool close);
+  // Moves the next byte of c's trickle to its output once it is due.
+  void TrickleDue(Connection& c, Clock::time_point now);
   // The first throttle that request number `request` falls in, if any.
   const Throttle* ThrottleOf(uint64_t request) const;
+  // The pause between the bytes of request number `request`'s answer; 0: sent whole.
+  int TrickleMsOf(uint64_t request) const;
   // The next outage, once as many answers as it waits for went out.
   bool OutageDue() const;
   // Closes the listening socket and every connection.

@@ -18,6 +18,7 @@ constexpr const char* kUsage =
     "           [--chunked-every N] [--chunk-size N] [--close] [--header 'Name: value']...\n"
     "           [--log FILE] [--cert FILE --key FILE] [--delay-ms MS]\n"
     "           [--throttle FROM:COUNT[:SECONDS]]... [--outage AFTER:MS]...\n"
+    "           [--trickle FROM:COUNT:MS]...\n"
     "Serves the files below DIR on 127.0.0.1 and prints the port on its first line.\n"
     "  --port N           port to listen on; 0 (the default) takes any free port\n"
     "  --idle-seconds S   end after S seconds without a connection or a byte (default 300)\n"
@@ -35,13 +36,16 @@ constexpr const char* kUsage =
     "                     answer COUNT requests from request number FROM on with '429 Too\n"
     "                     Many Requests' (and 'Retry-After: SECONDS' when given), keeping\n"
     "                     the connection\n"
+    "  --trickle FROM:COUNT:MS\n"
+    "                     send the answers to COUNT requests from request number FROM on one\n"
+    "                     byte every MS milliseconds; the connection's later answers wait\n"
     "  --outage AFTER:MS  once AFTER answers went out whole (0: at the start), close the\n"
     "                     listening socket and every connection, dropping the requests not\n"
     "                     answered yet; new connections are refused; MS milliseconds later\n"
     "                     listen again on the same port\n"
     "Requests are numbered from 1 in the order they arrive and answers counted as they go\n"
-    "out, over the site's life, every answer (404s and 429s too) included. --throttle and\n"
-    "--outage may be given more than once; outages come in the order of AFTER.\n"
+    "out, over the site's life, every answer (404s and 429s too) included. --throttle,\n"
+    "--trickle and --outage may be given more than once; outages come in the order of AFTER.\n"
     "A file NAME.headers next to a page NAME shapes its answer: 'Status: CODE REASON',\n"
     "'Framing: length|chunked|close', and other header lines sent as they are.\n"
     "Ends on SIGTERM or SIGINT.\n";
@@ -133,7 +137,15 @@ int main(int argc, char** argv) {
       options.keyFile = next();
     else if (arg == "--delay-ms")
       options.delayMs = int(count(0, kLongestMs));
-    else if (arg == "--throttle" || arg == "--outage") {
+    else if (arg == "--trickle") {
+      const char* text = next();
+      std::vector<long long> v;
+      if (!ReadFields(text, {{1, kMostRequests}, {1, kMostRequests}, {1, kLongestMs}}, 0, v)) {
+        std::fprintf(stderr, "lirenta-fixture-site: bad value for --trickle: %s\n", text);
+        return kUsageStatus;
+      }
+      options.trickles.push_back({uint64_t(v[0]), uint64_t(v[1]), int(v[2])});
+    } else if (arg == "--throttle" || arg == "--outage") {
       const char* name = argv[i];
       const char* text = next();
       std::vector<long long> v;

@@ -113,6 +113,51 @@ TEST(SiteTrouble, ASongIsLookedUpWithItsPageOrAnAnswerOnEveryAddress) {
   EXPECT_EQ(lookup.RetryAfter(), std::nullopt);
   lookup.Failed(EIdException("Invalid line break or NUL character in request."));
   EXPECT_EQ(lookup.Trouble(), "503 Service Unavailable");
+
+  // A proxy's or front server's word that the site did not answer, and an answer not whole in
+  // its time, are the site's trouble too; a redirect that was not followed is an answer.
+  for (const char* status : {"HTTP/1.1 502 Bad Gateway", "HTTP/1.0 504 Gateway Timeout"}) {
+    lookup.Start();
+    Answer(answer, status, {"Retry-After: 2"});
+    lookup.Refused(answer, 0);
+    EXPECT_FALSE(lookup.LookedUp()) << status;
+    EXPECT_EQ(lookup.Trouble(), std::string(status).substr(9));
+    EXPECT_EQ(lookup.RetryAfter(), Seconds(2));
+  }
+  lookup.Start();
+  lookup.Failed(EIdAnswerTimeout());
+  EXPECT_EQ(lookup.Trouble(), "Read timed out");
+  lookup.Start();
+  Answer(answer, "HTTP/1.1 301 Moved Permanently", {"Location: http://elsewhere/"});
+  lookup.Refused(answer, 0);
+  EXPECT_TRUE(lookup.LookedUp());
+}
+
+TEST(SiteTrouble, ASongIsLeftAfterFiveLookupsUnlessTheSongBeforeItWasLeft) {
+  const auto start = SitePatience::Clock::time_point();
+  LookupOutcome trouble;
+  trouble.Start();
+  trouble.Failed(EIdSocketError(10054, "reset"));
+  SitePatience patience(Seconds(600), start);
+  // The lookups a song gets at `now` before it is left; 0: still not left after 20.
+  auto lookupsBeforeLeaving = [&](SitePatience::Clock::time_point now) {
+    for (int lookups = 1; lookups <= 20; ++lookups) {
+      if (patience.MayLeave()) {
+        patience.Left();
+        return lookups;
+      }
+      EXPECT_TRUE(patience.NextWait(trouble, now));
+    }
+    return 0;
+  };
+  EXPECT_EQ(lookupsBeforeLeaving(start), 5) << "the run's first song";
+  EXPECT_EQ(lookupsBeforeLeaving(start + 100s), 0) << "the song after a left one";
+  // A left song does not count as looked up: the max wait still runs from the start.
+  EXPECT_EQ(patience.NextWait(trouble, start + 600s), std::nullopt);
+  patience.LookedUp(start + 800s);
+  EXPECT_EQ(lookupsBeforeLeaving(start + 800s), 5) << "after a song that was looked up";
+  EXPECT_EQ(patience.NextWait(trouble, start + 801s), SitePatience::Clock::duration(1s))
+      << "the next song's waits start over";
 }
 
 TEST(SiteTrouble, WaitsDoubleToAMinuteAndStopWhenTheMaxWaitIsSpent) {

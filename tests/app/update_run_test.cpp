@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "runtime/Text.h"
 #include "tests/support/FirebirdFixture.h"
 #include "tests/support/LyricsSite.h"
 #include "tests/support/RecordedWindow.h"
@@ -229,6 +230,38 @@ TEST_F(UpdateRun, UnreachableSiteIsWaitedOutThenTheRunStopsAndSaysSo) {
   auto stored = test::StoredComposers(db.Path());
   EXPECT_EQ(stored[1], std::nullopt);
   EXPECT_EQ(stored[3], "Desconhecido");
+}
+
+TEST_F(UpdateRun, PageTricklingPastTheAnswerTimeIsTheSitesTroubleAndIsAskedAgain) {
+  // The site's first answer comes one byte every 50 ms: its page would take seconds.
+  test::FirebirdDatabase db(test::NumberedSongs(1));
+  test::LyricsSite site({"--trickle", "1:1:50"});
+  site.AddComposerPage(test::NumberedPage(1), test::NumberedComposer(1));
+  UseSite(site);
+  test::TempDir files;
+  w_.PointAt(db.Path());
+  TFrmPrincipal& window = w_.Open();
+  window.Options.reportFile = files.File("r.tsv");
+  window.IdHTTP1->AnswerTimeout = 500;
+  w_.ShowAndClick();
+  EXPECT_EQ(app_.Messages(), std::vector<std::string>{app::kCompletedMessage});
+  ASSERT_EQ(app_.Waits().size(), 1u);
+  const auto& captions = app_.MainForm()->FindLabel("lblAtual")->History();
+  ASSERT_FALSE(captions.empty());
+  EXPECT_EQ(captions[0], "aguardando o site de letras: nova tentativa em 1 s (Read timed out)");
+  // The attempt given up, the song's other addresses, and the song asked again.
+  auto line = [&](const std::string& page, const std::string& outcome,
+                  const std::string& composer = "") {
+    return "1\tAna\tt1\t" + site.BaseUrl() + page + "\t" + outcome + "\t" + composer + "\t";
+  };
+  EXPECT_EQ(test::ReadLines(files.File("r.tsv")),
+            (std::vector<std::string>{
+                app::kReportHeader, line("ana/t1.html", "Read timed out"),
+                line("ana/t1-cifrada.html", "404 Not Found"),
+                line("ana/t1-traducao.html", "404 Not Found"),
+                line("ana/t1.html", "200 OK", rt::Win1252ToUtf8(test::NumberedComposer(1)))}));
+  w_.Close();
+  EXPECT_EQ(test::StoredComposers(db.Path()), (test::Composers{{1, test::NumberedComposer(1)}}));
 }
 
 TEST_F(UpdateRun, ClosingTheWindowDuringAWaitStopsTheRunThereAndKeepsTheSongsDone) {

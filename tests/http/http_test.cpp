@@ -289,6 +289,31 @@ TEST_F(HttpAnswer, FollowsARedirectWhenAskedTo) {
   EXPECT_EQ(server_->Received(0), Head("/old/page.html") + Head("/new/page.html"));
 }
 
+TEST_F(HttpAnswer, OnlyTheFiveRedirectStatusesFollowTheirLocationReadAgainstTheAddressAsked) {
+  Serve(
+      {Answering({Answer("200 OK", "page", "Location: /x.html\r\n"),
+                  Answer("300 Multiple Choices", "choose", "Location: /x.html\r\n"),
+                  Answer("301 Moved Permanently", "nowhere"),
+                  Answer("308 Permanent Redirect", "", "Location: ../b/./c.html?x=1#top\r\n"),
+                  Answer("303 See Other", "", "Location: ?y=2\r\n"), Answer("200 OK", "moved")})});
+  http_.HandleRedirects = true;
+  http_.HTTPOptions.hoRedirectStatusesOnly = true;
+  std::vector<std::string> locations;
+  http_.OnRedirect = [&](TIdCustomHTTP&, std::string& location, std::string&, int, bool&) {
+    locations.push_back(location);
+  };
+  EXPECT_EQ(Get("/a.html"), "page");
+  EXPECT_EQ(Refusal("/a.html"), (Refused{300, "HTTP/1.1 300 Multiple Choices", "choose"}));
+  EXPECT_EQ(Refusal("/a.html"), (Refused{301, "HTTP/1.1 301 Moved Permanently", "nowhere"}));
+  EXPECT_EQ(Get("/a/d/e.html"), "moved");
+  EXPECT_EQ(http_.HopCount, 3);
+  EXPECT_EQ(locations, (std::vector<std::string>{Url("/a/b/c.html?x=1"), Url("/a/b/c.html?y=2")}));
+  Finish(1);
+  EXPECT_EQ(server_->Received(0), Head("/a.html") + Head("/a.html") + Head("/a.html") +
+                                      Head("/a/d/e.html") + Head("/a/b/c.html?x=1") +
+                                      Head("/a/b/c.html?y=2"));
+}
+
 TEST_F(HttpAnswer, InProcessAuthenticationRetriesWithTheAddressCredentials) {
   const std::string offerBasic = "WWW-Authenticate: Basic realm=\"letras\"\r\n";
   Serve({Answering({Answer("401 Unauthorized", "no", offerBasic), Answer("200 OK", "welcome")})});
@@ -458,6 +483,18 @@ TEST_F(HttpTimeout, SilentServerEndsTheCallAndTheStaleAnswerIsNeverRead) {
   ASSERT_TRUE(server_->WaitFinished(1));
   EXPECT_EQ(Get("/b"), "fresh");
   EXPECT_EQ(server_->Accepted(), 2);
+}
+
+TEST_F(HttpTimeout, AnswerTricklingPastItsWholeTimeFailsThoughEveryPieceCameInTime) {
+  Serve({{S::ExpectHead(), S::SendPieces(Answer("200 OK", std::string(60, 'x')), 4, Ms(100)),
+          S::AwaitClose()},
+         Answering({Answer("200 OK", "fresh")})});
+  http_.ReadTimeout = 2000;
+  http_.AnswerTimeout = 500;
+  EXPECT_EQ(MessageOf<EIdAnswerTimeout>([&] { Get("/a"); }), "Read timed out");
+  EXPECT_FALSE(http_.IsConnected());
+  // Each request has its own time.
+  EXPECT_EQ(Get("/b"), "fresh");
 }
 
 TEST_F(HttpTimeout, ConnectTimeoutOnAServerThatNeverAccepts) {

@@ -104,4 +104,41 @@ TEST(MergePath, ResolvesRelativePaths) {
   EXPECT_EQ(MergePath("", "c"), "c");
 }
 
+TEST(ResolveReference, ReadsARedirectsLocationAsRfc3986Does) {
+  // The examples of RFC 3986 section 5.4, without their fragments, and the abnormal ones.
+  const std::string base = "http://a/b/c/d;p?q";
+  const std::pair<const char*, const char*> cases[] = {
+      {"g:h", "g:h"},
+      {"g", "http://a/b/c/g"},
+      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},
+      {"/g", "http://a/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q"},
+      {"g?y#s", "http://a/b/c/g?y"},
+      {"", "http://a/b/c/d;p?q"},
+      {".", "http://a/b/c/"},
+      {"..", "http://a/b/"},
+      {"../g", "http://a/b/g"},
+      {"../..", "http://a/"},
+      {"../../../g", "http://a/g"},
+      {"/./g", "http://a/g"},
+      {"/../g", "http://a/g"},
+      {"g.", "http://a/b/c/g."},
+      {"..g", "http://a/b/c/..g"},
+      {"./g/.", "http://a/b/c/g/"},
+      {"g/../h", "http://a/b/c/h"},
+      {"g;x=1/../y", "http://a/b/c/y"},
+      {"g?y/./x", "http://a/b/c/g?y/./x"},
+      {"https://other:8443/x/../y.html", "https://other:8443/y.html"},
+      // Bytes pass as they are: nothing is decoded or encoded.
+      {"can\xE7\xE3o%20nova.html", "http://a/b/c/can\xE7\xE3o%20nova.html"},
+  };
+  for (const auto& [reference, resolved] : cases)
+    EXPECT_EQ(ResolveReference(base, reference), resolved) << reference;
+  EXPECT_EQ(ResolveReference("http://host:8080", "a.html"), "http://host:8080/a.html");
+}
+
 }  // namespace

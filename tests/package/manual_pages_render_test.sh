@@ -16,7 +16,8 @@ for name in lirenta lirenta-console; do
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
     grep -Eq "^\.SH +\"?$section\"?[[:space:]]*\$" "$page" || fail "$page has no $section section"
   done
-  for variable in LIRENTA_LYRICS_URL LIRENTA_REPORT LIRENTA_MAX_WAIT SSL_CERT_FILE SSL_CERT_DIR FIREBIRD_LOCK; do
+  for variable in LIRENTA_LYRICS_URL LIRENTA_REPORT LIRENTA_MAX_WAIT SSL_CERT_FILE SSL_CERT_DIR FIREBIRD_LOCK \
+      http_proxy https_proxy no_proxy; do
     grep -q "$variable" "$page" || fail "$page does not describe $variable"
   done
   echo "$name(1) renders cleanly and has its sections"

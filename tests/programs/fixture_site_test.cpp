@@ -1,8 +1,8 @@
 // The fixture lyrics site as built, spoken to over raw loopback sockets: what the product
 // suites stand on and would not notice when it went wrong. Pages are served by their raw bytes
 // and nothing outside the folder is; the chunked framing, the page headers files and the
-// request log are exact; the faults (throttling, an outage, a delay) are what a client meets;
-// the site ends on SIGTERM, after its idle time, and on a bad command line.
+// request log are exact; the faults (throttling, an outage, a delay, a trickle) are what a
+// client meets; the site ends on SIGTERM, after its idle time, and on a bad command line.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -234,6 +234,16 @@ TEST_F(FixtureSiteTest, DelayHoldsEveryAnswerWhileServingOtherConnections) {
   second.Expect(Ok("home"));
   // Answered side by side: one after the other would take the delay three times.
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 1600ms);
+}
+
+TEST_F(FixtureSiteTest, TrickleSendsItsAnswersAByteAtATimeAndTheNextAnswerAfterThem) {
+  RawClient client(Start({"--trickle", "2:1:10"}));
+  client.Send(Get("/index.html") + Get("/index.html") + Get("/index.html"));
+  client.Expect(Ok("home"));
+  // Request 2 comes a byte every 10 ms; request 3 waits for it.
+  const auto started = std::chrono::steady_clock::now();
+  client.Expect(Ok("home") + Ok("home"));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, Ok("home").size() / 2 * 10ms);
 }
 
 TEST_F(FixtureSiteTest, EndsOnSigtermAndAfterTheIdleTime) {

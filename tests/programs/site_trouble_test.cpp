@@ -85,6 +85,53 @@ TEST_F(SiteTrouble, ThrottlingIsWaitedOutForRetryAfterElseOneSecondAndEverySongA
                                       "3 404 Not Found", "3 200 OK"}));
 }
 
+TEST_F(SiteTrouble, GatewayErrorsAreWaitedOut) {
+  const Server::Step notFound = Status("404 Not Found");
+  Server site(
+      {{kHead, Status("502 Bad Gateway"), kHead, notFound, kHead, notFound, kHead, Page("Um"),
+        kHead, Status("504 Gateway Timeout", "Retry-After: 1\r\n"), kHead, notFound, kHead,
+        notFound, kHead, Page("Dois"), kHead, Page("Tr\xEAs"), Server::AwaitClose()}});
+  test::ProgramOutcome run = folder_.Run(Url(site));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find(WaitLine(1, "502 Bad Gateway")), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(WaitLine(1, "504 Gateway Timeout")), std::string::npos) << run.err;
+  EXPECT_EQ(test::StoredComposers(db_.Path()),
+            (test::Composers{{1, "Um"}, {2, "Dois"}, {3, "Tr\xEAs"}}));
+}
+
+TEST_F(SiteTrouble, SongWithABrokenPageIsLeftAfterFiveLookupsAndAnOutageRightAfterIsWaitedOut) {
+  // Song 1's first address always answers 504 (come back in 1 s), its others 404. Once its
+  // fifth lookup is answered (15 answers), the site goes away for 2.5 s.
+  test::LyricsSite lyrics({"--outage", "15:2500"});
+  lyrics.AddComposerPage(test::NumberedPage(1), "Nunca");
+  lyrics.AddPage(test::NumberedPage(1) + ".headers",
+                 "Status: 504 Gateway Timeout\nRetry-After: 1\n");
+  for (int song = 2; song <= 3; ++song)
+    lyrics.AddComposerPage(test::NumberedPage(song), test::NumberedComposer(song));
+  ASSERT_TRUE(lyrics.Start());
+  test::TempDir files;
+  const std::string report = files.File("r.tsv");
+  test::ProgramOutcome run = folder_.Run(lyrics.BaseUrl(), {"--report", report});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, test::kCompletedLine);
+  const std::string summary = test::SummaryLine(2, 2, 2, 0);
+  EXPECT_NE(run.err.find(summary.substr(0, summary.size() - 1) +
+                         test::Utf8(", 1 m\xFAsicas n\xE3o consultadas.\n")),
+            std::string::npos)
+      << run.err;
+  // The song after the left one was waited for, through the outage, and written.
+  EXPECT_EQ(test::StoredComposers(db_.Path()), (test::Composers{{1, std::nullopt},
+                                                                {2, test::NumberedComposer(2)},
+                                                                {3, test::NumberedComposer(3)}}));
+  std::size_t songOneLines = 0, waits = 0;
+  for (const std::string& line : test::ReadLines(report)) songOneLines += line.rfind("1\t", 0) == 0;
+  for (std::size_t at = run.err.find(WaitLine(1, "504 Gateway Timeout")); at != std::string::npos;
+       at = run.err.find(WaitLine(1, "504 Gateway Timeout"), at + 1))
+    ++waits;
+  EXPECT_EQ(songOneLines, 15u) << "five lookups of three addresses";
+  EXPECT_EQ(waits, 4u);
+}
+
 TEST_F(SiteTrouble, SiteThatGoesAwayAndComesBackLosesNoSong) {
   // Song 2's request meets a reset, and so does every connection for it until the wait is
   // over: no song falls to its next address for good, none is skipped.

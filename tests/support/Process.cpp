@@ -41,6 +41,7 @@ ChildProcess::ChildProcess(Options options) : dir_(MakeTempName("lirenta-child-"
     std::size_t eq = kv.find('=');
     if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
+  for (const char* name : kProxyVariables) env.erase(name);
   for (const auto& [k, v] : options.env) env[k] = v;
   std::vector<std::string> envStrings;
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);

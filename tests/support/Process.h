@@ -12,6 +12,12 @@
 
 namespace test {
 
+// The variables that name a proxy. A test never goes through the machine's proxy: a child
+// inherits none of them, and a test that wants a proxy names its own.
+inline constexpr const char* kProxyVariables[] = {"http_proxy",  "HTTP_PROXY", "https_proxy",
+                                                  "HTTPS_PROXY", "no_proxy",   "NO_PROXY",
+                                                  "all_proxy",   "ALL_PROXY"};
+
 class ChildProcess {
  public:
   struct Options {

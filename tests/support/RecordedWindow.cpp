@@ -8,6 +8,8 @@ namespace test {
 
 RecordedWindow::RecordedWindow(const std::string& siteUrl) {
   SetSite(siteUrl);
+  // The window reads the proxies of this process's environment: never the machine's.
+  for (const char* name : kProxyVariables) unsetenv(name);
 }
 
 RecordedWindow::~RecordedWindow() {
