@@ -151,19 +151,22 @@ TEST_F(SiteFaults, GarbageAnswersLeaveTheirRowsAloneAndTheRunGoesOn) {
     std::string found;  // the answer is the page after all: the composer taken from it
   };
   const std::vector<Garbage> garbage = {
-      {std::string(), true},  // a close without a byte
-      {noise, true},          // no line end at all, then a close
-      {std::string(kNulStatus, sizeof kNulStatus - 1) + ComposerPage("Lixo"), false},
+      {std::string(), true, {}},  // a close without a byte
+      {noise, true, {}},          // no line end at all, then a close
+      {std::string(kNulStatus, sizeof kNulStatus - 1) + ComposerPage("Lixo"), false, {}},
       {std::string(20000, 'A') + "\r\n\r\n" + ComposerPage("Longa"),
-       false},  // over the longest line
+       false,
+       {}},  // over the longest line
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffffffffffffff\r\n" +
            ComposerPage("X"),
-       false},
+       false,
+       {}},
       // Refused whole answers: the connection is kept, and the server's close is met by the
       // next attempt.
       {"HTTP/9.9 999 \xFF\xFE\r\nContent-Length: " + std::to_string(strange.size()) + "\r\n\r\n" +
            strange,
-       false},
+       false,
+       {}},
       // A Location on an answer that is not a redirect changes nothing.
       {"HTTP/1.1 200 OK\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: " +
            std::to_string(diverted.size()) + "\r\n\r\n" + diverted,
