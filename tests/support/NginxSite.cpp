@@ -1,27 +1,17 @@
 #include "tests/support/NginxSite.h"
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "runtime/Text.h"
 #include "tests/support/LyricsSite.h"
-#include "tests/support/ScriptedServer.h"
 
 namespace test {
 
 namespace {
 
 constexpr const char* kNginxProgram = "/usr/sbin/nginx";
-// How long nginx may take to answer on its port, and to end once asked.
-constexpr auto kStartDeadline = std::chrono::seconds(10);
-constexpr auto kStopDeadline = std::chrono::seconds(5);
-// A port found free may be taken by someone else before nginx binds it: a few more tries.
-constexpr int kStartTries = 3;
 
 // Everything nginx writes or serves lies in @DIR@; the access log gives each request's status
 // and request line.
@@ -58,51 +48,23 @@ NginxSite::NginxSite(std::string httpDirectives) : httpDirectives_(std::move(htt
   std::filesystem::create_directories(dir_.File("tmp"));
 }
 
-NginxSite::~NginxSite() {
-  if (!process_) return;
-  // The master and its workers share the child's process group; all of it is signalled.
-  process_->Kill(SIGTERM);
-  if (!process_->Wait(kStopDeadline)) process_->Kill(SIGKILL);
-}
-
 void NginxSite::AddPage(const std::string& path, const std::string& body) {
   WritePage(dir_.File("pages"), path, body);
 }
 
-std::string NginxSite::Configuration() const {
-  std::string text = rt::ReplaceAll(kConfiguration, "@DIR@", dir_.Path());
-  text = rt::ReplaceAll(text, "@PORT@", std::to_string(port_));
-  return rt::ReplaceAll(text, "@HTTP@", httpDirectives_);
-}
-
 bool NginxSite::Start() {
-  if (process_) return reason_.empty();
-  if (access(kNginxProgram, X_OK) != 0) {
-    reason_ = std::string(kNginxProgram) + " is missing: make deps installs nginx";
-    return false;
-  }
-  for (int attempt = 0; attempt < kStartTries; ++attempt) {
-    port_ = FreeLoopbackPort();
-    WriteFile(dir_.File("nginx.conf"), Configuration());
-    // -e: the error log from the start, before the configuration names it (nginx would open
-    // the machine's log first).
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{kNginxProgram, "-p", dir_.Path() + "/", "-c",
-                                 dir_.File("nginx.conf"), "-e", dir_.File("error.log")});
-    const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
-    while (process_->Running() && !PortAnswers(port_) &&
-           std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (process_->Running() && PortAnswers(port_)) {
-      reason_.clear();
-      return true;
-    }
-    reason_ = "nginx did not serve on port " + std::to_string(port_) + ": " + process_->Stderr() +
-              ReadFile(dir_.File("error.log"));
-    process_->Kill(SIGKILL);
-    process_->Wait(kStopDeadline);
-  }
-  return false;
+  return server_.Start(
+      kNginxProgram, "nginx",
+      [&](int port) {
+        std::string text = rt::ReplaceAll(kConfiguration, "@DIR@", dir_.Path());
+        text = rt::ReplaceAll(text, "@PORT@", std::to_string(port));
+        WriteFile(dir_.File("nginx.conf"), rt::ReplaceAll(text, "@HTTP@", httpDirectives_));
+        // -e: the error log from the start, before the configuration names it (nginx would
+        // open the machine's log first).
+        return std::vector<std::string>{kNginxProgram,           "-p", dir_.Path() + "/",     "-c",
+                                        dir_.File("nginx.conf"), "-e", dir_.File("error.log")};
+      },
+      [&] { return ReadFile(dir_.File("error.log")); });
 }
 
 std::vector<std::string> NginxSite::Answered() const {

@@ -1,14 +1,14 @@
 // A real nginx in front of the lyrics pages, for the tests that need a real web server: a
-// private instance serving the pages of a fresh folder as static files on a free port of
-// 127.0.0.1. Its configuration, prefix, pid file, logs and temporary folders lie in a folder of
-// its own; the machine's nginx, its configuration and its service are never used. The instance
-// is stopped and its folder removed when the object goes.
+// private instance (tests/support/PrivateServer.h) serving the pages of a fresh folder as static
+// files. Its configuration, prefix, pid file, logs and temporary folders lie in a folder of its
+// own; the machine's nginx, its configuration and its service are never used. The folder is
+// removed when the object goes.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/PrivateServer.h"
 #include "tests/support/Process.h"
 
 namespace test {
@@ -17,9 +17,6 @@ class NginxSite {
  public:
   // `httpDirectives` go into the configuration's http block as they are (a limit_req, say).
   explicit NginxSite(std::string httpDirectives = {});
-  ~NginxSite();
-  NginxSite(const NginxSite&) = delete;
-  NginxSite& operator=(const NginxSite&) = delete;
 
   // Writes a page below the site's folder; `path` is relative ("perf/title.html").
   void AddPage(const std::string& path, const std::string& body);
@@ -27,19 +24,15 @@ class NginxSite {
   // Starts nginx (once); false, with Reason() saying why, when it is not installed, refuses its
   // configuration or does not answer in time.
   bool Start();
-  const std::string& Reason() const { return reason_; }
-  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  const std::string& Reason() const { return server_.Reason(); }
+  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(server_.Port()) + "/"; }
   // One line per request answered so far, its status first: "429 GET /ana/t1.html HTTP/1.1".
   std::vector<std::string> Answered() const;
 
  private:
-  std::string Configuration() const;
-
   TempDir dir_;
   std::string httpDirectives_;
-  std::unique_ptr<ChildProcess> process_;
-  int port_ = 0;
-  std::string reason_;
+  PrivateServer server_;
 };
 
 }  // namespace test

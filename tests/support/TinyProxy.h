@@ -1,12 +1,11 @@
-// A real proxy for the tests of the programs' proxy routes: a private tinyproxy on a free port of
-// 127.0.0.1, with its configuration and log in a folder of its own, run in the foreground and
-// stopped by its process id when the object goes. The machine's proxy, its settings and its
-// service are never used.
+// A real proxy for the tests of the programs' proxy routes: a private tinyproxy
+// (tests/support/PrivateServer.h) with its configuration and log in a folder of its own, run in
+// the foreground. The machine's proxy, its settings and its service are never used.
 #pragma once
 
-#include <memory>
 #include <string>
 
+#include "tests/support/PrivateServer.h"
 #include "tests/support/Process.h"
 
 namespace test {
@@ -16,15 +15,12 @@ class TinyProxy {
   // With `user` set, the proxy wants Basic credentials (`user`, `password`) and answers 407
   // without them or with others.
   explicit TinyProxy(std::string user = {}, std::string password = {});
-  ~TinyProxy();
-  TinyProxy(const TinyProxy&) = delete;
-  TinyProxy& operator=(const TinyProxy&) = delete;
 
   // Starts tinyproxy (once); false, with Reason() saying why, when it is not installed, refuses
   // its configuration or does not listen in time.
   bool Start();
-  const std::string& Reason() const { return reason_; }
-  int Port() const { return port_; }
+  const std::string& Reason() const { return server_.Reason(); }
+  int Port() const { return server_.Port(); }
   // The proxy's address with `credentials` ("user:password") when given.
   std::string Url(const std::string& credentials = {}) const;
   // tinyproxy's log: one line per request it took, among others.
@@ -33,9 +29,7 @@ class TinyProxy {
  private:
   TempDir dir_;
   std::string user_, password_;
-  std::unique_ptr<ChildProcess> process_;
-  int port_ = 0;
-  std::string reason_;
+  PrivateServer server_;
 };
 
 }  // namespace test
