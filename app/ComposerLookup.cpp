@@ -113,15 +113,21 @@ std::string ExtractComposer(std::string_view page, std::string_view contentType)
   const std::size_t end = FindMarker(page, kComposerEndMarker, charset, from);
   if (end == std::string_view::npos) return {};
 
-  std::u32string span;
+  // The span's code points, then its text, and the text in Windows-1252: kept from page to page,
+  // so that their memory serves every page.
+  thread_local std::u32string span, text;
+  thread_local std::string written;
+  span.clear();
+  text.clear();
+  written.clear();
   rt::DecodeCharset(charset, page.substr(from, std::min(end - from, kComposerSpanLimit)), span);
   // The rest of the label's word: "Compositores", "Compositora".
   std::size_t name = 0;
   while (name < span.size() && IsAsciiLetter(span[name])) ++name;
-  const std::string text =
-      rt::TextAsWin1252(HtmlFragmentText(std::u32string_view(span).substr(name)));
+  AppendHtmlText(std::u32string_view(span).substr(name), text);
+  rt::AppendAsWin1252(text, written);
   // Then blanks and one colon, which may stand after the label's markup ("<b>Compositor</b>:").
-  std::string_view composer = rt::TrimView(text);
+  std::string_view composer = rt::TrimView(written);
   if (!composer.empty() && composer.front() == ':') composer = rt::TrimView(composer.substr(1));
   return rt::Trim(composer.substr(0, kComposerMaxLength));
 }

@@ -161,9 +161,8 @@ bool SeparatesWords(std::string_view element) {
 
 }  // namespace
 
-std::u32string HtmlFragmentText(std::u32string_view html) {
-  std::u32string out;
-  out.reserve(html.size());
+void AppendHtmlText(std::u32string_view html, std::u32string& out) {
+  out.reserve(out.size() + html.size());
   const std::size_t size = html.size();
   for (std::size_t at = 0; at < size;) {
     const char32_t c = html[at];
@@ -191,7 +190,6 @@ std::u32string HtmlFragmentText(std::u32string_view html) {
     out.push_back(c);
     ++at;
   }
-  return out;
 }
 
 }  // namespace app

@@ -18,7 +18,7 @@
 
 namespace app {
 
-// White space is left as it is.
-std::u32string HtmlFragmentText(std::u32string_view html);
+// Appends the text of `html` to `out`; white space is left as it is.
+void AppendHtmlText(std::u32string_view html, std::u32string& out);
 
 }  // namespace app

@@ -121,9 +121,8 @@ std::optional<rt::Charset> MetaCharset(std::string_view text, std::size_t& at) {
   return charset;
 }
 
-}  // namespace
-
-std::optional<rt::Charset> ContentTypeCharset(std::string_view contentType) {
+// The set the charset parameter of a Content-Type value names.
+std::optional<rt::Charset> ReadContentTypeCharset(std::string_view contentType) {
   // type/subtype, then ";"-separated parameters: name=value or name="quoted value".
   std::size_t at = contentType.find(';');
   while (at != std::string_view::npos && at < contentType.size()) {
@@ -137,12 +136,14 @@ std::optional<rt::Charset> ContentTypeCharset(std::string_view contentType) {
     at = nameEnd;
     if (at >= contentType.size() || contentType[at] == ';') continue;
     ++at;  // the "="
-    std::string value;
+    std::string_view value;
+    std::string unquoted;  // a quoted value, its backslashes taken out
     if (at < contentType.size() && contentType[at] == '"') {
       for (++at; at < contentType.size() && contentType[at] != '"'; ++at) {
         if (contentType[at] == '\\' && at + 1 < contentType.size()) ++at;
-        value.push_back(contentType[at]);
+        unquoted.push_back(contentType[at]);
       }
+      value = unquoted;
       at = contentType.find(';', at);
     } else {
       const std::size_t end = contentType.find(';', at);
@@ -152,6 +153,19 @@ std::optional<rt::Charset> ContentTypeCharset(std::string_view contentType) {
     if (rt::SameText(name, "charset")) return rt::CharsetOfLabel(value);
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<rt::Charset> ContentTypeCharset(std::string_view contentType) {
+  // A site says the same in every answer: the last value read is not read again.
+  thread_local std::string lastValue;
+  thread_local std::optional<rt::Charset> lastCharset;
+  if (contentType != lastValue) {
+    lastCharset = ReadContentTypeCharset(contentType);
+    lastValue = contentType;
+  }
+  return lastCharset;
 }
 
 std::optional<rt::Charset> PrescanCharset(std::string_view page) {

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <set>
 
 #include "runtime/Text.h"
 
@@ -42,7 +44,14 @@ bool IsLabelCharacter(char c) {
 }
 
 Charset Make(Charset::Kind kind, std::string_view name, std::string_view iconvName = {}) {
-  return Charset{kind, std::string(name), std::string(iconvName)};
+  return Charset{kind, name, iconvName};
+}
+
+// A label iconv knows, kept for the program's life: iconv knows a fixed set of names, so the
+// set stays small whatever the pages say.
+std::string_view Kept(const std::string& label) {
+  static std::set<std::string, std::less<>> kept;
+  return *kept.insert(label).first;
 }
 
 Charset OfWebName(std::string_view name, std::string_view iconvName) {
@@ -61,8 +70,12 @@ bool IconvKnows(const std::string& name) {
 }
 
 // UTF-8 as the web decodes it: a sequence that breaks off gives one U+FFFD for the bytes
-// taken so far, and the byte that broke it starts over.
+// taken so far, and the byte that broke it starts over. Every code point written takes at
+// least one byte, so room for one per byte is enough.
 void DecodeUtf8(std::string_view bytes, std::u32string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size());
+  char32_t* to = out.data() + start;
   char32_t cp = 0;
   int needed = 0;
   unsigned lower = 0x80, upper = 0xBF;
@@ -71,7 +84,7 @@ void DecodeUtf8(std::string_view bytes, std::u32string& out) {
     if (needed == 0) {
       ++i;
       if (b < 0x80) {
-        out.push_back(b);
+        *to++ = b;
       } else if (b >= 0xC2 && b <= 0xDF) {
         needed = 1;
         cp = b & 0x1F;
@@ -86,7 +99,7 @@ void DecodeUtf8(std::string_view bytes, std::u32string& out) {
         needed = 3;
         cp = b & 0x07;
       } else {
-        out.push_back(kReplacement);
+        *to++ = kReplacement;
       }
       continue;
     }
@@ -95,23 +108,24 @@ void DecodeUtf8(std::string_view bytes, std::u32string& out) {
       needed = 0;
       lower = 0x80;
       upper = 0xBF;
-      out.push_back(kReplacement);
+      *to++ = kReplacement;
       continue;
     }
     ++i;
     lower = 0x80;
     upper = 0xBF;
     cp = (cp << 6) | (b & 0x3F);
-    if (--needed == 0) out.push_back(cp);
+    if (--needed == 0) *to++ = cp;
   }
-  if (needed != 0) out.push_back(kReplacement);
+  if (needed != 0) *to++ = kReplacement;
+  out.resize(std::size_t(to - out.data()));
 }
 
 // `unit`: the bytes an invalid sequence is skipped by (2 in UTF-16, where a lone surrogate is
 // one invalid character).
-void DecodeIconv(const std::string& name, std::size_t unit, std::string_view bytes,
+void DecodeIconv(std::string_view name, std::size_t unit, std::string_view bytes,
                  std::u32string& out) {
-  iconv_t cd = iconv_open("UTF-32LE", name.c_str());
+  iconv_t cd = iconv_open("UTF-32LE", std::string(name).c_str());
   if (cd == iconv_t(-1)) {
     if (!bytes.empty()) out.push_back(kReplacement);
     return;
@@ -165,15 +179,19 @@ std::optional<Charset> CharsetOfLabel(std::string_view label) {
   while (!label.empty() && IsAsciiWhiteSpace(label.front())) label.remove_prefix(1);
   while (!label.empty() && IsAsciiWhiteSpace(label.back())) label.remove_suffix(1);
   if (label.empty() || label.size() > kMaxLabelLength) return std::nullopt;
-  const std::string lower = LowerCase(label);
+  // The web's labels are sorted by their lower-case text.
+  char buffer[kMaxLabelLength];
+  for (std::size_t i = 0; i < label.size(); ++i) buffer[i] = LowerChar(label[i]);
+  const std::string_view lower(buffer, label.size());
   const auto* end = std::end(kLabels);
   const auto* found = std::lower_bound(
       std::begin(kLabels), end, lower,
-      [](const CharsetLabel& entry, const std::string& key) { return entry.label < key; });
+      [](const CharsetLabel& entry, std::string_view key) { return entry.label < key; });
   if (found != end && found->label == lower) return OfWebName(found->name, found->iconvName);
-  if (!std::all_of(lower.begin(), lower.end(), IsLabelCharacter) || !IconvKnows(lower))
+  if (!std::all_of(lower.begin(), lower.end(), IsLabelCharacter) || !IconvKnows(std::string(lower)))
     return std::nullopt;
-  return Make(Charset::Kind::Iconv, lower, lower);
+  const std::string_view kept = Kept(std::string(lower));
+  return Make(Charset::Kind::Iconv, kept, kept);
 }
 
 void DecodeCharset(const Charset& charset, std::string_view bytes, std::u32string& out) {
@@ -181,9 +199,12 @@ void DecodeCharset(const Charset& charset, std::string_view bytes, std::u32strin
     case Charset::Kind::Utf8:
       DecodeUtf8(bytes, out);
       return;
-    case Charset::Kind::Windows1252:
-      for (const char b : bytes) out.push_back(Win1252CodePoint(b));
+    case Charset::Kind::Windows1252: {
+      const std::size_t start = out.size();
+      out.resize(start + bytes.size());
+      for (std::size_t i = 0; i < bytes.size(); ++i) out[start + i] = Win1252CodePoint(bytes[i]);
       return;
+    }
     case Charset::Kind::UserDefined:
       for (const char b : bytes) {
         const auto c = static_cast<unsigned char>(b);

@@ -24,8 +24,10 @@ struct Charset {
     UserDefined,  // bytes 80-FF to U+F780-U+F7FF
   };
   Kind kind = Kind::Windows1252;
-  std::string name;       // the web's name of the set, or the label iconv knew
-  std::string iconvName;  // for Kind::Iconv
+  // The web's name of the set, or the label iconv knew, and the name iconv knows it by; both
+  // live as long as the program.
+  std::string_view name;
+  std::string_view iconvName;  // for Kind::Iconv
 
   // UTF-16: the markup's ASCII characters take two bytes each.
   bool TwoByteUnits() const { return iconvName == "UTF-16LE" || iconvName == "UTF-16BE"; }

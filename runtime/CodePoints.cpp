@@ -44,46 +44,55 @@ CodePointKind KindOfCodePoint(char32_t cp) {
   return cp <= run->last ? run->kind : CodePointKind::Character;
 }
 
-std::string TextAsWin1252(std::u32string_view text) {
-  std::string out;
-  out.reserve(text.size());
+void AppendAsWin1252(std::u32string_view text, std::string& out) {
+  // One character at most per code point: room for all of them first, written through a
+  // pointer, the rest given back at the end.
+  const std::size_t start = out.size();
+  out.resize(start + text.size());
+  char* const first = out.data() + start;
+  char* to = first;
   // The letter a combining mark may join: the last character written, when it was a letter
-  // read just before the mark.
+  // read just before the mark. A blank is written only after a character.
   bool afterLetter = false;
   for (const char32_t cp : text) {
+    // Printable ASCII, most of any text, as it is.
+    if (cp > 0x20 && cp < 0x7F) {
+      *to++ = char(cp);
+      afterLetter = (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z');
+      continue;
+    }
     const CodePointKind kind = KindOfCodePoint(cp);
     if (kind == CodePointKind::Invisible) continue;
     if (kind == CodePointKind::Mark) {
       if (!afterLetter) continue;
-      const auto letter = static_cast<unsigned char>(out.back());
+      const auto letter = static_cast<unsigned char>(to[-1]);
       const auto* end = std::end(kMarkedLetters);
       const auto* pair = std::find_if(std::begin(kMarkedLetters), end, [&](const MarkedLetter& m) {
         return m.letter == letter && m.mark == cp;
       });
-      if (pair != end) out.back() = char(pair->character);
+      if (pair != end) to[-1] = char(pair->character);
       afterLetter = false;
       continue;
     }
     afterLetter = false;
     if (kind == CodePointKind::WhiteSpace) {
-      if (out.empty() || out.back() != ' ') out.push_back(' ');
+      if (to == first || to[-1] != ' ') *to++ = ' ';
       continue;
     }
     if (kind == CodePointKind::Dash) {
-      out.push_back('-');
+      *to++ = '-';
       continue;
     }
     if (const int byte = Win1252Byte(cp); byte >= 0) {
-      out.push_back(char(byte));
-      afterLetter = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
+      *to++ = char(byte);
       continue;
     }
     const auto* end = std::end(kBaseLetters);
     const auto* base = std::lower_bound(std::begin(kBaseLetters), end, cp,
                                         [](const BaseLetter& b, char32_t c) { return b.cp < c; });
-    out.push_back(base != end && base->cp == cp ? char(base->letter) : '?');
+    *to++ = base != end && base->cp == cp ? char(base->letter) : '?';
   }
-  return out;
+  out.resize(std::size_t(to - out.data()));
 }
 
 }  // namespace rt

@@ -23,7 +23,8 @@ CodePointKind KindOfCodePoint(char32_t cp);
 // Windows-1252 holds the pair as one character and is dropped otherwise, a dash Windows-1252
 // lacks becomes "-", a letter it lacks becomes that letter without its marks (r for r with
 // caron, l for l with stroke), and any other character it lacks becomes "?". One character of
-// the result per character read; nothing is trimmed. Does not depend on the locale.
-std::string TextAsWin1252(std::u32string_view text);
+// the result per character read; nothing is trimmed. Does not depend on the locale. Appended to
+// `out`.
+void AppendAsWin1252(std::u32string_view text, std::string& out);
 
 }  // namespace rt
