@@ -309,7 +309,7 @@ TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
     uri_.PortText = rt::IntToStr(Port);
   }
   // A kept connection of the other kind (plain or TLS) cannot carry this request.
-  auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  TIdSSLIOHandlerSocket* secure = IOHandler() ? IOHandler()->Secure() : nullptr;
   const bool https = rt::SameText(uri_.SchemeName, "HTTPS");
   if (https && !secure) throw EIdIOHandlerPropInvalid();
   if (secure) {
@@ -322,7 +322,7 @@ TIdHTTPRouteKind TIdCustomHTTP::SelectRoute() {
 
 TIdHTTPRouteKind TIdCustomHTTP::SelectProxyRoute() {
   const bool https = rt::SameText(uri_.SchemeName, "HTTPS");
-  auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  TIdSSLIOHandlerSocket* secure = IOHandler() ? IOHandler()->Secure() : nullptr;
   if (https && !secure) throw EIdIOHandlerPropInvalid();
   const int32_t port = PortNumber(uri_.PortText);
   // A kept connection serves when it goes to the same proxy the same way: plain proxying, or a

@@ -10,8 +10,13 @@
 
 #include "http/IdStack.h"
 
+class TIdSSLIOHandlerSocket;
+
 class TIdIOHandler : public TIdComponent {
  public:
+  // The TLS handler this is, or nullptr: the client asks it for every request, which a dynamic
+  // cast would make cost as much as the rest of choosing the route.
+  virtual TIdSSLIOHandlerSocket* Secure() { return nullptr; }
   // Prepares a fresh conversation (a new or reset socket binding).
   virtual void Open() = 0;
   // Ends the conversation: shutdown of sending, then close. Never raises.

@@ -33,6 +33,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   static constexpr int kMinimumTlsVersion = 0x0303;
 
   TIdSSLIOHandlerSocket();
+  TIdSSLIOHandlerSocket* Secure() override { return this; }
   ~TIdSSLIOHandlerSocket() override;
 
   void Open() override;
